@@ -1,0 +1,46 @@
+#pragma once
+// The bilingual message table: every text shown for an error or a running action, in Japanese or
+// English, chosen once from the user's locale. Texts are UTF-8.
+
+#include "zxexception.h"
+
+#include <cstdint>
+#include <exception>
+#include <optional>
+#include <string>
+
+inline constexpr std::int32_t kLcidJapanese = 1041; // Japanese as used in Japan
+
+// The user's default locale identifier: GetUserDefaultLCID on Windows; elsewhere 1041 for
+// Japanese in Japan (from the system locale) and 1033 otherwise.
+std::int32_t userDefaultLcid();
+
+class MsgStr {
+public:
+    MsgStr();                          // language of the user's default locale
+    explicit MsgStr(std::int32_t lcid); // 1041 Japanese, anything else English
+
+    bool isJapanese() const { return m_japanese; }
+
+    std::string GetSysExMsg(std::int32_t code) const;
+    std::string GetKbdDrvMsg(std::int32_t code) const;
+    std::string GetStreamMsg(std::int32_t code) const;
+    std::string GetOperateMsg(std::int32_t code) const;
+    std::string GetStatusMsg(std::int32_t index) const;
+    std::string GetFolderTypeMsg(std::int32_t index) const;
+
+private:
+    bool m_japanese;
+};
+
+// What to tell the user about a failure: the class it came from, its code (none for the host's
+// general error, std::exception), and the text.
+struct ErrorReport {
+    std::string className; // "ZxSysExException", ..., or "general"
+    std::optional<std::int32_t> code;
+    std::string message;
+};
+
+// Describes an exception thrown by any layer: the message table's text for the ZxException
+// classes, what() for std::exception, an empty text for anything else.
+ErrorReport describeException(const MsgStr& messages, std::exception_ptr error);

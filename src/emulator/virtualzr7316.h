@@ -1,0 +1,74 @@
+#pragma once
+// The virtual ZR-7316: the keyboard's side of the System Exclusive protocol, answering exactly as
+// the instrument would. It holds 10 user tones (60 bytes), 10 DSP settings (36), 16 registrations
+// (176), and 2 songs and 4 user rhythms sharing 21504 bytes of song memory.
+//
+// It lives on the GUI thread. Messages come in through receive(); replies leave through the reply
+// sink, always later from the event loop (a timer), never from inside receive().
+
+#include <QObject>
+#include <QString>
+#include <cstdint>
+#include <functional>
+#include <vector>
+
+class QTimer;
+
+class VirtualZr7316 : public QObject {
+    Q_OBJECT
+public:
+    static constexpr std::uint32_t kSongMemory = 21504;
+    static constexpr int kTones = 10, kDsps = 10, kBanks = 4, kRegistrationsPerBank = 4;
+    static constexpr int kSongs = 2, kRhythms = 4;
+    static constexpr std::size_t kToneSize = 60, kDspSize = 36, kRegistrationSize = 176;
+
+    // Fault switches. Message counters count every message received since setFaults().
+    struct Faults {
+        int noReplyTo = -1;        // message n (0-based) gets no reply
+        int silentFrom = -1;       // message n and every later one get no reply
+        int replyDelayMs = 0;      // every reply leaves this much later
+        std::uint32_t keyboardType = 0;
+        int badChecksumBlock = -1; // data block n that the keyboard sends has a wrong checksum
+        int handshakeAtBlock = -1; // receiving: block n is answered with handshakeStatus;
+                                   // sending: handshakeStatus is sent in place of block n
+        std::uint8_t handshakeStatus = 2;
+        int unexpectedAt = -1;     // message n is answered with a message of a type the host
+                                   // does not expect (a data request)
+        bool wireSpeed = false;    // pace both directions at 31250 baud (320 us per byte)
+    };
+
+    explicit VirtualZr7316(QObject* parent = nullptr);
+    ~VirtualZr7316() override;
+
+    // Host to keyboard: one complete message.
+    void receive(const std::vector<std::uint8_t>& message);
+    // Keyboard to host.
+    void setReplySink(std::function<void(const std::vector<std::uint8_t>&)> sink);
+
+    // Contents. Kinds as in the data tree (2 tone, 9 DSP, 10 song, 11 rhythm, 12 registration);
+    // bank only for registrations. An empty song or rhythm has no bytes.
+    void factoryReset(); // plausible factory contents
+    void wipe();         // tones, DSP settings, registrations zero-filled; no songs or rhythms
+    std::vector<std::uint8_t> itemBytes(std::uint16_t kind, int number, int bank = 0) const;
+    void setItemBytes(std::uint16_t kind, int number, int bank, std::vector<std::uint8_t> bytes);
+    std::uint32_t freeMemory() const;
+
+    // Persistence: with a path, the memory is loaded from it (factory contents when missing)
+    // and written atomically after every committed change. Empty path: memory only.
+    void setStateFile(const QString& path);
+    QString stateFile() const;
+    void save() const;
+    static QString defaultStateFile(); // in the user's application-data folder
+
+    void setFaults(const Faults& faults);
+    const Faults& faults() const;
+
+    // Every message received (for tests: the exact request sequence) and sent.
+    const std::vector<std::vector<std::uint8_t>>& received() const;
+    const std::vector<std::vector<std::uint8_t>>& sent() const;
+    void clearLog();
+
+private:
+    struct Impl;
+    Impl* m_impl;
+};

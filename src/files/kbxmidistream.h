@@ -1,0 +1,56 @@
+#pragma once
+// A data item kept in a slot of the keyboard, moved with the block transfer: numbered 128-byte
+// data blocks, each answered with a handshake. The stream owns its own ports, codec and timer;
+// the drive's link is never open at the same time.
+
+#include "kbxstream.h"
+#include "zxsysex.h"
+
+#include <memory>
+#include <string>
+
+class QTimer;
+class ZxKbdDrv;
+class ZxMidiIn;
+class ZxMidiOut;
+class ZxMidiObserver;
+
+class KbxMidiStream : public KbxStream {
+public:
+    static constexpr int kTimeoutMs = 200;
+    static constexpr int kMaxResends = 16;
+
+    // slotPath: folder path, a backslash, the slot's name ("Tone:\User 3",
+    // "Registration:\Bank2\User 1"). A path that names no slot throws std::runtime_error naming
+    // the path; nothing is sent.
+    KbxMidiStream(const std::string& slotPath, int inputDevice, int outputDevice);
+    ~KbxMidiStream() override;
+
+    void read(ZxDataFile& item) override;  // import the slot's data into the item
+    void write(ZxDataFile& item) override; // send the item into the slot
+    std::uint32_t position() override { return m_position; }
+    std::uint32_t size() override;
+
+    static std::int32_t dataNumber(const ZxData& slot);
+    ZxData& slot() { return *m_slot; }
+
+private:
+    std::uint32_t m_position = 0;
+    int m_inputDevice;
+    int m_outputDevice;
+    ZxData* m_slot = nullptr;
+    ZxKbdDrv* m_drive = nullptr;
+    std::string m_folderPath;
+    ZxSysExEncoder m_encoder;
+    ZxSysExDecoder m_decoder;
+    std::unique_ptr<ZxMidiOut> m_out;
+    std::unique_ptr<ZxMidiIn> m_in;
+    std::unique_ptr<ZxMidiObserver> m_sentNotification;
+    std::unique_ptr<ZxMidiObserver> m_receivedNotification;
+    ZxSysExAddress m_request;
+    std::vector<std::uint8_t> m_outgoing;
+    std::vector<std::uint8_t> m_incoming;
+    bool m_done = false;
+    bool m_timedOut = false;
+    std::unique_ptr<QTimer> m_timer;
+};

@@ -1,0 +1,78 @@
+#pragma once
+// The seam under the MIDI ports: where devices come from and how bytes reach them. Two sources:
+// the system's devices through RtMidi (every compiled API that starts), then the built-in
+// virtual ZR-7316. Device numbers are one list per direction, system devices first.
+//
+// Callbacks may run on any thread (RtMidi calls from its own); the ports hop to the GUI thread.
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+class VirtualZr7316;
+
+namespace kbxmidi {
+
+// One complete message as the device delivered it.
+using ReceiveFn = std::function<void(std::vector<std::uint8_t>)>;
+// The message has been handed to the device.
+using SentFn = std::function<void()>;
+
+// An open input device. Destroying it closes the device; no callback runs after the destructor
+// has returned.
+class InputConnection {
+public:
+    virtual ~InputConnection() = default;
+};
+
+// An open output device. Destroying it closes the device.
+class OutputConnection {
+public:
+    virtual ~OutputConnection() = default;
+    // Hands the message to the device; `sent` is called once that is done. Host failures throw
+    // std::runtime_error with the driver's text.
+    virtual void send(const std::vector<std::uint8_t>& message, SentFn sent) = 0;
+};
+
+inline constexpr const char* kVirtualDeviceName = "Virtual ZR-7316";
+
+// The process-wide list of devices. Lives on the GUI thread.
+class DeviceRegistry {
+public:
+    static DeviceRegistry& instance();
+
+    // Device lists are read again on every call, so devices plugged in meanwhile appear.
+    std::vector<std::string> inputNames();
+    std::vector<std::string> outputNames();
+    int inputCount() { return static_cast<int>(inputNames().size()); }
+    int outputCount() { return static_cast<int>(outputNames().size()); }
+
+    // Open device number n. Failures (bad number, driver error) throw std::runtime_error with
+    // the driver's text (the ports prefix it with "MIDI SYSTEM ERROR: ").
+    std::unique_ptr<InputConnection> openInput(int n, ReceiveFn onMessage);
+    std::unique_ptr<OutputConnection> openOutput(int n);
+
+    // Tests (and machines without MIDI) use the virtual keyboard alone: it is then number 0 on
+    // both sides.
+    void setSystemDevicesEnabled(bool enabled);
+    bool systemDevicesEnabled() const { return m_systemEnabled; }
+
+    // The numbers of the virtual keyboard in the current lists.
+    int virtualInputNumber();
+    int virtualOutputNumber();
+
+    // The one virtual keyboard of the process.
+    VirtualZr7316& virtualKeyboard();
+
+    ~DeviceRegistry();
+
+private:
+    DeviceRegistry();
+    struct Impl;
+    std::unique_ptr<Impl> m_impl;
+    bool m_systemEnabled = true;
+};
+
+} // namespace kbxmidi

@@ -1,0 +1,98 @@
+#pragma once
+// MIDI ports: ZxMidiOut sends one System Exclusive message at a time, ZxMidiIn receives complete
+// System Exclusive messages of the protocol's manufacturer (F0 44 ... F7). Device notifications
+// are brought onto the GUI thread as queued calls and handled one at a time, in order, while an
+// event loop runs. Each open starts a new generation: a notification queued before close never
+// reaches observers, also not after a later open.
+
+#include "mididevices.h"
+
+#include <QObject>
+#include <array>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+// Told when a port has sent or received a message. The handler is replaced by the owner per
+// exchange; without one, update does nothing.
+class ZxMidiObserver {
+public:
+    using Handler = std::function<void()>;
+    virtual ~ZxMidiObserver() = default;
+    virtual void update() {
+        if (m_handler)
+            m_handler();
+    }
+    void setHandler(Handler handler) { m_handler = std::move(handler); }
+
+private:
+    Handler m_handler;
+};
+
+class ZxMidi : public QObject {
+    Q_OBJECT
+public:
+    static constexpr std::size_t kBufferSize = 256;
+
+    ~ZxMidi() override;
+
+    void attach(ZxMidiObserver* observer); // appended; no duplicate check, no detach
+    void notifyAll();                      // first attached first
+    void lastMessage(std::vector<std::uint8_t>& out) const; // appends the last message
+
+    virtual void open(int device) = 0;
+    virtual void close() = 0;
+    virtual bool isOpen() const = 0;
+
+    // Throws std::runtime_error("MIDI SYSTEM ERROR: " + driverText).
+    [[noreturn]] static void systemError(const std::string& driverText);
+
+protected:
+    explicit ZxMidi(QObject* parent);
+
+    std::vector<ZxMidiObserver*> m_observers;
+    std::vector<std::uint8_t> m_message;
+    std::uint64_t m_generation = 0;
+};
+
+class ZxMidiOut : public ZxMidi {
+    Q_OBJECT
+public:
+    explicit ZxMidiOut(QObject* parent = nullptr);
+    ~ZxMidiOut() override;
+
+    void open(int device) override;
+    void close() override; // a closed port: nothing
+    bool isOpen() const override { return m_device != nullptr; }
+
+    // Copies the message into the 256-byte buffer. A longer message is refused with
+    // std::runtime_error and nothing is copied. With no device open it does nothing.
+    void loadMessage(const std::vector<std::uint8_t>& bytes);
+    // Hands the loaded message to the device; completion arrives later as output-done.
+    void sendMessage();
+
+private:
+    void outputDone(std::uint64_t generation);
+
+    std::unique_ptr<kbxmidi::OutputConnection> m_device;
+    std::array<std::uint8_t, kBufferSize> m_buffer{};
+    std::size_t m_length = 0;
+};
+
+class ZxMidiIn : public ZxMidi {
+    Q_OBJECT
+public:
+    explicit ZxMidiIn(QObject* parent = nullptr);
+    ~ZxMidiIn() override;
+
+    void open(int device) override;
+    void close() override;
+    bool isOpen() const override { return m_device != nullptr; }
+
+private:
+    void longData(std::uint64_t generation, const std::vector<std::uint8_t>& bytes);
+
+    std::unique_ptr<kbxmidi::InputConnection> m_device;
+};

@@ -1,0 +1,40 @@
+#pragma once
+// The program's own failures: one class per layer, each carrying only an integer code. The text
+// the user sees is chosen at the top from the message table, never here. ZxException does not
+// derive from std::exception, so a catch can tell these apart from host failures, which are
+// std::runtime_error with a text of their own.
+
+#include <cstdint>
+
+class ZxException {
+public:
+    explicit ZxException(std::int32_t code) : m_code(code) {}
+    std::int32_t code() const { return m_code; }
+
+private:
+    std::int32_t m_code;
+};
+
+// The System Exclusive protocol and the keyboard link.
+class ZxSysExException : public ZxException {
+public:
+    using ZxException::ZxException;
+};
+
+// The keyboard drive: code 0 only (unknown keyboard type, or an item that cannot be deleted).
+class ZxKbdDrvException : public ZxException {
+public:
+    using ZxException::ZxException;
+};
+
+// The data-file streams: 0 not a data file, 1 kind differs from the slot, 2 not enough memory.
+class KbxStreamException : public ZxException {
+public:
+    using ZxException::ZxException;
+};
+
+// The main window's checks of the user's selection.
+class OperateException : public ZxException {
+public:
+    using ZxException::ZxException;
+};

@@ -1,0 +1,79 @@
+#pragma once
+// The keyboard link: turns each question of the drive into one System Exclusive exchange, a
+// parameter read (request, reply within 200 ms of the request having left the port) or a
+// parameter write (sent, no reply). Waits run the Qt event loop, so user input is dispatched
+// meanwhile; the link is not re-entrant.
+
+#include "zxsysex.h"
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+class QTimer;
+class ZxMidiIn;
+class ZxMidiOut;
+class ZxMidiObserver;
+
+class ZxKbd {
+public:
+    static constexpr int kTimeoutMs = 200;
+
+    ZxKbd();
+    ~ZxKbd();
+    ZxKbd(const ZxKbd&) = delete;
+    ZxKbd& operator=(const ZxKbd&) = delete;
+
+    // Opens the input port, then the output port (the output is not opened if the input fails).
+    void open(int inputDevice, int outputDevice);
+    void close(); // output, then input; closed ports: nothing
+    bool isOpen() const;
+
+    std::uint32_t readKeyboardType();
+    std::uint32_t readFreeMemory();
+    std::uint32_t readRhythmSize(int n);
+    std::string readRhythmName(int n);
+    std::uint32_t readSongSize(int n);
+    std::string readSongName(int n);
+    std::string readToneName(int slot);
+    std::string readDspName(int slot);
+    void deleteSong(int n);
+    void deleteRhythm(int n);
+
+    // Answers of the known keyboard type, without a message (0 / empty for any other type).
+    int toneSize() const;
+    int dspSize() const;
+    int registrationSize() const;
+    std::string presetName(int bank, int number) const;
+
+    std::int32_t keyboardType() const { return m_keyboardType; }
+    int inputDevice() const { return m_inputDevice; }
+    int outputDevice() const { return m_outputDevice; }
+
+private:
+    std::uint32_t requestValue();
+    void writeValue();
+    std::string requestName();
+    void send();
+    void wait();
+    void setRequest(std::uint8_t kind, std::int32_t dataNumber, std::uint8_t parameter,
+                    std::uint8_t width, std::uint8_t index, std::uint32_t value = 0);
+
+    int m_inputDevice = 0;
+    int m_outputDevice = 0;
+    std::int32_t m_keyboardType = -1;
+    ZxSysExEncoder m_encoder;
+    ZxSysExDecoder m_decoder;
+    std::unique_ptr<ZxMidiOut> m_out;
+    std::unique_ptr<ZxMidiIn> m_in;
+    std::unique_ptr<ZxMidiObserver> m_outObserver;
+    std::unique_ptr<ZxMidiObserver> m_inObserver;
+    ZxSysExAddress m_address;
+    ZxSysExParam m_param;
+    std::vector<std::uint8_t> m_received;
+    std::vector<std::uint8_t> m_sent;
+    bool m_done = false;
+    bool m_timedOut = false;
+    std::unique_ptr<QTimer> m_timer;
+};
