@@ -11,9 +11,9 @@
 // Addresses one message: which item (kind code, data number) and, for data blocks, its words.
 // Owned by the caller; the codec only keeps a pointer to it.
 struct ZxSysExAddress {
-    std::uint8_t kindCode = 0;                  // only bits 0-3 are sent
-    std::int32_t byteCount = 0;                 // size of the item, used by the streams
-    std::int32_t dataNumber = 0;                // only bits 0-13 are sent
+    std::uint8_t kindCode = 0;                   // only bits 0-3 are sent
+    std::int32_t byteCount = 0;                  // size of the item, used by the streams
+    std::int32_t dataNumber = 0;                 // only bits 0-13 are sent
     std::vector<std::uint16_t>* words = nullptr; // the item's payload, read by data-block encoding
 };
 
