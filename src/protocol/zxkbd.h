@@ -2,7 +2,9 @@
 // The keyboard link: turns each question of the drive into one System Exclusive exchange, a
 // parameter read (request, reply within 200 ms of the request having left the port) or a
 // parameter write (sent, no reply). Waits run the Qt event loop, so user input is dispatched
-// meanwhile; the link is not re-entrant.
+// meanwhile; the link is not re-entrant. Any failure of an exchange (time-out, a reply the decoder
+// refuses, a driver error) closes both ports before it is reported, so the next exchange can open
+// them again.
 
 #include "zxsysex.h"
 
@@ -27,8 +29,10 @@ public:
 
     // Opens the input port, then the output port (the output is not opened if the input fails).
     void open(int inputDevice, int outputDevice);
-    void close(); // output, then input; closed ports: nothing
-    bool isOpen() const;
+    // Output, then input; closed ports: nothing. The input is released even when closing the
+    // output failed; the first failure is then reported.
+    void close();
+    bool isOpen() const; // either port holds its device
 
     std::uint32_t readKeyboardType();
     std::uint32_t readFreeMemory();
@@ -47,6 +51,10 @@ public:
     int registrationSize() const;
     std::string presetName(int bank, int number) const;
 
+    // The name of two reply values: four characters each, the first in the most significant
+    // byte, a zero byte ending a chunk early.
+    static std::string assembleName(std::uint32_t first, std::uint32_t second);
+
     std::int32_t keyboardType() const { return m_keyboardType; }
     int inputDevice() const { return m_inputDevice; }
     int outputDevice() const { return m_outputDevice; }
@@ -57,6 +65,11 @@ private:
     std::string requestName();
     void send();
     void wait();
+    void requireOpen() const;
+    void closeQuietly() noexcept;
+    void outputDone();
+    void replyArrived();
+    void timedOut();
     void setRequest(std::uint8_t kind, std::int32_t dataNumber, std::uint8_t parameter,
                     std::uint8_t width, std::uint8_t index, std::uint32_t value = 0);
 
@@ -75,5 +88,7 @@ private:
     std::vector<std::uint8_t> m_sent;
     bool m_done = false;
     bool m_timedOut = false;
+    bool m_reading = false;   // the exchange awaits a reply
+    int m_outputsPending = 0; // messages handed to the output port, not yet reported sent
     std::unique_ptr<QTimer> m_timer;
 };
