@@ -64,8 +64,11 @@ public:
 private:
     void buildLayout(const std::string& rootName);
     void listFolder(ZxDataDrive& folder);
+    void listSlot(ZxData& slot);
     void notifyAll();
     ZxDataDrive* findFolder(const std::string& path) const;
+    ZxDataDrive* resolve(const std::string& path, ZxDataDrive& node) const;
+    ZxData* advance();
     template <class F>
     auto withLink(F&& body) -> decltype(body());
 
