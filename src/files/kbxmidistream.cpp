@@ -1,1 +1,366 @@
-// Implementation follows.
+#include "kbxmidistream.h"
+
+#include "zxkbddrv.h"
+#include "zxmidi.h"
+
+#include <QCoreApplication>
+#include <QTimer>
+#include <algorithm>
+#include <stdexcept>
+
+namespace {
+
+constexpr std::uint8_t kSlotMask = ZxAttr::Node | ZxAttr::File; // 9: every entry of a folder
+constexpr std::uint32_t kBlockBytes = 128;
+constexpr std::uint32_t kBlockWords = kBlockBytes / 2;
+constexpr std::uint8_t kNoHandshake = 0xFF; // the reply was no handshake at all
+
+// The folder path of the drive's folder that holds `entry` directly, without a final backslash
+// ("Tone:", "Registration:\Bank2"); empty when the entry is not a slot of the layout.
+std::string folderOf(const ZxKbdDrv& drive, const ZxData* entry) {
+    for (int i = 0; i < drive.folderCount(); ++i) {
+        const std::string top = drive.folderName(i);
+        const ZxDataDrive* folder = drive.folderByName(top);
+        if (!folder)
+            continue;
+        for (int c = 0; c < folder->childCount(); ++c) {
+            const ZxData* child = folder->child(c);
+            if (child == entry)
+                return top;
+            if (!(child->attributes() & ZxAttr::Directory))
+                continue;
+            const auto* sub = static_cast<const ZxDataDrive*>(child);
+            for (int s = 0; s < sub->childCount(); ++s)
+                if (sub->child(s) == entry)
+                    return top + '\\' + sub->name();
+        }
+    }
+    return {};
+}
+
+std::string withoutFinalBackslashes(std::string path) {
+    while (!path.empty() && path.back() == '\\')
+        path.pop_back();
+    return path;
+}
+
+} // namespace
+
+KbxMidiStream::KbxMidiStream(const std::string& slotPath, int inputDevice, int outputDevice)
+    : m_inputDevice(inputDevice)
+    , m_outputDevice(outputDevice) {
+    findSlot(slotPath);
+
+    // The ports' notifications arrive as queued calls on this thread; a parent window is not
+    // needed for that, so the ports have none.
+    m_in = std::make_unique<ZxMidiIn>();
+    m_receivedNotification = std::make_unique<ZxMidiObserver>();
+    m_in->attach(m_receivedNotification.get());
+    m_out = std::make_unique<ZxMidiOut>();
+    m_sentNotification = std::make_unique<ZxMidiObserver>();
+    m_out->attach(m_sentNotification.get());
+
+    m_timer = std::make_unique<QTimer>();
+    m_timer->setSingleShot(true);
+    m_timer->setTimerType(Qt::PreciseTimer);
+    m_timer->setInterval(kTimeoutMs);
+    QObject::connect(m_timer.get(), &QTimer::timeout, m_timer.get(), [this] {
+        m_timedOut = true;
+        m_done = true;
+    });
+}
+
+KbxMidiStream::~KbxMidiStream() {
+    m_timer->stop();
+    // Close the ports while the observers they point to still exist.
+    try {
+        closePorts();
+    } catch (...) {
+        // A driver refusing to close cannot be reported from a destructor.
+    }
+    m_in.reset();
+    m_out.reset();
+}
+
+void KbxMidiStream::findSlot(const std::string& slotPath) {
+    const auto fail = [&slotPath] {
+        throw std::runtime_error("No slot of the keyboard drive at \"" + slotPath + "\"");
+    };
+    const std::size_t last = slotPath.rfind('\\');
+    if (last == std::string::npos)
+        fail();
+    // A top-level folder keeps its backslash ("Tone:\"), a subfolder does not.
+    m_folderPath = slotPath.substr(0, last > 0 && slotPath[last - 1] == ':' ? last + 1 : last);
+    const std::string slotName = slotPath.substr(last + 1);
+
+    m_drive = &ZxKbdDrv::instance(ZxKbdDrv::kKnownModel);
+    ZxData* entry = nullptr;
+    ZxData* found = nullptr;
+    if (m_drive->findFirst(m_folderPath, kSlotMask, entry)) {
+        do {
+            if (entry && entry->name() == slotName) {
+                found = entry;
+                break;
+            }
+        } while (m_drive->findNext(entry));
+        m_drive->findClose();
+    }
+    // The drive resolves an unknown subfolder to the folder above it and matches names by
+    // prefix; a slot only counts when it sits in exactly the folder that the path names.
+    if (!found || (found->attributes() & (ZxAttr::Drive | ZxAttr::Directory)) ||
+        folderOf(*m_drive, found) != withoutFinalBackslashes(m_folderPath))
+        fail();
+    m_slot = found;
+}
+
+std::int32_t KbxMidiStream::dataNumber(const ZxData& slot) {
+    switch (slot.kind()) {
+    case ZxKind::Tone:
+        return 384 + slot.number();
+    case ZxKind::Dsp:
+        return 100 + slot.number();
+    case ZxKind::Song:
+        return slot.number();
+    case ZxKind::Rhythm:
+        return 100 + slot.number();
+    case ZxKind::Registration:
+        return 16 + 4 * slot.number() + slot.bank();
+    default:
+        return 0;
+    }
+}
+
+std::uint32_t KbxMidiStream::size() {
+    return m_slot->size();
+}
+
+bool KbxMidiStream::portsOpen() const {
+    return m_in->isOpen() || m_out->isOpen();
+}
+
+void KbxMidiStream::fillRequest(ZxDataFile& item) {
+    m_request.kindCode = static_cast<std::uint8_t>(m_slot->kind());
+    m_request.byteCount = static_cast<std::int32_t>(m_slot->size());
+    m_request.dataNumber = dataNumber(*m_slot);
+    m_request.words = &item.payload();
+}
+
+void KbxMidiStream::read(ZxDataFile& item) {
+    fillRequest(item);
+    // Room for every announced byte (an odd last byte sits in the high half of a word); nothing
+    // of the item's earlier payload survives.
+    item.payload().assign((m_slot->size() + 1) / 2, 0);
+    receiveTransfer(item.payload());
+    item.copyAttributes(*m_slot);
+}
+
+void KbxMidiStream::write(ZxDataFile& item) {
+    // Refusals come before anything in the keyboard or the tree changes.
+    if (item.kind() != m_slot->kind())
+        throw KbxStreamException(1);
+    if (item.kind() == ZxKind::Song || item.kind() == ZxKind::Rhythm) {
+        if (m_drive->freeSongMemory() < item.size())
+            throw KbxStreamException(2);
+        if (item.kind() == ZxKind::Song)
+            m_drive->deleteItem(*m_slot);
+    }
+    m_slot->setSize(item.size());
+    fillRequest(item);
+    sendTransfer();
+
+    m_slot->setName(item.name());
+    m_slot->setPresent();
+    item.setBank(m_slot->bank());
+    item.setNumber(m_slot->number());
+    m_drive->refreshFreeSpace(m_folderPath.substr(0, m_folderPath.find('\\')));
+}
+
+void KbxMidiStream::openPorts() {
+    m_in->open(m_inputDevice);
+    m_out->open(m_outputDevice);
+}
+
+void KbxMidiStream::closePorts() {
+    m_timer->stop();
+    m_sentNotification->setHandler({});
+    m_receivedNotification->setHandler({});
+    m_out->close();
+    m_in->close();
+}
+
+void KbxMidiStream::fail(std::int32_t code) {
+    closePorts();
+    throw ZxSysExException(code);
+}
+
+void KbxMidiStream::send() {
+    m_done = false;
+    m_timedOut = false;
+    m_outgoing.clear();
+    m_encoder.encode(m_outgoing);
+    m_out->loadMessage(m_outgoing);
+    m_out->sendMessage();
+}
+
+void KbxMidiStream::wait() {
+    while (!m_done)
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+}
+
+void KbxMidiStream::sendAndAwaitReply() {
+    send();
+    wait();
+    if (m_timedOut)
+        fail(6);
+}
+
+void KbxMidiStream::receive() {
+    m_incoming.clear();
+    m_in->lastMessage(m_incoming);
+    m_decoder.decode(m_incoming);
+}
+
+void KbxMidiStream::receiveTransfer(std::vector<std::uint16_t>& payload) {
+    m_sentNotification->setHandler([this] {
+        // A reply can overtake the report that the request has gone out; the timer then has
+        // nothing left to guard.
+        if (!m_done)
+            m_timer->start();
+    });
+    m_receivedNotification->setHandler([this] {
+        m_timer->stop();
+        m_done = true;
+    });
+    m_encoder.setModelCode(kModelCode);
+    m_encoder.setFixedByte(kFixedByte);
+    m_encoder.setType(ZxSysExType::DataRequest);
+    m_encoder.setAddress(m_request);
+    m_decoder.setAddress(m_replyAddress);
+    m_decoder.setParam(m_replyParam);
+
+    m_position = 0;
+    try {
+        openPorts();
+        for (;;) {
+            sendAndAwaitReply();
+            receive();
+            if (m_decoder.type() == ZxSysExType::DataBlock) {
+                const auto& words = m_decoder.words();
+                const std::size_t first = std::size_t{kBlockWords} * m_decoder.blockNumber();
+                if (first > payload.size() || words.size() > payload.size() - first)
+                    fail(4); // more than the slot announced: nothing is stored past the payload
+                std::copy(words.begin(), words.end(),
+                          payload.begin() + static_cast<std::ptrdiff_t>(first));
+                m_position += m_decoder.blockLength();
+                notifyAll();
+                m_encoder.setType(ZxSysExType::Handshake);
+                m_encoder.setStatus(ZxSysExStatus::Accepted);
+                continue;
+            }
+            if (m_decoder.type() == ZxSysExType::Handshake) {
+                switch (m_decoder.status()) {
+                case ZxSysExStatus::End:
+                    break;
+                case ZxSysExStatus::Rejected:
+                    fail(0);
+                case ZxSysExStatus::Error:
+                    fail(1);
+                default:
+                    fail(2);
+                }
+                break;
+            }
+            // A parameter value in the middle of a data read: tell the keyboard to stop, and
+            // report the read as failed rather than hand on a partly filled item.
+            m_encoder.setType(ZxSysExType::Handshake);
+            m_encoder.setStatus(ZxSysExStatus::Error);
+            m_sentNotification->setHandler([this] { m_done = true; });
+            m_receivedNotification->setHandler({});
+            send();
+            wait();
+            fail(4);
+        }
+    } catch (...) {
+        try {
+            closePorts();
+        } catch (...) {
+            // The transfer's own failure is the one worth reporting.
+        }
+        throw;
+    }
+    closePorts();
+}
+
+void KbxMidiStream::sendBlock(std::uint16_t block, std::uint32_t length) {
+    for (int resends = 0;; ++resends) {
+        m_encoder.setBlockNumber(block);
+        // An odd last byte travels in the high half of one more word.
+        m_encoder.setBlockLength(static_cast<std::uint8_t>(length + (length & 1)));
+        sendAndAwaitReply();
+        receive();
+        // Only a handshake answers a block; anything else must not pass for the status of an
+        // earlier handshake.
+        const std::uint8_t status =
+            m_decoder.type() == ZxSysExType::Handshake ? m_decoder.status() : kNoHandshake;
+        switch (status) {
+        case ZxSysExStatus::Accepted:
+            return;
+        case ZxSysExStatus::Rejected:
+            fail(0);
+        case ZxSysExStatus::Error:
+            fail(1);
+        default:
+            // Sent again, but not for ever: a keyboard that never accepts ends the transfer.
+            if (resends == kMaxResends)
+                fail(2);
+        }
+    }
+}
+
+void KbxMidiStream::sendTransfer() {
+    m_sentNotification->setHandler([this] {
+        if (!m_done)
+            m_timer->start();
+    });
+    m_receivedNotification->setHandler([this] {
+        m_timer->stop();
+        m_done = true;
+    });
+    m_encoder.setModelCode(kModelCode);
+    m_encoder.setFixedByte(kFixedByte);
+    m_encoder.setType(ZxSysExType::DataBlock);
+    m_encoder.setAddress(m_request);
+    m_decoder.setAddress(m_replyAddress);
+    m_decoder.setParam(m_replyParam);
+
+    std::uint16_t block = 0;
+    auto remaining = static_cast<std::uint32_t>(m_request.byteCount);
+    m_position = 0;
+    try {
+        openPorts();
+        while (remaining > 0) {
+            const std::uint32_t length = std::min(remaining, kBlockBytes);
+            sendBlock(block, length);
+            remaining -= length;
+            ++block;
+            m_position += length;
+            notifyAll();
+        }
+        // End of transfer: the keyboard commits the item and answers nothing, so only the
+        // report that the handshake has left the port is awaited.
+        m_encoder.setType(ZxSysExType::Handshake);
+        m_encoder.setStatus(ZxSysExStatus::End);
+        m_sentNotification->setHandler([this] { m_done = true; });
+        m_receivedNotification->setHandler({});
+        send();
+        wait();
+    } catch (...) {
+        try {
+            closePorts();
+        } catch (...) {
+            // The transfer's own failure is the one worth reporting.
+        }
+        throw;
+    }
+    closePorts();
+}

@@ -31,10 +31,27 @@ public:
     std::uint32_t position() override { return m_position; }
     std::uint32_t size() override;
 
+    // The number that addresses the slot in a transfer, by its kind, number and bank; 0 for a
+    // node that is no data slot.
     static std::int32_t dataNumber(const ZxData& slot);
     ZxData& slot() { return *m_slot; }
+    // True while a transfer holds the MIDI devices; every transfer closes them before it ends.
+    bool portsOpen() const;
 
 private:
+    void findSlot(const std::string& slotPath);
+    void fillRequest(ZxDataFile& item);
+    void receiveTransfer(std::vector<std::uint16_t>& payload);
+    void sendTransfer();
+    void sendBlock(std::uint16_t block, std::uint32_t length);
+    void openPorts();
+    void closePorts();
+    [[noreturn]] void fail(std::int32_t code);
+    void send();
+    void wait();
+    void sendAndAwaitReply();
+    void receive();
+
     std::uint32_t m_position = 0;
     int m_inputDevice;
     int m_outputDevice;
@@ -48,6 +65,10 @@ private:
     std::unique_ptr<ZxMidiObserver> m_sentNotification;
     std::unique_ptr<ZxMidiObserver> m_receivedNotification;
     ZxSysExAddress m_request;
+    // What the keyboard's replies carry; kept apart from the request so that a reply can never
+    // re-address the blocks that follow it.
+    ZxSysExAddress m_replyAddress;
+    ZxSysExParam m_replyParam;
     std::vector<std::uint8_t> m_outgoing;
     std::vector<std::uint8_t> m_incoming;
     bool m_done = false;
