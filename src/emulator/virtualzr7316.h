@@ -10,6 +10,7 @@
 #include <QString>
 #include <cstdint>
 #include <functional>
+#include <string>
 #include <vector>
 
 class QTimer;
@@ -24,17 +25,22 @@ public:
 
     // Fault switches. Message counters count every message received since setFaults().
     struct Faults {
-        int noReplyTo = -1;        // message n (0-based) gets no reply
-        int silentFrom = -1;       // message n and every later one get no reply
-        int replyDelayMs = 0;      // every reply leaves this much later
+        int noReplyTo = -1;   // message n (0-based) gets no reply
+        int silentFrom = -1;  // message n and every later one get no reply
+        int replyDelayMs = 0; // every reply leaves this much later
         std::uint32_t keyboardType = 0;
         int badChecksumBlock = -1; // data block n that the keyboard sends has a wrong checksum
-        int handshakeAtBlock = -1; // receiving: block n is answered with handshakeStatus;
+        int handshakeAtBlock = -1; // receiving: block n is answered with handshakeStatus
+                                   // (and, unless the status is 1, not stored);
                                    // sending: handshakeStatus is sent in place of block n
         std::uint8_t handshakeStatus = 2;
-        int unexpectedAt = -1;     // message n is answered with a message of a type the host
-                                   // does not expect (a data request)
-        bool wireSpeed = false;    // pace both directions at 31250 baud (320 us per byte)
+        int handshakeTimes = -1; // how often handshakeAtBlock strikes; -1: every time, so a
+                                 // host that sends the block again meets it again
+        int unexpectedAt = -1;   // message n is answered with a message of a type the host
+                                 // does not expect (a data request)
+        bool wireSpeed = false;  // pace what the keyboard sends at 31250 baud (320 us per
+                                 // byte, replies queued one after another on the wire); the
+                                 // device backend paces the host's direction
     };
 
     explicit VirtualZr7316(QObject* parent = nullptr);
@@ -46,7 +52,10 @@ public:
     void setReplySink(std::function<void(const std::vector<std::uint8_t>&)> sink);
 
     // Contents. Kinds as in the data tree (2 tone, 9 DSP, 10 song, 11 rhythm, 12 registration);
-    // bank only for registrations. An empty song or rhythm has no bytes.
+    // bank only for registrations. An empty song or rhythm has no bytes. itemBytes of a slot
+    // that does not exist is empty; setItemBytes throws std::invalid_argument for a slot that
+    // does not exist, a tone, DSP setting or registration of the wrong size, or a song or rhythm
+    // that does not fit the song memory (the item it replaces counts as free).
     void factoryReset(); // plausible factory contents
     void wipe();         // tones, DSP settings, registrations zero-filled; no songs or rhythms
     std::vector<std::uint8_t> itemBytes(std::uint16_t kind, int number, int bank = 0) const;
@@ -54,7 +63,8 @@ public:
     std::uint32_t freeMemory() const;
 
     // Persistence: with a path, the memory is loaded from it (factory contents when missing)
-    // and written atomically after every committed change. Empty path: memory only.
+    // and written atomically after every committed change. Empty path: memory only. A file
+    // that cannot be read as a state file is renamed to <path>.bad and factory contents are used.
     void setStateFile(const QString& path);
     QString stateFile() const;
     void save() const;
@@ -66,7 +76,15 @@ public:
     // Every message received (for tests: the exact request sequence) and sent.
     const std::vector<std::vector<std::uint8_t>>& received() const;
     const std::vector<std::vector<std::uint8_t>>& sent() const;
-    void clearLog();
+    void clearLog(); // also clears unexpected()
+
+    // Strict mode: every message the keyboard did not expect in its state (malformed, unknown
+    // parameter or slot, a handshake outside a transfer, a block out of order, a transfer that
+    // ends incomplete, ...) is recorded as "<why>: <hex bytes>". The keyboard still answers as
+    // it would otherwise.
+    void setStrict(bool strict);
+    bool isStrict() const;
+    const std::vector<std::string>& unexpected() const;
 
 private:
     struct Impl;
