@@ -15,6 +15,8 @@ class VirtualZr7316;
 
 namespace kbxmidi {
 
+class Backend; // a source of devices (midibackend.h)
+
 // One complete message as the device delivered it.
 using ReceiveFn = std::function<void(std::vector<std::uint8_t>)>;
 // The message has been handed to the device.
@@ -58,6 +60,10 @@ public:
     // both sides.
     void setSystemDevicesEnabled(bool enabled);
     bool systemDevicesEnabled() const { return m_systemEnabled; }
+
+    // Tests of the ports: a scripted source listed before all others (before the system's
+    // devices and the virtual keyboard). nullptr removes it.
+    void setTestBackend(std::shared_ptr<Backend> backend);
 
     // The numbers of the virtual keyboard in the current lists.
     int virtualInputNumber();

@@ -74,7 +74,7 @@ public:
     void sendMessage();
 
 private:
-    void outputDone(std::uint64_t generation);
+    void outputDone(std::uint64_t generation, const std::vector<std::uint8_t>& sent);
 
     std::unique_ptr<kbxmidi::OutputConnection> m_device;
     std::array<std::uint8_t, kBufferSize> m_buffer{};

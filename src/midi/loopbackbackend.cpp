@@ -1,0 +1,166 @@
+#include "loopbackbackend.h"
+
+#include <algorithm>
+#include <mutex>
+#include <stdexcept>
+
+namespace kbxmidi {
+
+struct LoopbackBackend::State {
+    struct Input {
+        int device;
+        ReceiveFn onMessage;
+    };
+
+    std::mutex mutex;
+    std::vector<std::string> inputNames, outputNames;
+    std::vector<Input*> inputs;
+    int openOutputs = 0;
+    bool echo = false;
+    std::optional<std::string> openInputError, openOutputError, sendError;
+    std::vector<std::vector<std::uint8_t>> sent;
+
+    // Called with the mutex held, so no connection can go away meanwhile.
+    void deliver(const std::vector<std::uint8_t>& bytes, int device) {
+        for (Input* input : inputs)
+            if (device < 0 || input->device == device)
+                input->onMessage(bytes);
+    }
+};
+
+class LoopbackBackend::Input : public InputConnection {
+public:
+    Input(std::shared_ptr<State> state, int device, ReceiveFn fn)
+        : m_state(std::move(state))
+        , m_input{device, std::move(fn)} {
+        std::lock_guard lock(m_state->mutex);
+        m_state->inputs.push_back(&m_input);
+    }
+    ~Input() override {
+        std::lock_guard lock(m_state->mutex);
+        std::erase(m_state->inputs, &m_input);
+    }
+
+private:
+    std::shared_ptr<State> m_state;
+    State::Input m_input;
+};
+
+class LoopbackBackend::Output : public OutputConnection {
+public:
+    explicit Output(std::shared_ptr<State> state)
+        : m_state(std::move(state)) {
+        std::lock_guard lock(m_state->mutex);
+        ++m_state->openOutputs;
+    }
+    ~Output() override {
+        std::lock_guard lock(m_state->mutex);
+        --m_state->openOutputs;
+    }
+
+    void send(const std::vector<std::uint8_t>& message, SentFn sent) override {
+        bool echo;
+        {
+            std::lock_guard lock(m_state->mutex);
+            if (m_state->sendError)
+                throw std::runtime_error(*m_state->sendError);
+            m_state->sent.push_back(message);
+            echo = m_state->echo;
+        }
+        // Like a real cable: the message has left before anything can answer it.
+        if (sent)
+            sent();
+        if (echo) {
+            std::lock_guard lock(m_state->mutex);
+            m_state->deliver(message, -1);
+        }
+    }
+
+private:
+    std::shared_ptr<State> m_state;
+};
+
+LoopbackBackend::LoopbackBackend()
+    : LoopbackBackend({"Loopback In"}, {"Loopback Out"}) {}
+
+LoopbackBackend::LoopbackBackend(std::vector<std::string> inputs, std::vector<std::string> outputs)
+    : m_state(std::make_shared<State>()) {
+    m_state->inputNames = std::move(inputs);
+    m_state->outputNames = std::move(outputs);
+}
+
+LoopbackBackend::~LoopbackBackend() = default;
+
+std::vector<std::string> LoopbackBackend::inputNames() {
+    std::lock_guard lock(m_state->mutex);
+    return m_state->inputNames;
+}
+
+std::vector<std::string> LoopbackBackend::outputNames() {
+    std::lock_guard lock(m_state->mutex);
+    return m_state->outputNames;
+}
+
+std::unique_ptr<InputConnection> LoopbackBackend::openInput(int index, ReceiveFn onMessage) {
+    {
+        std::lock_guard lock(m_state->mutex);
+        if (m_state->openInputError)
+            throw std::runtime_error(*m_state->openInputError);
+        if (index < 0 || index >= static_cast<int>(m_state->inputNames.size()))
+            throw std::runtime_error("no loopback input " + std::to_string(index));
+    }
+    return std::make_unique<Input>(m_state, index, std::move(onMessage));
+}
+
+std::unique_ptr<OutputConnection> LoopbackBackend::openOutput(int index) {
+    {
+        std::lock_guard lock(m_state->mutex);
+        if (m_state->openOutputError)
+            throw std::runtime_error(*m_state->openOutputError);
+        if (index < 0 || index >= static_cast<int>(m_state->outputNames.size()))
+            throw std::runtime_error("no loopback output " + std::to_string(index));
+    }
+    return std::make_unique<Output>(m_state);
+}
+
+void LoopbackBackend::inject(const std::vector<std::uint8_t>& bytes, int device) {
+    std::lock_guard lock(m_state->mutex);
+    m_state->deliver(bytes, device);
+}
+
+void LoopbackBackend::setEcho(bool echo) {
+    std::lock_guard lock(m_state->mutex);
+    m_state->echo = echo;
+}
+
+void LoopbackBackend::setOpenInputError(std::optional<std::string> driverText) {
+    std::lock_guard lock(m_state->mutex);
+    m_state->openInputError = std::move(driverText);
+}
+
+void LoopbackBackend::setOpenOutputError(std::optional<std::string> driverText) {
+    std::lock_guard lock(m_state->mutex);
+    m_state->openOutputError = std::move(driverText);
+}
+
+void LoopbackBackend::setSendError(std::optional<std::string> driverText) {
+    std::lock_guard lock(m_state->mutex);
+    m_state->sendError = std::move(driverText);
+}
+
+std::vector<std::vector<std::uint8_t>> LoopbackBackend::sentMessages() const {
+    std::lock_guard lock(m_state->mutex);
+    return m_state->sent;
+}
+
+int LoopbackBackend::openInputCount() const {
+    std::lock_guard lock(m_state->mutex);
+    return static_cast<int>(m_state->inputs.size());
+}
+
+int LoopbackBackend::openOutputCount() const {
+    std::lock_guard lock(m_state->mutex);
+    return m_state->openOutputs;
+}
+
+} // namespace kbxmidi
