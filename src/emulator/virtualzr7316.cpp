@@ -246,6 +246,9 @@ struct VirtualZr7316::Impl {
             return;
         }
 
+        if (state != State::Idle && m.type == Type::Handshake &&
+            (m.kind != transferKind || m.dataNumber != transferNumber))
+            note("handshake for another item than the transfer's", raw);
         if (state == State::Sending) {
             if (m.type == Type::Handshake) {
                 const std::uint8_t status = raw[10];
