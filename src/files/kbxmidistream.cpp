@@ -50,7 +50,23 @@ KbxMidiStream::KbxMidiStream(const std::string& slotPath, int inputDevice, int o
     : m_inputDevice(inputDevice)
     , m_outputDevice(outputDevice) {
     findSlot(slotPath);
+    createPortsAndTimer();
+}
 
+KbxMidiStream::KbxMidiStream(ZxData& slot, int inputDevice, int outputDevice)
+    : m_inputDevice(inputDevice)
+    , m_outputDevice(outputDevice) {
+    m_drive = &ZxKbdDrv::instance(ZxKbdDrv::kKnownModel);
+    const std::string folder = folderOf(*m_drive, &slot);
+    if (folder.empty() || (slot.attributes() & (ZxAttr::Drive | ZxAttr::Directory)))
+        throw std::runtime_error("\"" + slot.name() + "\" is no slot of the keyboard drive");
+    // A top-level folder's path keeps its backslash, as one taken from a slot path does.
+    m_folderPath = folder.find('\\') == std::string::npos ? folder + '\\' : folder;
+    m_slot = &slot;
+    createPortsAndTimer();
+}
+
+void KbxMidiStream::createPortsAndTimer() {
     // The ports' notifications arrive as queued calls on this thread; a parent window is not
     // needed for that, so the ports have none.
     m_in = std::make_unique<ZxMidiIn>();

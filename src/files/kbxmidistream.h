@@ -24,6 +24,10 @@ public:
     // "Registration:\Bank2\User 1"). A path that names no slot throws std::runtime_error naming
     // the path; nothing is sent.
     KbxMidiStream(const std::string& slotPath, int inputDevice, int outputDevice);
+    // The same on a slot node of the drive's tree. Names need not be unique within a folder
+    // (every blank user tone is named with eight blanks), so a caller that holds the node should
+    // use this form; a node that is not a slot of the drive throws std::runtime_error.
+    KbxMidiStream(ZxData& slot, int inputDevice, int outputDevice);
     ~KbxMidiStream() override;
 
     void read(ZxDataFile& item) override;  // import the slot's data into the item
@@ -39,6 +43,7 @@ public:
     bool portsOpen() const;
 
 private:
+    void createPortsAndTimer();
     void findSlot(const std::string& slotPath);
     void fillRequest(ZxDataFile& item);
     void receiveTransfer(std::vector<std::uint16_t>& payload);
