@@ -3,6 +3,7 @@
 
 #include "testutil.h"
 #include "virtualzr7316.h"
+#include "zxsysex.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -509,6 +510,62 @@ TEST_F(VirtualKeyboard, wireSpeedQueuesRepliesInOrder) {
     EXPECT_EQ(toHex(next()), "F0 44 11 01 7F 00 26 1F 00 00 00 28 00 00 00 00 F7");
     EXPECT_EQ(toHex(next()), "F0 44 11 01 7F 00 00 0D 00 00 00 00 00 F7");
     EXPECT_GE(clock.nsecsElapsed(), (14 + 17 + 14) * 320000LL); // 320 us a byte, one at a time
+}
+
+// ---------------------------------------------------------------------------- with the host codec
+
+TEST_F(VirtualKeyboard, hostCodecRoundTripsASongThroughTheKeyboard) {
+    const Bytes bytes = item(300, 4, "Codec   ");
+    std::vector<std::uint16_t> words;
+    for (std::size_t i = 0; i < bytes.size(); i += 2)
+        words.push_back(std::uint16_t((bytes[i] << 8) | bytes[i + 1]));
+    ZxSysExAddress address;
+    address.kindCode = 10;
+    address.dataNumber = 1;
+    address.words = &words;
+    ZxSysExEncoder encoder;
+    encoder.setModelCode(kModelCode);
+    encoder.setFixedByte(kFixedByte);
+    encoder.setAddress(address);
+    ZxSysExDecoder decoder;
+    decoder.setAddress(address);
+    Bytes out;
+
+    encoder.setType(ZxSysExType::DataBlock);
+    for (int b = 0; b < 3; ++b) {
+        encoder.setBlockNumber(std::uint16_t(b));
+        encoder.setBlockLength(std::uint8_t(b < 2 ? 128 : 44));
+        out.clear();
+        encoder.encode(out);
+        send(out);
+        decoder.decode(next());
+        EXPECT_EQ(decoder.type(), ZxSysExType::Handshake);
+        EXPECT_EQ(decoder.status(), ZxSysExStatus::Accepted);
+    }
+    encoder.setType(ZxSysExType::Handshake);
+    encoder.setStatus(ZxSysExStatus::End);
+    out.clear();
+    encoder.encode(out);
+    send(out);
+    ASSERT_EQ(kb.itemBytes(10, 1), bytes);
+
+    std::vector<std::uint16_t> read(words.size());
+    encoder.setType(ZxSysExType::DataRequest);
+    for (;;) {
+        out.clear();
+        encoder.encode(out);
+        send(out);
+        decoder.decode(next());
+        if (decoder.type() != ZxSysExType::DataBlock)
+            break;
+        std::copy(decoder.words().begin(), decoder.words().end(),
+                  read.begin() + 64 * decoder.blockNumber());
+        encoder.setType(ZxSysExType::Handshake);
+        encoder.setStatus(ZxSysExStatus::Accepted);
+    }
+    EXPECT_EQ(decoder.type(), ZxSysExType::Handshake);
+    EXPECT_EQ(decoder.status(), ZxSysExStatus::End);
+    EXPECT_EQ(read, words);
 }
 
 // ---------------------------------------------------------------------------- robustness
