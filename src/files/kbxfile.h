@@ -12,6 +12,11 @@ namespace kbxfile {
 // True when the bytes begin with the 15-character signature and a zero byte.
 bool hasSignature(const std::uint8_t* bytes, std::size_t count);
 
+// True when a file of fileLength bytes that begins with these bytes (its first count bytes, the
+// header or less) is a data file: the signature, a whole header, and a size field that the
+// payload fills.
+bool isDataFile(const std::uint8_t* bytes, std::size_t count, std::uint64_t fileLength);
+
 // Loads a whole file's bytes into the item: header replaced, payload = bytes after the header
 // (an odd last byte becomes the high byte of the last word), name refreshed from the data.
 // Throws KbxStreamException 0, leaving the item unchanged, when the bytes are not a data file:

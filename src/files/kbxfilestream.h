@@ -28,7 +28,10 @@ public:
     std::uint32_t size() override;     // file length minus 64
 
 private:
+    void checkDataFile();
+
     QString m_path;
     int m_mode;
-    std::unique_ptr<QFileDevice> m_file;
+    std::unique_ptr<QFileDevice> m_file; // QFile for Read and ReadWrite, QSaveFile for Create
+    std::uint64_t m_written = 0;         // bytes committed by the last write in Create mode
 };
