@@ -621,3 +621,53 @@ TEST_F(KbxMidiStreamTest, streamOnASlotNodeAddressesThatSlotWhateverItsName) {
     EXPECT_THROW(KbxMidiStream(*tones, m_in, m_out), std::runtime_error);
     EXPECT_THROW(KbxMidiStream(folder, m_in, m_out), std::runtime_error);
 }
+
+TEST_F(KbxMidiStreamTest, decoderFailuresAndSilenceMidTransferCloseThePorts) {
+    struct Case {
+        const char* what;
+        std::function<void(VirtualZr7316::Faults&)> faults;
+        bool send;
+        int code;
+    };
+    const std::vector<Case> cases = {
+        {"bad checksum in block 1", [](auto& f) { f.badChecksumBlock = 1; }, false, 5},
+        {"data request in reply to block request", [](auto& f) { f.unexpectedAt = 1; }, false, 4},
+        {"data request in reply to a block", [](auto& f) { f.unexpectedAt = 0; }, true, 4},
+        {"silent after block 0", [](auto& f) { f.silentFrom = 1; }, true, 6},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        setFaults(c.faults);
+        auto stream = streamOn(ZxKind::Registration, 2, 0);
+        const Bytes before = m_kb->itemBytes(ZxKind::Registration, 2, 0);
+        try {
+            if (c.send) {
+                auto item =
+                    makeItem(ZxKind::Registration, itemBytes(176, ZxKind::Registration, ""));
+                stream->write(*item);
+            } else {
+                ZxDataFile item(ZxKind::Undetermined);
+                stream->read(item);
+            }
+            ADD_FAILURE() << "transfer succeeded";
+        } catch (const ZxSysExException& e) {
+            EXPECT_EQ(e.code(), c.code);
+        }
+        EXPECT_FALSE(stream->portsOpen());
+        EXPECT_EQ(m_kb->itemBytes(ZxKind::Registration, 2, 0), before);
+    }
+    // Nothing is left holding the devices: the drive lists again.
+    m_kb->setFaults({});
+    m_drive->readList(m_in, m_out);
+}
+
+// The time-out guards each message from the moment it has left the port, so a keyboard that
+// answers every message late but in time gets through a whole transfer.
+TEST_F(KbxMidiStreamTest, lateRepliesWithinTheTimeOutAreWaitedFor) {
+    setFaults([](auto& f) { f.replyDelayMs = 120; });
+    auto stream = streamOn(ZxKind::Registration, 0, 0);
+    ZxDataFile item(ZxKind::Undetermined);
+    stream->read(item);
+    EXPECT_EQ(payloadBytes(item), m_kb->itemBytes(ZxKind::Registration, 0, 0));
+    EXPECT_EQ(item.name(), "Preset01");
+}
