@@ -25,7 +25,7 @@ public:
 
     // Fault switches. Message counters count every message received since setFaults().
     struct Faults {
-        int noReplyTo = -1;   // message n (0-based) gets no reply
+        int noReplyTo = -1;   // message n (0-based) gets no reply, but still takes effect
         int silentFrom = -1;  // message n and every later one get no reply
         int replyDelayMs = 0; // every reply leaves this much later
         std::uint32_t keyboardType = 0;
@@ -37,7 +37,7 @@ public:
         int handshakeTimes = -1; // how often handshakeAtBlock strikes; -1: every time, so a
                                  // host that sends the block again meets it again
         int unexpectedAt = -1;   // message n is answered with a message of a type the host
-                                 // does not expect (a data request)
+                                 // does not expect (a data request), nothing else
         bool wireSpeed = false;  // pace what the keyboard sends at 31250 baud (320 us per
                                  // byte, replies queued one after another on the wire); the
                                  // device backend paces the host's direction
