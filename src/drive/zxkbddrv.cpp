@@ -58,8 +58,11 @@ ZxKbdDrv& ZxKbdDrv::instance(const std::string& model) {
     if (!holder) {
         holder = std::make_unique<ZxKbdDrv>(model);
         // Release the ports and their timer while Qt still runs, not in static destruction.
-        if (QCoreApplication::instance())
+        static bool cleanupRegistered = false;
+        if (!cleanupRegistered && QCoreApplication::instance()) {
             qAddPostRoutine(&ZxKbdDrv::destroyInstance);
+            cleanupRegistered = true;
+        }
     }
     return *holder;
 }

@@ -1,4 +1,5 @@
 // The keyboard link against the virtual ZR-7316, through the real ports and the Qt event loop.
+#include "loopbackbackend.h"
 #include "mididevices.h"
 #include "testutil.h"
 #include "virtualzr7316.h"
@@ -237,4 +238,90 @@ TEST_F(LinkTest, fixedAnswersFollowTheReportedKeyboardType) {
     EXPECT_EQ(m_link.dspSize(), 0);
     EXPECT_EQ(m_link.registrationSize(), 0);
     EXPECT_EQ(m_link.presetName(3, 3), "");
+}
+
+// ---- a scripted device: replies and driver failures the keyboard itself cannot produce ---------
+
+namespace {
+
+class ScriptedLinkTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        m_backend = std::make_shared<kbxmidi::LoopbackBackend>();
+        kbxmidi::DeviceRegistry::instance().setTestBackend(m_backend);
+    }
+    void TearDown() override {
+        m_link.close();
+        kbxmidi::DeviceRegistry::instance().setTestBackend(nullptr);
+    }
+
+    std::shared_ptr<kbxmidi::LoopbackBackend> m_backend;
+    ZxKbd m_link;
+};
+
+} // namespace
+
+TEST_F(ScriptedLinkTest, replyThatOvertakesTheSentReportEndsTheRead) {
+    m_link.open(0, 0);
+    // Queued before the request leaves, so it arrives before the port reports the request sent.
+    m_backend->inject(hex("F0 44 11 01 7F 00 22 1F 00 00 00 45 46 04 00 00 F7"));
+    EXPECT_EQ(m_link.readFreeMemory(), 0x12345u);
+    // The late report of that request does not disturb the exchanges that follow.
+    m_backend->inject(hex("F0 44 11 01 7F 00 00 0D 00 00 00 01 00 F7"));
+    EXPECT_EQ(m_link.readKeyboardType(), 1u);
+    m_link.deleteSong(1);
+    ASSERT_EQ(m_backend->sentMessages().size(), 3u);
+    EXPECT_EQ(m_backend->sentMessages()[2], hex("F0 44 11 01 7F 00 20 07 00 00 00 01 00 F7"));
+    EXPECT_TRUE(m_link.isOpen());
+}
+
+TEST_F(ScriptedLinkTest, handshakeInPlaceOfAValueReturnsTheLastValueDecoded) {
+    m_link.open(0, 0);
+    m_backend->inject(hex("F0 44 11 01 7F 00 22 1F 00 00 00 10 00 00 00 00 F7"));
+    EXPECT_EQ(m_link.readFreeMemory(), 16u);
+    m_backend->inject(hex("F0 44 11 01 7F 70 00 00 00 00 01 F7"));
+    EXPECT_EQ(m_link.readFreeMemory(), 16u);
+}
+
+TEST_F(ScriptedLinkTest, messageOfAnotherMakerIsNoReply) {
+    m_link.open(0, 0);
+    m_backend->inject(hex("F0 43 11 01 7F 00 22 1F 00 00 00 10 00 00 00 00 F7"));
+    try {
+        m_link.readFreeMemory();
+        FAIL() << "no time-out";
+    } catch (const ZxSysExException& e) {
+        EXPECT_EQ(e.code(), 6);
+    }
+    EXPECT_FALSE(m_link.isOpen());
+}
+
+TEST_F(ScriptedLinkTest, driverFailureWhileSendingClosesThePorts) {
+    m_link.open(0, 0);
+    m_backend->setSendError("device gone");
+    try {
+        m_link.readKeyboardType();
+        FAIL() << "no failure";
+    } catch (const std::runtime_error& e) {
+        EXPECT_EQ(std::string(e.what()), "MIDI SYSTEM ERROR: device gone");
+    }
+    EXPECT_FALSE(m_link.isOpen());
+    EXPECT_EQ(m_backend->openInputCount(), 0);
+    EXPECT_EQ(m_backend->openOutputCount(), 0);
+
+    // A write fails the same way, and the ports open again afterwards.
+    m_link.open(0, 0);
+    EXPECT_THROW(m_link.deleteRhythm(0), std::runtime_error);
+    EXPECT_FALSE(m_link.isOpen());
+    m_backend->setSendError(std::nullopt);
+    m_link.open(0, 0);
+    m_link.deleteRhythm(0);
+    EXPECT_EQ(m_backend->sentMessages().size(), 1u);
+}
+
+TEST_F(ScriptedLinkTest, outputThatCannotBeOpenedLeavesTheInputOpenForTheCallerToClose) {
+    m_backend->setOpenOutputError("busy");
+    EXPECT_THROW(m_link.open(0, 0), std::runtime_error);
+    EXPECT_EQ(m_backend->openInputCount(), 1);
+    m_link.close();
+    EXPECT_EQ(m_backend->openInputCount(), 0);
 }
