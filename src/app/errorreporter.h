@@ -1,0 +1,25 @@
+#pragma once
+// Every error box of the window goes through one reporter, so that tests can record the texts
+// instead of blocking on a modal dialog.
+
+#include <QString>
+
+class QWidget;
+
+class ErrorReporter {
+public:
+    virtual ~ErrorReporter() = default;
+    // Shows one error: error symbol, a single OK button. Returns when the user has read it.
+    virtual void showError(QWidget* parent, const QString& text) = 0;
+
+    // The reporter in use: a message box unless a test has set another.
+    static ErrorReporter& instance();
+    // Not owned; nullptr brings the message box back.
+    static void setInstance(ErrorReporter* reporter);
+};
+
+// The toolkit's message dialog.
+class MessageBoxErrorReporter : public ErrorReporter {
+public:
+    void showError(QWidget* parent, const QString& text) override;
+};

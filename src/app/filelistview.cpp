@@ -1,0 +1,198 @@
+#include "filelistview.h"
+
+#include <QHeaderView>
+#include <QListView>
+#include <QStandardItemModel>
+#include <QTreeView>
+
+namespace {
+constexpr int kDataRole = Qt::UserRole + 1;
+} // namespace
+
+FileListView::FileListView(QWidget* parent)
+    : QStackedWidget(parent)
+    , m_model(new QStandardItemModel(this))
+    , m_icons(new QListView(this))
+    , m_details(new QTreeView(this)) {
+    for (QAbstractItemView* view :
+         {static_cast<QAbstractItemView*>(m_icons), static_cast<QAbstractItemView*>(m_details)}) {
+        view->setModel(m_model);
+        view->setEditTriggers(QAbstractItemView::NoEditTriggers);
+        view->setSelectionMode(QAbstractItemView::SingleSelection);
+        view->setSelectionBehavior(QAbstractItemView::SelectRows);
+        view->setContextMenuPolicy(Qt::CustomContextMenu);
+        connect(view, &QAbstractItemView::doubleClicked, this,
+                [this](const QModelIndex& index) { Q_EMIT itemDoubleClicked(index.row()); });
+        connect(view, &QWidget::customContextMenuRequested, this, [this, view](const QPoint& pos) {
+            Q_EMIT contextMenuRequested(view->viewport()->mapToGlobal(pos));
+        });
+    }
+    // One selection for both views.
+    m_details->setSelectionModel(m_icons->selectionModel());
+    connect(m_icons->selectionModel(), &QItemSelectionModel::currentRowChanged, this,
+            [this](const QModelIndex& current) {
+                Q_EMIT currentRowChanged(current.isValid() ? current.row() : -1);
+            });
+
+    m_details->setRootIsDecorated(false);
+    m_details->setItemsExpandable(false);
+    m_details->setUniformRowHeights(true);
+    m_details->setAllColumnsShowFocus(true);
+    m_details->setIconSize(QSize(16, 16));
+    m_details->header()->setStretchLastSection(false);
+    m_details->header()->setSectionsMovable(false);
+
+    m_icons->setMovement(QListView::Static);
+    m_icons->setResizeMode(QListView::Adjust);
+    m_icons->setWrapping(true);
+    m_icons->setWordWrap(true);
+    m_icons->setTextElideMode(Qt::ElideRight);
+
+    addWidget(m_icons);
+    addWidget(m_details);
+    connect(this, &QObject::objectNameChanged, this, &FileListView::nameViews);
+    setViewStyle(LargeIcon);
+}
+
+FileListView::~FileListView() = default;
+
+void FileListView::nameViews(const QString& name) {
+    // The inner views carry the list's name, so code that asks the focused control for its name
+    // finds the list it belongs to.
+    m_icons->setObjectName(name + QStringLiteral("Icons"));
+    m_details->setObjectName(name + QStringLiteral("Details"));
+}
+
+void FileListView::setColumns(const QStringList& titles, const QList<int>& widths,
+                              const QList<int>& rightAligned) {
+    m_model->setColumnCount(static_cast<int>(titles.size()));
+    m_model->setHorizontalHeaderLabels(titles);
+    m_rightAligned = rightAligned;
+    for (int column : rightAligned)
+        m_model->setHeaderData(
+            column, Qt::Horizontal,
+            QVariant::fromValue(Qt::Alignment(Qt::AlignRight | Qt::AlignVCenter)),
+            Qt::TextAlignmentRole);
+    for (int i = 0; i < widths.size(); ++i)
+        m_details->setColumnWidth(i, widths[i]);
+}
+
+void FileListView::setViewStyle(int style) {
+    const bool hadFocus = currentWidget() && currentWidget()->hasFocus();
+    m_style = style;
+    switch (style) {
+    case LargeIcon:
+        m_icons->setViewMode(QListView::IconMode);
+        m_icons->setFlow(QListView::LeftToRight);
+        m_icons->setIconSize(QSize(32, 32));
+        m_icons->setGridSize(QSize(84, 68));
+        m_icons->setSpacing(0);
+        break;
+    case SmallIcon:
+        m_icons->setViewMode(QListView::ListMode);
+        m_icons->setFlow(QListView::LeftToRight);
+        m_icons->setIconSize(QSize(16, 16));
+        m_icons->setGridSize(QSize(160, 20));
+        m_icons->setSpacing(0);
+        break;
+    case List:
+        m_icons->setViewMode(QListView::ListMode);
+        m_icons->setFlow(QListView::TopToBottom);
+        m_icons->setIconSize(QSize(16, 16));
+        m_icons->setGridSize(QSize());
+        m_icons->setSpacing(1);
+        break;
+    default:
+        m_style = Report;
+        break;
+    }
+    // The list modes above reset wrapping and movement; keep the desktop's arrangement.
+    m_icons->setWrapping(true);
+    m_icons->setMovement(QListView::Static);
+    m_icons->setResizeMode(QListView::Adjust);
+
+    QWidget* view = m_style == Report ? static_cast<QWidget*>(m_details) : m_icons;
+    setCurrentWidget(view);
+    setFocusProxy(view);
+    if (hadFocus)
+        view->setFocus();
+    const QModelIndex current = m_icons->selectionModel()->currentIndex();
+    if (current.isValid())
+        static_cast<QAbstractItemView*>(view)->scrollTo(current);
+}
+
+void FileListView::clear() {
+    m_model->removeRows(0, m_model->rowCount());
+}
+
+int FileListView::addItem(const QIcon& icon, const QString& text, const QStringList& subItems,
+                          const QVariant& data) {
+    QList<QStandardItem*> row;
+    auto* first = new QStandardItem(icon, text);
+    first->setData(data, kDataRole);
+    first->setToolTip(text);
+    row << first;
+    for (int column = 1; column < m_model->columnCount(); ++column) {
+        auto* cell =
+            new QStandardItem(column - 1 < subItems.size() ? subItems[column - 1] : QString());
+        if (m_rightAligned.contains(column))
+            cell->setTextAlignment(Qt::AlignRight | Qt::AlignVCenter);
+        row << cell;
+    }
+    for (QStandardItem* cell : row)
+        cell->setFlags(Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemIsDragEnabled);
+    m_model->appendRow(row);
+    return m_model->rowCount() - 1;
+}
+
+int FileListView::count() const {
+    return m_model->rowCount();
+}
+
+QString FileListView::itemText(int row) const {
+    return m_model->index(row, 0).data().toString();
+}
+
+QString FileListView::subItemText(int row, int column) const {
+    return m_model->index(row, column).data().toString();
+}
+
+QIcon FileListView::itemIcon(int row) const {
+    return m_model->index(row, 0).data(Qt::DecorationRole).value<QIcon>();
+}
+
+QVariant FileListView::itemData(int row) const {
+    return m_model->index(row, 0).data(kDataRole);
+}
+
+void FileListView::setItemData(int row, const QVariant& data) {
+    m_model->setData(m_model->index(row, 0), data, kDataRole);
+}
+
+int FileListView::selectedRow() const {
+    const QModelIndexList selected = m_icons->selectionModel()->selectedIndexes();
+    return selected.isEmpty() ? -1 : selected.first().row();
+}
+
+void FileListView::setSelectedRow(int row) {
+    QItemSelectionModel* selection = m_icons->selectionModel();
+    if (row < 0 || row >= count()) {
+        selection->clearSelection();
+        return;
+    }
+    const QModelIndex index = m_model->index(row, 0);
+    selection->setCurrentIndex(index,
+                               QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+    currentView()->scrollTo(index);
+}
+
+int FileListView::rowAt(const QPoint& pos) const {
+    QAbstractItemView* view = currentView();
+    const QPoint local = view->viewport()->mapFrom(this, pos);
+    const QModelIndex index = view->indexAt(local);
+    return index.isValid() ? index.row() : -1;
+}
+
+QAbstractItemView* FileListView::currentView() const {
+    return m_style == Report ? static_cast<QAbstractItemView*>(m_details) : m_icons;
+}

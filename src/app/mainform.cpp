@@ -1,0 +1,528 @@
+#include "mainform.h"
+#include "ui_mainform.h"
+
+#include "appicons.h"
+#include "errorreporter.h"
+#include "kbdtext.h"
+#include "kbxfilestream.h"
+#include "kbxmidistream.h"
+#include "platform.h"
+#include "zxdata.h"
+#include "zxkbddrv.h"
+
+#include <QApplication>
+#include <QButtonGroup>
+#include <QCloseEvent>
+#include <QDir>
+#include <QFileIconProvider>
+#include <QLabel>
+#include <QMenu>
+#include <QMimeDatabase>
+#include <QProgressBar>
+#include <QSettings>
+#include <QStatusBar>
+#include <QTreeWidget>
+#include <algorithm>
+#include <optional>
+#include <stdexcept>
+
+namespace {
+
+enum StatusIndex { StatusList = 0, StatusSend = 1, StatusImport = 2, StatusDelete = 3 };
+
+QSettings openSettings() {
+    return QSettings(QSettings::NativeFormat, QSettings::UserScope, QStringLiteral("Tovanel"),
+                     QStringLiteral("KbxMan"));
+}
+
+const QString kInputKey = QStringLiteral("MIDI/InputDevice");
+const QString kOutputKey = QStringLiteral("MIDI/OutputDevice");
+const QString kDefaultDirKey = QStringLiteral("Directory/Default");
+
+int progressMaximum(std::uint32_t bytes) {
+    // A range of 0 to 0 would turn the bar into a busy indicator.
+    return static_cast<int>(std::max<std::uint32_t>(bytes, 1));
+}
+
+} // namespace
+
+TPcLinkForm::TPcLinkForm(QWidget* parent)
+    : QMainWindow(parent)
+    , ExplorerCommand(kbxapp::explorerCommand())
+    , m_ui(std::make_unique<Ui::TPcLinkForm>()) {
+    m_ui->setupUi(this);
+    setWindowIcon(kbxapp::appIcon());
+    SetupStatusStrip();
+    SetupActions();
+    SetupPopupMenus();
+    FormCreate();
+}
+
+TPcLinkForm::~TPcLinkForm() {
+    FormDestroy();
+}
+
+void TPcLinkForm::SetupStatusStrip() {
+    m_statusLabel = new QLabel(m_ui->StatusBar);
+    m_statusLabel->setObjectName(QStringLiteral("StatusText"));
+    m_statusLabel->setFixedWidth(265);
+    m_statusLabel->setFrameShape(QFrame::StyledPanel);
+    m_statusLabel->setFrameShadow(QFrame::Sunken);
+    ProgressBar = new QProgressBar(m_ui->StatusBar);
+    ProgressBar->setObjectName(QStringLiteral("ProgressBar"));
+    ProgressBar->setRange(0, 100);
+    ProgressBar->setValue(0);
+    ProgressBar->setTextVisible(false);
+    m_ui->StatusBar->addWidget(m_statusLabel, 0);
+    m_ui->StatusBar->addWidget(ProgressBar, 1);
+}
+
+void TPcLinkForm::SetupActions() {
+    Ui::TPcLinkForm& ui = *m_ui;
+    ui.ConnectAction->setIcon(kbxapp::toolbarIcon(6));
+    ui.KbdUpdateAction->setIcon(kbxapp::toolbarIcon(6));
+    ui.SendAction->setIcon(kbxapp::toolbarIcon(5));
+    ui.LocalSendMenuItem->setIcon(kbxapp::toolbarIcon(5));
+    ui.ReceiveAction->setIcon(kbxapp::toolbarIcon(7));
+    ui.KbdReceiveItem->setIcon(kbxapp::toolbarIcon(7));
+    ui.DeleteAction->setIcon(kbxapp::toolbarIcon(8));
+    ui.KbdDeleteItem->setIcon(kbxapp::toolbarIcon(8));
+    ui.LocalUpdateAction->setIcon(kbxapp::toolbarIcon(4));
+
+    ui.LocalUpdateBtn->setDefaultAction(ui.LocalUpdateAction);
+    ui.SendBtn->setDefaultAction(ui.SendAction);
+    ui.KbdUpdateBtn->setDefaultAction(ui.ConnectAction);
+    ui.ReceiveBtn->setDefaultAction(ui.ReceiveAction);
+    ui.DeleteBtn->setDefaultAction(ui.DeleteAction);
+
+    connect(ui.ConnectAction, &QAction::triggered, this, &TPcLinkForm::ConnectActionExecute);
+    connect(ui.DisconnectAction, &QAction::triggered, this, &TPcLinkForm::DisconnectActionExecute);
+    connect(ui.SendAction, &QAction::triggered, this, &TPcLinkForm::SendActionExecute);
+    connect(ui.ReceiveAction, &QAction::triggered, this, &TPcLinkForm::ReceiveActionExecute);
+    connect(ui.DeleteAction, &QAction::triggered, this, &TPcLinkForm::DeleteActionExecute);
+    connect(ui.PropOpen, &QAction::triggered, this, &TPcLinkForm::PropOpenExecute);
+    connect(ui.ExitAction, &QAction::triggered, this, &TPcLinkForm::ExitActionExecute);
+    connect(ui.KbdUpdateAction, &QAction::triggered, this, &TPcLinkForm::KbdUpdateActionExecute);
+    connect(ui.LocalUpdateAction, &QAction::triggered, this,
+            &TPcLinkForm::LocalUpdateActionExecute);
+    connect(ui.PrefOpen, &QAction::triggered, this, &TPcLinkForm::PrefOpenExecute);
+    connect(ui.KbdDrvPropOpen, &QAction::triggered, this, &TPcLinkForm::KbdDrvPropOpenExecute);
+    connect(ui.ShellOpen, &QAction::triggered, this, &TPcLinkForm::ShellOpenExecute);
+
+    // Menu items run their action; they have enabled states of their own.
+    const std::pair<QAction*, QAction*> items[] = {
+        {ui.PropertyMenuItem, ui.PrefOpen},    {ui.Exit1, ui.ExitAction},
+        {ui.LocalSendMenuItem, ui.SendAction}, {ui.Property1, ui.PropOpen},
+        {ui.OpenExplorer, ui.ShellOpen},       {ui.KbdReceiveItem, ui.ReceiveAction},
+        {ui.KbdDeleteItem, ui.DeleteAction},   {ui.KbdPropertyItem, ui.PropOpen},
+        {ui.KbdDrvPropItem, ui.KbdDrvPropOpen}};
+    for (const auto& [item, action] : items)
+        connect(item, &QAction::triggered, action, &QAction::trigger);
+
+    // The four view buttons of each list, tags 0 to 3.
+    const std::pair<QToolButton*, int> localButtons[] = {{ui.LocalIconBtn, 0},
+                                                         {ui.LocalSmallIconBtn, 1},
+                                                         {ui.LocalListBtn, 2},
+                                                         {ui.LocalReportBtn, 3}};
+    const std::pair<QToolButton*, int> kbdButtons[] = {
+        {ui.KbdIconBtn, 0}, {ui.KbdSmallIconBtn, 1}, {ui.KbdListBtn, 2}, {ui.KbdReportBtn, 3}};
+    auto* localGroup = new QButtonGroup(this);
+    localGroup->setObjectName(QStringLiteral("LocalViewBtns"));
+    for (const auto& [button, tag] : localButtons) {
+        button->setIcon(kbxapp::toolbarIcon(tag));
+        localGroup->addButton(button, tag);
+    }
+    auto* kbdGroup = new QButtonGroup(this);
+    kbdGroup->setObjectName(QStringLiteral("KbdViewBtns"));
+    for (const auto& [button, tag] : kbdButtons) {
+        button->setIcon(kbxapp::toolbarIcon(tag));
+        kbdGroup->addButton(button, tag);
+    }
+    connect(localGroup, &QButtonGroup::idClicked, this, &TPcLinkForm::LocalFileViewBtnsClick);
+    connect(kbdGroup, &QButtonGroup::idClicked, this, &TPcLinkForm::KbdFileViewBtnsClick);
+
+    ui.LocalToolBar->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
+    ui.KbdToolBar->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
+    ui.LocalFileView->setColumns({tr("Name"), tr("Type"), tr("Size")}, {200, 100, 100}, {2});
+    ui.KbdFileView->setColumns({tr("Name"), tr("Type"), tr("Size(byte)")}, {193, 100, 100}, {2});
+    ui.KbdDirView->setIconSize(QSize(16, 16));
+
+    connect(ui.LocalDirView, &QTreeWidget::currentItemChanged, this,
+            [this](QTreeWidgetItem* current) { LocalDirViewChange(current); });
+    connect(ui.LocalDirView, &QTreeWidget::itemExpanded, this, &TPcLinkForm::LocalDirViewExpanding);
+    connect(ui.LocalDirView, &QTreeWidget::itemCollapsed, this,
+            &TPcLinkForm::LocalDirViewCollapsed);
+    connect(ui.LocalFileView, &FileListView::currentRowChanged, this,
+            &TPcLinkForm::LocalFileViewChange);
+    connect(ui.LocalFileView, &FileListView::itemDoubleClicked, this,
+            &TPcLinkForm::LocalFileViewDblClick);
+    connect(ui.KbdDirView, &QTreeWidget::currentItemChanged, this,
+            [this](QTreeWidgetItem* current) { KbdDirViewChange(current); });
+    connect(ui.KbdDirView, &QTreeWidget::itemExpanded, this, &TPcLinkForm::KbdDirViewExpanding);
+    connect(ui.KbdFileView, &FileListView::itemDoubleClicked, this,
+            &TPcLinkForm::KbdFileViewDblClick);
+}
+
+void TPcLinkForm::SetupPopupMenus() {
+    Ui::TPcLinkForm& ui = *m_ui;
+    LocalPopupMenu = new QMenu(this);
+    LocalPopupMenu->setObjectName(QStringLiteral("LocalPopupMenu"));
+    LocalPopupMenu->addAction(ui.LocalSendMenuItem);
+    LocalPopupMenu->addSeparator();
+    LocalPopupMenu->addAction(ui.Property1);
+    LocalPopupMenu->addSeparator();
+    LocalPopupMenu->addAction(ui.OpenExplorer);
+
+    KbdPopupMenu = new QMenu(this);
+    KbdPopupMenu->setObjectName(QStringLiteral("KbdPopupMenu"));
+    KbdPopupMenu->addAction(ui.KbdReceiveItem);
+    KbdPopupMenu->addAction(ui.KbdDeleteItem);
+    KbdPopupMenu->addSeparator();
+    KbdPopupMenu->addAction(ui.KbdPropertyItem);
+
+    KbdDirPopup = new QMenu(this);
+    KbdDirPopup->setObjectName(QStringLiteral("KbdDirPopup"));
+    KbdDirPopup->addAction(ui.KbdDrvPropItem);
+
+    connect(ui.LocalFileView, &FileListView::contextMenuRequested, LocalPopupMenu,
+            [this](const QPoint& pos) { LocalPopupMenu->popup(pos); });
+    connect(ui.KbdFileView, &FileListView::contextMenuRequested, KbdPopupMenu,
+            [this](const QPoint& pos) { KbdPopupMenu->popup(pos); });
+    ui.KbdDirView->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(ui.KbdDirView, &QWidget::customContextMenuRequested, KbdDirPopup,
+            [this](const QPoint& pos) {
+                // The right button selects the node it hits, as the property command acts on
+                // the selected node.
+                if (QTreeWidgetItem* node = m_ui->KbdDirView->itemAt(pos))
+                    m_ui->KbdDirView->setCurrentItem(node);
+                KbdDirPopup->popup(m_ui->KbdDirView->viewport()->mapToGlobal(pos));
+            });
+}
+
+void TPcLinkForm::FormCreate() {
+    // The shell's icons come from the provider; the lists pick the size per view style.
+    m_iconProvider = std::make_unique<QFileIconProvider>();
+    m_mimeDatabase = std::make_unique<QMimeDatabase>();
+    m_ui->LocalDirView->setIconSize(QSize(16, 16));
+
+    ModelName = QString::fromLatin1(ZxKbdDrv::kKnownModel);
+    KbdDrv = &ZxKbdDrv::instance(ModelName.toStdString());
+    KbdDrvProgress = std::make_unique<PBarKbdDrvObserver>(ProgressBar);
+    KbdDrv->attach(KbdDrvProgress.get());
+
+    try {
+        LoadSettings();
+    } catch (...) {
+        PrefOpenExecute();
+    }
+
+    Messages = std::make_unique<MsgStr>();
+
+    SetupLocalDirView();
+    m_ui->LocalIconBtn->setChecked(true);
+    LocalFileViewBtnsClick(FileListView::LargeIcon);
+    SetupKbdDirView();
+    m_ui->KbdIconBtn->setChecked(true);
+    KbdFileViewBtnsClick(FileListView::LargeIcon);
+
+    connect(qApp, &QGuiApplication::applicationStateChanged, this,
+            [this](Qt::ApplicationState state) {
+                if (state == Qt::ApplicationActive)
+                    FormActivate();
+            });
+
+    QList<int> panes = {233, std::max(height() - 233, 100)};
+    m_ui->PanelSplitter->setSizes(panes);
+    m_ui->PanelSplitter->setStretchFactor(1, 1);
+    m_ui->LocalSplitter->setSizes({177, std::max(width() - 177, 100)});
+    m_ui->LocalSplitter->setStretchFactor(1, 1);
+    m_ui->KbdSplitter->setSizes({177, std::max(width() - 177, 100)});
+    m_ui->KbdSplitter->setStretchFactor(1, 1);
+}
+
+void TPcLinkForm::FormDestroy() {
+    try {
+        SaveSettings();
+    } catch (const std::exception& error) {
+        ReportError(QString::fromStdString(error.what()));
+    }
+}
+
+// ---- Settings ----
+
+void TPcLinkForm::LoadSettings() {
+    QSettings settings = openSettings();
+    if (!settings.contains(kInputKey) && !settings.contains(kOutputKey) &&
+        !settings.contains(kDefaultDirKey)) {
+        // First start for this user.
+        MidiInDevice = 0;
+        MidiOutDevice = 0;
+        DefaultDir = QDir::toNativeSeparators(QDir::currentPath());
+        PrefOpenExecute();
+        return;
+    }
+    bool inOk = false;
+    bool outOk = false;
+    const int in = settings.value(kInputKey).toInt(&inOk);
+    const int out = settings.value(kOutputKey).toInt(&outOk);
+    if (inOk)
+        MidiInDevice = in;
+    if (inOk && outOk)
+        MidiOutDevice = out;
+    if (!inOk || !outOk)
+        throw std::runtime_error("The MIDI device settings cannot be read.");
+    DefaultDir = settings.value(kDefaultDirKey).toString();
+}
+
+void TPcLinkForm::SaveSettings() {
+    QSettings settings = openSettings();
+    settings.setValue(kInputKey, MidiInDevice);
+    settings.setValue(kOutputKey, MidiOutDevice);
+    settings.setValue(kDefaultDirKey, DefaultDir);
+    settings.sync();
+    if (settings.status() != QSettings::NoError)
+        throw std::runtime_error("The settings cannot be saved.");
+}
+
+// ---- Status line, errors, busy state ----
+
+QString TPcLinkForm::statusText() const {
+    return m_statusLabel->text();
+}
+
+void TPcLinkForm::SetStatusText(const QString& text) {
+    m_statusLabel->setText(text);
+    m_statusLabel->repaint();
+}
+
+void TPcLinkForm::ReportError(const QString& text) {
+    ErrorReporter::instance().showError(this, text);
+}
+
+void TPcLinkForm::closeEvent(QCloseEvent* event) {
+    if (m_busy) {
+        // The action on the stack still uses the window; close when it has ended.
+        m_closePending = true;
+        event->ignore();
+        return;
+    }
+    QMainWindow::closeEvent(event);
+}
+
+void TPcLinkForm::RunKbdAction(int status, const std::function<void()>& body) {
+    if (m_busy)
+        return;
+    m_busy = true;
+    ProgressBar->setValue(0);
+    SetStatusText(QString::fromStdString(Messages->GetStatusMsg(status)));
+
+    std::optional<QString> failure;
+    QApplication::setOverrideCursor(Qt::BusyCursor);
+    try {
+        body();
+    } catch (...) {
+        failure =
+            QString::fromStdString(describeException(*Messages, std::current_exception()).message);
+    }
+    QApplication::restoreOverrideCursor();
+    if (failure)
+        ReportError(*failure);
+
+    SetStatusText(QString());
+    ProgressBar->setValue(0);
+    m_busy = false;
+    if (m_closePending) {
+        m_closePending = false;
+        close();
+    }
+}
+
+// ---- Keyboard actions ----
+
+void TPcLinkForm::ConnectActionExecute() {
+    RunKbdAction(StatusList, [this] { ReadKbdList(); });
+}
+
+void TPcLinkForm::ReadKbdList() {
+    ProgressBar->setMaximum(KbdDrv->progressTotal());
+    KbdDrv->readList(MidiInDevice, MidiOutDevice);
+    SetupKbdDirView();
+    m_ui->SendAction->setEnabled(true);
+    m_ui->LocalSendMenuItem->setEnabled(true);
+    m_ui->ReceiveAction->setEnabled(true);
+    m_ui->KbdReceiveItem->setEnabled(true);
+    m_ui->KbdPropertyItem->setEnabled(true);
+}
+
+void TPcLinkForm::SendActionExecute() {
+    RunKbdAction(StatusSend, [this] { SendSelectedFile(); });
+}
+
+void TPcLinkForm::SendSelectedFile() {
+    QTreeWidgetItem* localNode = m_ui->LocalDirView->currentItem();
+    const int localRow = m_ui->LocalFileView->selectedRow();
+    if (!localNode || localRow < 0)
+        throw OperateException(0);
+    QTreeWidgetItem* kbdNode = m_ui->KbdDirView->currentItem();
+    const int kbdRow = m_ui->KbdFileView->selectedRow();
+    if (!kbdNode || kbdRow < 0)
+        throw OperateException(1);
+    ZxData* slot = KbdItemData(kbdRow);
+    // A folder entry is no place for data: its path would find the folder node as a "slot".
+    if (!slot || (slot->attributes() & ZxAttr::Directory))
+        throw OperateException(5);
+
+    ZxDataFile item(ZxKind::Undetermined);
+    {
+        KbxFileStream file(GetNodePath(localNode) + m_ui->LocalFileView->itemText(localRow),
+                           KbxFileStream::Read);
+        item.setSize(file.size());
+        file.read(item);
+    }
+    ProgressBar->setMaximum(progressMaximum(item.size()));
+    PBarKbxObserver observer(ProgressBar);
+    // By the node, not by its path: names repeat within a folder (blank tones).
+    KbxMidiStream stream(*slot, MidiInDevice, MidiOutDevice);
+    stream.attach(&observer);
+    stream.write(item);
+
+    // The user may have moved in the keyboard tree while the data travelled.
+    QTreeWidgetItem* now = m_ui->KbdDirView->currentItem();
+    ListKbdFiles(now);
+    if (now == kbdNode) {
+        m_ui->KbdFileView->setSelectedRow(item.number());
+        m_ui->KbdFileView->setFocus();
+    }
+}
+
+void TPcLinkForm::ReceiveActionExecute() {
+    RunKbdAction(StatusImport, [this] { ReceiveSelectedData(); });
+}
+
+void TPcLinkForm::ReceiveSelectedData() {
+    QTreeWidgetItem* kbdNode = m_ui->KbdDirView->currentItem();
+    const int kbdRow = m_ui->KbdFileView->selectedRow();
+    if (!kbdNode || kbdRow < 0)
+        throw OperateException(2);
+    ZxData* slot = KbdItemData(kbdRow);
+    if (!slot || (slot->attributes() & ZxAttr::Directory))
+        throw OperateException(2);
+    QTreeWidgetItem* localNode = m_ui->LocalDirView->currentItem();
+    if (!localNode)
+        throw OperateException(3);
+    // Local tree items can be replaced during the transfer; keep the folder by its path.
+    const QString folder = GetNodePath(localNode);
+
+    ZxDataFile item(ZxKind::Undetermined);
+    KbxMidiStream stream(*slot, MidiInDevice, MidiOutDevice);
+    item.setSize(stream.size());
+    ProgressBar->setMaximum(progressMaximum(item.size()));
+    PBarKbxObserver observer(ProgressBar);
+    stream.attach(&observer);
+    stream.read(item);
+
+    const QString fileName = kbxapp::importFileName(item.kind(), item.name());
+    {
+        KbxFileStream file(folder + fileName, KbxFileStream::Create);
+        file.write(item);
+    }
+
+    QTreeWidgetItem* now = m_ui->LocalDirView->currentItem();
+    if (!now || GetNodePath(now) != folder)
+        return; // the user has opened another folder meanwhile
+    ListLocalFiles(now);
+    FileListView* list = m_ui->LocalFileView;
+    for (int row = 0; row < list->count(); ++row) {
+        if (list->itemText(row) == fileName) {
+            list->setSelectedRow(row);
+            break;
+        }
+    }
+    list->setFocus();
+}
+
+void TPcLinkForm::DeleteActionExecute() {
+    RunKbdAction(StatusDelete, [this] { DeleteSelectedData(); });
+}
+
+void TPcLinkForm::DeleteSelectedData() {
+    QTreeWidgetItem* kbdNode = m_ui->KbdDirView->currentItem();
+    const int kbdRow = m_ui->KbdFileView->selectedRow();
+    if (!kbdNode || kbdRow < 0)
+        throw OperateException(4);
+    ZxData* slot = KbdItemData(kbdRow);
+    // Deleting a folder entry would address the song or rhythm numbered like the folder.
+    if (!slot || (slot->attributes() & ZxAttr::Directory))
+        throw OperateException(4);
+    if (!KbdDrv->isListed())
+        throw OperateException(6);
+    KbdDrv->deleteItem(*slot);
+    ListKbdFiles(m_ui->KbdDirView->currentItem());
+}
+
+void TPcLinkForm::DisconnectActionExecute() {
+    // A reset replaces every node the running action holds.
+    if (m_busy)
+        return;
+    KbdDrv->reset();
+    SetupKbdDirView();
+}
+
+void TPcLinkForm::KbdUpdateActionExecute() {
+    ListKbdFiles(m_ui->KbdDirView->currentItem());
+}
+
+// ---- Local actions ----
+
+void TPcLinkForm::LocalUpdateActionExecute() {
+    FileListView* list = m_ui->LocalFileView;
+    const int selected = list->selectedRow();
+    const QString selectedText = selected >= 0 ? list->itemText(selected) : QString();
+    ListLocalFiles(m_ui->LocalDirView->currentItem());
+    // Keep the user's selection across the refresh (it runs on every activation).
+    if (!selectedText.isEmpty()) {
+        for (int row = 0; row < list->count(); ++row) {
+            if (list->itemText(row) == selectedText) {
+                list->setSelectedRow(row);
+                break;
+            }
+        }
+    }
+}
+
+void TPcLinkForm::ShellOpenExecute() {
+    QTreeWidgetItem* node = m_ui->LocalDirView->currentItem();
+    if (!node)
+        return;
+    QString error;
+    if (!kbxapp::ProcessLauncher::instance().startDetached(ExplorerCommand, {GetNodePath(node)},
+                                                           &error))
+        ReportError(error);
+}
+
+void TPcLinkForm::ExitActionExecute() {
+    close();
+}
+
+void TPcLinkForm::FormActivate() {
+    if (m_ui->LocalDirView->currentItem())
+        LocalUpdateActionExecute();
+}
+
+// ---- Dialogs ----
+
+void TPcLinkForm::PrefOpenExecute() {
+    // The preference dialog lists the MIDI devices, which a running transfer holds.
+    if (m_busy)
+        return;
+}
+
+void TPcLinkForm::PropOpenExecute() {
+    if (m_busy)
+        return;
+}
+
+void TPcLinkForm::KbdDrvPropOpenExecute() {
+    if (m_busy)
+        return;
+}

@@ -1,0 +1,138 @@
+#pragma once
+// TPcLinkForm: the main window and the controller of everything the user does. Above, the
+// computer's drives, folders and files; below, the keyboard as a drive. Every keyboard action
+// runs synchronously on the GUI thread: while it waits for the keyboard the window keeps
+// painting and dispatching input, so the window holds a busy state that refuses a second
+// keyboard action and defers closing until the first has ended.
+
+#include "msgstr.h"
+#include "progressobservers.h"
+
+#include <QMainWindow>
+#include <QString>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+
+class QFileIconProvider;
+class QLabel;
+class QMenu;
+class QMimeDatabase;
+class QProgressBar;
+class QTreeWidgetItem;
+class ZxData;
+class ZxKbdDrv;
+
+namespace Ui {
+class TPcLinkForm;
+}
+
+class TPcLinkForm : public QMainWindow {
+    Q_OBJECT
+public:
+    explicit TPcLinkForm(QWidget* parent = nullptr);
+    ~TPcLinkForm() override;
+
+    // Settings and the objects the window works with.
+    std::int32_t MidiInDevice = 0;
+    std::int32_t MidiOutDevice = 0;
+    ZxKbdDrv* KbdDrv = nullptr; // the process-wide drive, not owned
+    QString ModelName;
+    QString DefaultDir;
+    QString ExplorerCommand;
+    std::unique_ptr<MsgStr> Messages;
+    std::unique_ptr<PBarKbdDrvObserver> KbdDrvProgress;
+
+    std::unique_ptr<Ui::TPcLinkForm> m_ui;
+
+    // True while a keyboard action runs (and waits for the keyboard).
+    bool isBusy() const { return m_busy; }
+    // The text of the status line.
+    QString statusText() const;
+
+    // Settings store: MIDI/InputDevice, MIDI/OutputDevice, Directory/Default.
+    void LoadSettings();
+    void SaveSettings();
+
+    // Panes.
+    QString GetNodePath(QTreeWidgetItem* node) const;
+    // The keyboard-side path of a keyboard tree node, in the drive's single-byte text.
+    std::string GetKbdNodePath(QTreeWidgetItem* node) const;
+    void SetupLocalDirView();
+    void AddLocalSubDirs(QTreeWidgetItem* node);
+    bool HasSubDirs(const QString& path) const;
+    QTreeWidgetItem* FindLocalNode(const QString& path, QTreeWidgetItem* node);
+    void ListLocalFiles(QTreeWidgetItem* node);
+    void SetupKbdDirView();
+    void AddKbdSubDirs(QTreeWidgetItem* node);
+    void ListKbdFiles(QTreeWidgetItem* node);
+
+    // The data node of a keyboard tree node or keyboard list item (none for the tree's root).
+    static ZxData* KbdNodeData(QTreeWidgetItem* node);
+    ZxData* KbdItemData(int row) const;
+
+    // The size text of a local file: kilobytes, truncated, at least 1, with "KB".
+    static QString LocalSizeText(qint64 bytes);
+
+public Q_SLOTS:
+    void ConnectActionExecute();
+    void DisconnectActionExecute();
+    void SendActionExecute();
+    void ReceiveActionExecute();
+    void DeleteActionExecute();
+    void PropOpenExecute();
+    void ExitActionExecute();
+    void KbdUpdateActionExecute();
+    void LocalUpdateActionExecute();
+    void PrefOpenExecute();
+    void KbdDrvPropOpenExecute();
+    void ShellOpenExecute();
+    void FormActivate();
+
+    void LocalFileViewBtnsClick(int tag);
+    void KbdFileViewBtnsClick(int tag);
+    void LocalDirViewChange(QTreeWidgetItem* node);
+    void LocalDirViewExpanding(QTreeWidgetItem* node);
+    void LocalFileViewChange(int row);
+    void LocalFileViewDblClick(int row);
+    void KbdDirViewChange(QTreeWidgetItem* node);
+    void KbdDirViewExpanding(QTreeWidgetItem* node);
+    void KbdFileViewDblClick(int row);
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    void FormCreate();
+    void FormDestroy();
+    void SetupActions();
+    void SetupPopupMenus();
+    void SetupStatusStrip();
+
+    // The frame shared by the four keyboard actions: status text k, progress from 0, one error
+    // box per failure, status and progress cleared afterwards. Refused while busy.
+    void RunKbdAction(int status, const std::function<void()>& body);
+    void SendSelectedFile();
+    void ReceiveSelectedData();
+    void DeleteSelectedData();
+    void ReadKbdList();
+
+    void SetStatusText(const QString& text);
+    void ReportError(const QString& text);
+    void LocalDirViewCollapsed(QTreeWidgetItem* node);
+    void SelectTreeChild(QTreeWidgetItem* node, const QString& text);
+    QString LocalNodeIconPath(QTreeWidgetItem* node) const;
+    QString LocalTypeName(const class QFileInfo& info) const;
+
+    QMenu* LocalPopupMenu = nullptr;
+    QMenu* KbdPopupMenu = nullptr;
+    QMenu* KbdDirPopup = nullptr;
+    QLabel* m_statusLabel = nullptr;
+    QProgressBar* ProgressBar = nullptr;
+    std::unique_ptr<QFileIconProvider> m_iconProvider;
+    std::unique_ptr<QMimeDatabase> m_mimeDatabase;
+    bool m_busy = false;
+    bool m_closePending = false;
+    int m_expandingDetached = 0; // > 0 while the local tree's expansion handler is detached
+};

@@ -1,0 +1,32 @@
+#pragma once
+// The few host services that differ per system: the file explorer, removable drives, where the
+// single-instance lock lives, and starting a process (a seam tests replace).
+
+#include <QString>
+#include <QStringList>
+
+namespace kbxapp {
+
+// First word of the command that opens a folder in the system's file explorer.
+QString explorerCommand();
+
+// Whether a drive root ("A:\") is a removable medium, which the trees never probe unasked.
+bool isRemovableDrive(const QString& root);
+
+// The lock file that keeps one instance per user on the desktop.
+QString singleInstanceLockPath();
+
+class ProcessLauncher {
+public:
+    virtual ~ProcessLauncher() = default;
+    // Starts the program detached with the three standard handles on the null device. On
+    // failure returns false with the system's text in error.
+    virtual bool startDetached(const QString& program, const QStringList& arguments,
+                               QString* error);
+
+    static ProcessLauncher& instance();
+    // Not owned; nullptr brings the real launcher back.
+    static void setInstance(ProcessLauncher* launcher);
+};
+
+} // namespace kbxapp
