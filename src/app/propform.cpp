@@ -1,0 +1,170 @@
+#include "propform.h"
+
+#include "kbxfilestream.h"
+#include "ui_propform.h"
+#include "zxdata.h"
+
+#include <QFileIconProvider>
+#include <QIcon>
+#include <QPushButton>
+
+TZxDataPropertyForm::TZxDataPropertyForm(QWidget* parent)
+    : QDialog(parent)
+    , m_ui(std::make_unique<Ui::TZxDataPropertyForm>()) {
+    m_ui->setupUi(this);
+    setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint);
+    setFixedSize(QSize(407, 251).expandedTo(minimumSizeHint()));
+    SetIcon(QFileIconProvider().icon(QAbstractFileIconProvider::File));
+
+    // Names are single-byte characters: an input method would only offer what becomes "_".
+    m_ui->NameEdit->setAttribute(Qt::WA_InputMethodEnabled, false);
+    m_ui->NameEdit->setInputMethodHints(Qt::ImhLatinOnly | Qt::ImhNoPredictiveText);
+
+    // On every change, also those made by SetDataName, as the user sees what will be stored.
+    connect(m_ui->NameEdit, &QLineEdit::textChanged, this, &TZxDataPropertyForm::NameEditChange);
+    connect(m_ui->OkBtn, &QPushButton::clicked, this, &TZxDataPropertyForm::OkBtnClick);
+    connect(m_ui->CancelBtn, &QPushButton::clicked, this, &TZxDataPropertyForm::CancelBtnClick);
+}
+
+TZxDataPropertyForm::~TZxDataPropertyForm() = default;
+
+QString TZxDataPropertyForm::KindText(std::uint16_t kind) {
+    switch (kind) {
+    case ZxKind::Tone:
+        return QStringLiteral("Tone");
+    case ZxKind::Dsp:
+        return QStringLiteral("DSP");
+    case ZxKind::Song:
+        return QStringLiteral("Song");
+    case ZxKind::Rhythm:
+        return QStringLiteral("Rhythm");
+    case ZxKind::Registration:
+        return QStringLiteral("Regstration");
+    default:
+        return {};
+    }
+}
+
+void TZxDataPropertyForm::SetFileName(const QString& name) {
+    m_ui->FileNameLbl->setText(name);
+}
+
+void TZxDataPropertyForm::SetDataKind(std::uint16_t kind) {
+    m_ui->TypeLbl->setText(KindText(kind));
+}
+
+void TZxDataPropertyForm::SetDataSize(qint64 bytes) {
+    m_ui->SizeLbl->setText(kbxapp::byteCountText(bytes));
+}
+
+void TZxDataPropertyForm::SetLocation(const QString& path) {
+    m_ui->LocateLbl->setText(path);
+}
+
+void TZxDataPropertyForm::SetDataName(const QString& name) {
+    m_ui->NameEdit->setText(name);
+}
+
+QString TZxDataPropertyForm::GetDataName() const {
+    return m_ui->NameEdit->text();
+}
+
+void TZxDataPropertyForm::SetNameEditable(bool editable) {
+    m_ui->NameEdit->setVisible(editable);
+    m_ui->NameLbl->setVisible(editable);
+}
+
+void TZxDataPropertyForm::SetIcon(const QIcon& icon) {
+    m_ui->IconImage->setPixmap(icon.pixmap(32, 32));
+}
+
+bool TZxDataPropertyForm::Execute() {
+    m_ok = false;
+    exec();
+    return m_ok;
+}
+
+void TZxDataPropertyForm::NameEditChange() {
+    QLineEdit* edit = m_ui->NameEdit;
+    const QString text = edit->text();
+    QString stored;
+    // By code point, so a character outside the basic plane becomes one "_", not two.
+    for (const char32_t c : text.toUcs4())
+        stored += c >= U' ' && c <= U'}' ? QChar(c) : QChar(u'_');
+    if (stored == text)
+        return;
+    const int cursor = edit->cursorPosition();
+    edit->setText(stored); // calls this handler once more, which finds nothing to replace
+    edit->setCursorPosition(std::min(cursor, static_cast<int>(stored.size())));
+}
+
+void TZxDataPropertyForm::OkBtnClick() {
+    // An empty name would blank the item's name: the data keeps its name instead.
+    if (!m_ui->NameEdit->text().isEmpty())
+        m_ok = true;
+    accept();
+}
+
+void TZxDataPropertyForm::CancelBtnClick() {
+    m_ok = false;
+    reject();
+}
+
+namespace kbxapp {
+
+namespace {
+
+// The single-byte character of code page 932 for each character the window shows: ASCII as it
+// is, half-width katakana U+FF61-U+FF9F as 0xA1-0xDF; "_" for everything else.
+std::string kbdBytes(const QString& text) {
+    std::string bytes;
+    for (const char32_t c : text.toUcs4()) {
+        if (c < 0x80)
+            bytes += static_cast<char>(c);
+        else if (c >= 0xFF61 && c <= 0xFF9F)
+            bytes += static_cast<char>(0xA1 + (c - 0xFF61));
+        else
+            bytes += '_';
+    }
+    return bytes;
+}
+
+} // namespace
+
+QString byteCountText(qint64 bytes) {
+    return QString::number(bytes) + QStringLiteral("byte(s)");
+}
+
+std::unique_ptr<ZxDataFile> readDataFile(const QString& path) {
+    auto item = std::make_unique<ZxDataFile>(ZxKind::Undetermined);
+    KbxFileStream stream(path, KbxFileStream::Read);
+    item->setSize(stream.size());
+    stream.read(*item);
+    item->refreshName();
+    return item;
+}
+
+bool renameDataFile(const QString& path, ZxDataFile& item, const QString& newName) {
+    const std::uint16_t kind = item.kind();
+    if (kind != ZxKind::Registration && ZxKind::nameOffset(kind) < 0)
+        return false;
+
+    std::string name = kbdBytes(newName);
+    name.resize(kNameLength, ' ');
+    const std::string oldName = item.name();
+    if (name == oldName)
+        return false;
+
+    item.setName(name);
+    try {
+        KbxFileStream stream(path, KbxFileStream::Create);
+        stream.write(item);
+    } catch (...) {
+        // The file still holds the old name; so must the item that stands for it.
+        item.setName(oldName);
+        throw;
+    }
+    return true;
+}
+
+} // namespace kbxapp

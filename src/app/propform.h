@@ -1,0 +1,72 @@
+#pragma once
+// TZxDataPropertyForm: the properties of a data item of either list of the main window: its file
+// or slot name, kind, size, location and, for a data file on the computer, the name stored in the
+// data, which the user may change. The dialog only shows and edits; readDataFile and
+// renameDataFile below do the file work of the property action.
+
+#include <QDialog>
+#include <QString>
+#include <cstdint>
+#include <memory>
+
+class QIcon;
+class ZxDataFile;
+
+namespace Ui {
+class TZxDataPropertyForm;
+}
+
+class TZxDataPropertyForm : public QDialog {
+    Q_OBJECT
+public:
+    explicit TZxDataPropertyForm(QWidget* parent = nullptr);
+    ~TZxDataPropertyForm() override;
+
+    void SetFileName(const QString& name);
+    // "Tone", "DSP", "Song", "Rhythm", "Regstration"; the empty text for any other kind.
+    void SetDataKind(std::uint16_t kind);
+    // The count followed by "byte(s)".
+    void SetDataSize(qint64 bytes);
+    void SetLocation(const QString& path);
+    void SetDataName(const QString& name);
+    QString GetDataName() const;
+    // Shows or hides the name field together with its label.
+    void SetNameEditable(bool editable);
+    // The picture beside the file name (the caller's icon for the file or the slot's kind).
+    void SetIcon(const QIcon& icon);
+
+    // Shows the dialog modally; true when it was closed by OK with a name in the field.
+    bool Execute();
+
+    static QString KindText(std::uint16_t kind);
+
+public Q_SLOTS:
+    // Only the characters from the blank to "}" can be stored in a name: each other character
+    // ("~", control characters, anything beyond ASCII) becomes "_".
+    void NameEditChange();
+    void OkBtnClick();
+    void CancelBtnClick();
+
+private:
+    std::unique_ptr<Ui::TZxDataPropertyForm> m_ui;
+    bool m_ok = false;
+};
+
+namespace kbxapp {
+
+// A byte count as the dialogs show it: signed decimal digits followed by "byte(s)".
+QString byteCountText(qint64 bytes);
+
+// Reads the data file at path for the property dialog: a data item of kind 0xFFFF sized by the
+// file, read from it, its name taken out of the data. Throws std::runtime_error when the file
+// cannot be read and KbxStreamException 0 when it is not a data file.
+std::unique_ptr<ZxDataFile> readDataFile(const QString& path);
+
+// Gives the item the new name (cut or blank-padded to 8 characters; a character without a
+// single-byte counterpart becomes "_") and writes it to path, replacing the file atomically.
+// Returns false, writing nothing, when the name does not change or the item's kind stores no
+// name. A failure leaves the file as it was and the item with its old name, and throws
+// (std::runtime_error with the file's name and the system's reason).
+bool renameDataFile(const QString& path, ZxDataFile& item, const QString& newName);
+
+} // namespace kbxapp

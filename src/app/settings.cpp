@@ -1,0 +1,160 @@
+#include "settings.h"
+
+#include <QDir>
+#include <QTemporaryDir>
+#include <QVariant>
+#include <limits>
+#include <optional>
+#include <stdexcept>
+
+namespace {
+
+const QString kOrganization = QStringLiteral("Tovanel");
+const QString kApplication = QStringLiteral("KbxMan");
+const QString kMidiGroup = QStringLiteral("MIDI");
+const QString kInputKey = QStringLiteral("MIDI/InputDevice");
+const QString kOutputKey = QStringLiteral("MIDI/OutputDevice");
+const QString kDefaultKey = QStringLiteral("Directory/Default");
+
+struct StoreOverride {
+    QSettings::Format format;
+    QString fileName;
+};
+
+std::optional<StoreOverride>& storeOverride() {
+    static std::optional<StoreOverride> store;
+    return store;
+}
+
+bool underTestRunner() {
+    const QByteArray test = qgetenv("KBX_TEST");
+    return test == "1";
+}
+
+// A test that forgot to redirect the store still writes here, never to the user's settings.
+QString testRunnerStore() {
+    static QTemporaryDir folder;
+    return folder.filePath(QStringLiteral("KbxMan.ini"));
+}
+
+std::runtime_error settingsError(const QString& text) {
+    return std::runtime_error(text.toStdString());
+}
+
+// Native stores keep integers as integers (a registry double word); text stores keep them as
+// digits. Anything else is not a device number.
+std::int32_t readDeviceNumber(const QSettings& settings, const QString& key) {
+    const QVariant value = settings.value(key);
+    if (!value.isValid())
+        throw settingsError(QStringLiteral("The setting %1 is missing.").arg(key));
+
+    bool ok = false;
+    qlonglong number = 0;
+    switch (value.typeId()) {
+    case QMetaType::Int:
+    case QMetaType::UInt:
+    case QMetaType::Long:
+    case QMetaType::ULong:
+    case QMetaType::LongLong:
+    case QMetaType::Short:
+    case QMetaType::UShort:
+        number = value.toLongLong(&ok);
+        break;
+    case QMetaType::ULongLong: {
+        const qulonglong unsignedNumber = value.toULongLong(&ok);
+        ok = ok && unsignedNumber <= static_cast<qulonglong>(std::numeric_limits<qint32>::max());
+        number = static_cast<qlonglong>(unsignedNumber);
+        break;
+    }
+    case QMetaType::QString:
+        number = value.toString().trimmed().toLongLong(&ok);
+        break;
+    case QMetaType::QByteArray:
+        number = value.toByteArray().trimmed().toLongLong(&ok);
+        break;
+    default:
+        break;
+    }
+    if (!ok || number < std::numeric_limits<std::int32_t>::min() ||
+        number > std::numeric_limits<std::int32_t>::max())
+        throw settingsError(QStringLiteral("The setting %1 is not an integer.").arg(key));
+    return static_cast<std::int32_t>(number);
+}
+
+} // namespace
+
+KbxSettings::KbxSettings() {
+    if (const auto& store = storeOverride()) {
+        m_userStore = false;
+        m_format = store->format;
+        m_fileName = store->fileName;
+    } else if (underTestRunner()) {
+        m_userStore = false;
+        m_format = QSettings::IniFormat;
+        m_fileName = testRunnerStore();
+    }
+}
+
+KbxSettings::KbxSettings(QSettings::Format format, const QString& fileName)
+    : m_userStore(false)
+    , m_format(format)
+    , m_fileName(fileName) {}
+
+void KbxSettings::setDefaultStore(QSettings::Format format, const QString& fileName) {
+    if (fileName.isEmpty())
+        storeOverride().reset();
+    else
+        storeOverride() = StoreOverride{format, fileName};
+}
+
+std::unique_ptr<QSettings> KbxSettings::open() const {
+    if (m_userStore)
+        return std::make_unique<QSettings>(QSettings::NativeFormat, QSettings::UserScope,
+                                           kOrganization, kApplication);
+    return std::make_unique<QSettings>(m_fileName, m_format);
+}
+
+QString KbxSettings::location() const {
+    return open()->fileName();
+}
+
+KbxSettings::LoadResult KbxSettings::load(std::int32_t& in, std::int32_t& out, QString& dir) const {
+    const auto settings = open();
+    if (settings->status() != QSettings::NoError)
+        throw settingsError(QStringLiteral("The settings in %1 cannot be read.")
+                                .arg(QDir::toNativeSeparators(settings->fileName())));
+
+    if (settings->childGroups().isEmpty() && settings->childKeys().isEmpty()) {
+        in = 0;
+        out = 0;
+        dir = QDir::toNativeSeparators(QDir::currentPath());
+        return LoadResult::FirstStart;
+    }
+
+    if (!settings->childGroups().contains(kMidiGroup))
+        throw settingsError(QStringLiteral("The settings have no group %1.").arg(kMidiGroup));
+    in = readDeviceNumber(*settings, kInputKey);
+    out = readDeviceNumber(*settings, kOutputKey);
+
+    const QVariant defaultDir = settings->value(kDefaultKey);
+    if (!defaultDir.isValid()) {
+        dir.clear();
+    } else if (defaultDir.typeId() == QMetaType::QString) {
+        dir = defaultDir.toString();
+    } else {
+        throw settingsError(QStringLiteral("The setting %1 is not text.").arg(kDefaultKey));
+    }
+    return LoadResult::Loaded;
+}
+
+void KbxSettings::save(std::int32_t in, std::int32_t out, const QString& dir) const {
+    // setValue creates whatever is missing: groups removed while the program ran come back.
+    const auto settings = open();
+    settings->setValue(kInputKey, in);
+    settings->setValue(kOutputKey, out);
+    settings->setValue(kDefaultKey, dir);
+    settings->sync();
+    if (settings->status() != QSettings::NoError)
+        throw settingsError(QStringLiteral("The settings cannot be saved to %1.")
+                                .arg(QDir::toNativeSeparators(settings->fileName())));
+}

@@ -1,0 +1,57 @@
+#pragma once
+// The three settings that outlive a run: the MIDI input and output device numbers and the default
+// local directory. They live in the user's native settings store (on Windows the registry key
+// HKEY_CURRENT_USER\Software\Tovanel\KbxMan with the subkeys MIDI and Directory); every call
+// opens the store afresh, so nothing is cached between the read at start and the write at the end.
+
+#include <QSettings>
+#include <QString>
+#include <cstdint>
+#include <memory>
+
+class KbxSettings {
+public:
+    enum class LoadResult {
+        Loaded,
+        // The store holds nothing for the program yet: the caller opens the preference dialog
+        // before anything else and then calls save(), which creates the groups.
+        FirstStart,
+    };
+
+    // The store KbxSettings() uses: the user's own (native format, organisation "Tovanel",
+    // application "KbxMan"), unless setDefaultStore() has redirected it. Under the test runner
+    // (KBX_TEST=1) an unredirected store is a file in a temporary folder of the process, so no
+    // test can reach the user's real settings.
+    KbxSettings();
+    // A store of the given format in the given file (tests; an IniFormat file for a portable
+    // setup).
+    KbxSettings(QSettings::Format format, const QString& fileName);
+
+    // Reads the values in the order input device, output device, directory. Each is assigned as
+    // soon as it has been read, so after a failure the values before it are the stored ones and
+    // the rest are unchanged.
+    // FirstStart: in = out = 0, dir = the current directory.
+    // Throws std::runtime_error when the "MIDI" group or one of its device values is missing or
+    // not an integer, when "Default" is not text, or when the store cannot be read. A missing
+    // "Default" (or "Directory" group) gives the empty text without an error.
+    LoadResult load(std::int32_t& in, std::int32_t& out, QString& dir) const;
+
+    // Writes all three values. Groups and values that vanished while the program ran are created
+    // again, so the settings of the run are never lost to a missing key. Throws
+    // std::runtime_error when the store cannot be written.
+    void save(std::int32_t in, std::int32_t out, const QString& dir) const;
+
+    // Redirects KbxSettings() to a store of the given format in the given file for the rest of
+    // the process (tests of the main window); an empty file name brings the default back.
+    static void setDefaultStore(QSettings::Format format, const QString& fileName);
+
+    // Where the values live, for messages.
+    QString location() const;
+
+private:
+    std::unique_ptr<QSettings> open() const;
+
+    bool m_userStore = true; // native store of organisation and application
+    QSettings::Format m_format = QSettings::NativeFormat;
+    QString m_fileName;
+};
