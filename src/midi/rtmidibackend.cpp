@@ -46,6 +46,18 @@ void silenceSoundLibraries() {
     });
 }
 
+#if defined(KBX_HAVE_JACK)
+// RtMidi 5.0 allocates its JACK output buffers on every attempt to reach the server and loses
+// them when there is none; asking first keeps a machine without JACK from leaking at each listing.
+bool jackServerRunning() {
+    jack_client_t* client = jack_client_open("KbxMan", JackNoStartServer, nullptr);
+    if (!client)
+        return false;
+    jack_client_close(client);
+    return true;
+}
+#endif
+
 // RtMidi prints constructor failures on std::cerr before it throws (no error callback can be set
 // yet); they are swallowed here and reported through the exception.
 class QuietCerr {
@@ -112,6 +124,10 @@ struct Opened {
 template <typename Port>
 Opened<Port> makePort(RtMidi::Api api) {
     silenceSoundLibraries();
+#if defined(KBX_HAVE_JACK)
+    if (api == RtMidi::UNIX_JACK && !jackServerRunning())
+        return {};
+#endif
     Opened<Port> opened;
     opened.trap = std::make_unique<ErrorTrap>();
     try {
