@@ -1,0 +1,46 @@
+#pragma once
+// kbxtool's command line:
+//   kbxtool [--in DEVICE] [--out DEVICE] [--virtual[=STATEFILE]] [--json] COMMAND [ARGS]
+// The global options may also follow the command; "--" ends the options.
+
+#include <QString>
+#include <QStringList>
+
+namespace kbxcli {
+
+struct Options {
+    bool hasIn = false;
+    QString in;
+    bool hasOut = false;
+    QString out;
+    bool useVirtual = false;
+    QString stateFile; // --virtual=STATEFILE; empty: the virtual keyboard's usual file
+    bool json = false;
+    bool help = false;
+    bool version = false;
+
+    QString command;
+    QStringList args; // the command's operands, options removed
+
+    // emulate's own options
+    bool hasName = false;
+    QString name;
+    bool hasState = false;
+    QString state;
+};
+
+struct ParsedArguments {
+    Options options;
+    QString error; // not empty: a usage error
+};
+
+// arguments: without the program's name.
+ParsedArguments parseArguments(const QStringList& arguments);
+
+// How many operands each command takes; false for an unknown command.
+bool operandRange(const QString& command, int& minimum, int& maximum);
+
+QString usageLine();
+QString helpText();
+
+} // namespace kbxcli

@@ -1,0 +1,95 @@
+#pragma once
+// kbxtool: the engine of kbxman on the command line. One KbxTool runs one command and returns
+// the exit status: 0 done, 1 the operation failed, 2 usage error.
+
+#include "cliargs.h"
+#include "msgstr.h"
+#include "progress.h"
+#include "slotref.h"
+
+#include <QJsonObject>
+#include <QSet>
+#include <QString>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+class KbxMidiStream;
+class ZxDataFile;
+class ZxKbdDrv;
+
+namespace kbxcli {
+
+enum ExitStatus { ExitOk = 0, ExitFailed = 1, ExitUsage = 2 };
+
+// Raised for a command line that cannot be carried out as written; reported with the usage line.
+struct UsageError {
+    QString message;
+};
+
+// Needs a QCoreApplication: the exchanges with the keyboard wait in its event loop.
+class KbxTool {
+public:
+    explicit KbxTool(Options options);
+    ~KbxTool();
+
+    int run();
+
+    // The settings kbxman keeps: organisation "Tovanel", application "KbxMan".
+    static constexpr const char* kOrganisation = "Tovanel";
+    static constexpr const char* kApplication = "KbxMan";
+
+private:
+    struct Imported {
+        QString path;
+        QString fileName;
+        std::uint16_t kind = 0;
+        std::uint32_t size = 0;
+        std::string name;
+    };
+
+    void devices();
+    void list();
+    void importCommand();
+    void send();
+    void remove();
+    void info();
+    void rename();
+    void backup();
+    void restore();
+    void emulate();
+
+    ZxKbdDrv& drive();
+    void chooseDevices();
+    int settingsDevice(const char* key) const;
+    void readList();
+    void checkSlotText(const QString& text);
+    const SlotEntry& resolveSlot(const std::vector<SlotEntry>& slots, const QString& text);
+    std::unique_ptr<KbxMidiStream> openSlot(const SlotEntry& entry);
+    Imported importSlot(const SlotEntry& entry, const QString& dir, QSet<QString>* taken,
+                        const QString& label);
+    void sendItem(ZxDataFile& item, const SlotEntry& entry, const QString& label);
+    void readFile(const QString& path, ZxDataFile& item);
+
+    QJsonObject slotDocument(const SlotEntry& entry) const;
+    static QJsonObject fileDocument(const QString& path, const ZxDataFile& item);
+    void printFile(const QString& path, const ZxDataFile& item);
+    QJsonObject errorDocument(std::exception_ptr error) const;
+
+    void print(const QString& text);
+    void printJson(const QJsonObject& document);
+    void printError(const QString& text);
+
+    Options m_options;
+    MsgStr m_messages;
+    ProgressBar m_bar;
+    int m_input = 0;
+    int m_output = 0;
+    bool m_failed = false; // some items of a restore failed; each was reported
+};
+
+// Parses the arguments (without the program's name) and runs the command: the exit status.
+int runCommandLine(const QStringList& arguments);
+
+} // namespace kbxcli

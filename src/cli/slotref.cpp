@@ -1,0 +1,131 @@
+#include "slotref.h"
+
+#include "clitext.h"
+
+#include <QRegularExpression>
+
+namespace kbxcli {
+
+namespace {
+
+bool isFolder(const ZxData& node) {
+    return (node.attributes() & (ZxAttr::Drive | ZxAttr::Directory)) != 0;
+}
+
+void collect(const ZxDataDrive& folder, const std::string& path, std::vector<FolderEntry>* folders,
+             std::vector<SlotEntry>* slotList) {
+    for (int i = 0; i < folder.childCount(); ++i) {
+        ZxData* child = folder.child(i);
+        if (isFolder(*child)) {
+            auto* sub = static_cast<ZxDataDrive*>(child);
+            const std::string subPath = path.empty() ? sub->name() : path + '\\' + sub->name();
+            if (folders)
+                folders->push_back({sub, subPath});
+            collect(*sub, subPath, folders, slotList);
+        } else if (slotList) {
+            slotList->push_back({child, path, path + '\\' + child->name()});
+        }
+    }
+}
+
+} // namespace
+
+ShortFormParse parseShortForm(const QString& text) {
+    static const QRegularExpression start(QStringLiteral("^(tone|dsp|song|rhythm|reg):[^\\\\/]*$"),
+                                          QRegularExpression::CaseInsensitiveOption);
+    static const QRegularExpression single(QStringLiteral("^(tone|dsp|song|rhythm):(\\d{1,3})$"),
+                                           QRegularExpression::CaseInsensitiveOption);
+    static const QRegularExpression reg(QStringLiteral("^reg:(\\d{1,3}):(\\d{1,3})$"),
+                                        QRegularExpression::CaseInsensitiveOption);
+    ShortFormParse result;
+    if (!start.match(text).hasMatch())
+        return result;
+    result.status = ShortFormParse::Invalid;
+    if (const auto m = single.match(text); m.hasMatch()) {
+        const QString kind = m.captured(1).toLower();
+        result.address.kind = kind == u"tone"   ? ZxKind::Tone
+                              : kind == u"dsp"  ? ZxKind::Dsp
+                              : kind == u"song" ? ZxKind::Song
+                                                : ZxKind::Rhythm;
+        result.address.number = m.captured(2).toInt();
+        result.status = ShortFormParse::Valid;
+    } else if (const auto r = reg.match(text); r.hasMatch()) {
+        result.address.kind = ZxKind::Registration;
+        result.address.bank = r.captured(1).toInt();
+        result.address.number = r.captured(2).toInt();
+        result.status = ShortFormParse::Valid;
+    }
+    return result;
+}
+
+QString shortForm(const SlotAddress& address) {
+    switch (address.kind) {
+    case ZxKind::Tone:
+        return QStringLiteral("tone:%1").arg(address.number);
+    case ZxKind::Dsp:
+        return QStringLiteral("dsp:%1").arg(address.number);
+    case ZxKind::Registration:
+        return QStringLiteral("reg:%1:%2").arg(address.bank).arg(address.number);
+    case ZxKind::Song:
+        return QStringLiteral("song:%1").arg(address.number);
+    case ZxKind::Rhythm:
+        return QStringLiteral("rhythm:%1").arg(address.number);
+    default:
+        return QStringLiteral("kind%1:%2").arg(address.kind).arg(address.number);
+    }
+}
+
+SlotAddress addressOf(const ZxData& slot) {
+    SlotAddress a;
+    a.kind = slot.kind();
+    a.number = slot.number();
+    a.bank = slot.kind() == ZxKind::Registration ? slot.bank() : 0;
+    return a;
+}
+
+std::vector<FolderEntry> foldersOf(const ZxDataDrive& root) {
+    std::vector<FolderEntry> folders;
+    collect(root, {}, &folders, nullptr);
+    return folders;
+}
+
+std::vector<SlotEntry> slotsOf(const ZxDataDrive& root) {
+    std::vector<SlotEntry> slotList;
+    collect(root, {}, nullptr, &slotList);
+    return slotList;
+}
+
+const SlotEntry* findSlot(const std::vector<SlotEntry>& slotList, const SlotAddress& address) {
+    for (const SlotEntry& s : slotList)
+        if (addressOf(*s.node) == address)
+            return &s;
+    return nullptr;
+}
+
+const SlotEntry* findSlot(const std::vector<SlotEntry>& slotList, const QString& text) {
+    const ShortFormParse parsed = parseShortForm(text);
+    if (parsed.status == ShortFormParse::Valid)
+        return findSlot(slotList, parsed.address);
+    if (parsed.status == ShortFormParse::Invalid)
+        return nullptr;
+
+    if (const std::optional<std::string> bytes = keyboardBytes(text)) {
+        for (const SlotEntry& s : slotList)
+            if (s.path == *bytes)
+                return &s;
+    }
+    QString wanted = text;
+    if (!wanted.contains(u'\\'))
+        wanted.replace(u'/', u'\\');
+    const SlotEntry* found = nullptr;
+    for (const SlotEntry& s : slotList) {
+        if (keyboardText(s.path).compare(wanted, Qt::CaseInsensitive) != 0)
+            continue;
+        if (found)
+            return nullptr; // ambiguous
+        found = &s;
+    }
+    return found;
+}
+
+} // namespace kbxcli
