@@ -1,0 +1,579 @@
+// The preference dialog with its folder chooser and the two property dialogs, driven offscreen
+// through their controls and the real event loop; files and folders live in temporary folders.
+#include "kbddrvpropform.h"
+#include "kbxfilestream.h"
+#include "loopbackbackend.h"
+#include "mididevices.h"
+#include "prefdirform.h"
+#include "preferform.h"
+#include "propform.h"
+#include "zxdata.h"
+#include "zxexception.h"
+
+#include <QApplication>
+#include <QComboBox>
+#include <QDir>
+#include <QFile>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+#include <QTreeWidget>
+#include <functional>
+#include <gtest/gtest.h>
+#include <stdexcept>
+
+#ifdef Q_OS_UNIX
+#include <csignal>
+#include <sys/resource.h>
+#endif
+
+namespace {
+
+const QChar kSep = QDir::separator();
+
+QString native(const QString& path) {
+    return QDir::toNativeSeparators(path);
+}
+
+// Acts on the modal dialog of type Dialog as soon as the caller's exec() shows it. Should no
+// such dialog appear, whatever is modal is closed so that the test fails instead of hanging.
+template <class Dialog>
+void whenModal(std::function<void(Dialog*)> act, int attempts = 50) {
+    QTimer::singleShot(0, [act, attempts]() {
+        if (auto* dialog = qobject_cast<Dialog*>(QApplication::activeModalWidget())) {
+            act(dialog);
+            return;
+        }
+        if (attempts > 0) {
+            whenModal<Dialog>(act, attempts - 1);
+            return;
+        }
+        ADD_FAILURE() << "the expected modal dialog did not appear";
+        if (QWidget* other = QApplication::activeModalWidget())
+            other->close();
+    });
+}
+
+template <class Widget>
+Widget* control(QWidget* form, const char* name) {
+    auto* widget = form->findChild<Widget*>(QString::fromLatin1(name));
+    EXPECT_NE(widget, nullptr) << name;
+    return widget;
+}
+
+QTreeWidgetItem* childNamed(QTreeWidgetItem* node, const QString& text) {
+    for (int i = 0; i < node->childCount(); ++i) {
+        if (node->child(i)->text(0) == text)
+            return node->child(i);
+    }
+    return nullptr;
+}
+
+QStringList childTexts(QTreeWidgetItem* node) {
+    QStringList texts;
+    for (int i = 0; i < node->childCount(); ++i)
+        texts << node->child(i)->text(0);
+    return texts;
+}
+
+// ---- Preference dialog ----
+
+class PrefFormTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        // Lists: "Loopback In" / "Loopback Out" first, then the virtual keyboard.
+        kbxmidi::DeviceRegistry::instance().setTestBackend(
+            std::make_shared<kbxmidi::LoopbackBackend>());
+        m_form = std::make_unique<TPrefForm>();
+        m_form->SetInDevice(0);
+        m_form->SetOutDevice(0);
+        m_form->SetDefDir(QStringLiteral("/stored/"));
+    }
+    void TearDown() override {
+        m_form.reset();
+        kbxmidi::DeviceRegistry::instance().setTestBackend(nullptr);
+    }
+
+    QComboBox* inBox() { return control<QComboBox>(m_form.get(), "MidiInDevBox"); }
+    QComboBox* outBox() { return control<QComboBox>(m_form.get(), "MidiOutDevBox"); }
+    QLineEdit* dirEdit() { return control<QLineEdit>(m_form.get(), "DefDirEdit"); }
+    QPushButton* button(const char* name) { return control<QPushButton>(m_form.get(), name); }
+
+    std::unique_ptr<TPrefForm> m_form;
+};
+
+QStringList boxTexts(QComboBox* box) {
+    QStringList texts;
+    for (int i = 0; i < box->count(); ++i)
+        texts << box->itemText(i);
+    return texts;
+}
+
+TEST_F(PrefFormTest, listsHoldTheRegistryNamesWithTheVirtualKeyboard) {
+    EXPECT_EQ(boxTexts(inBox()), (QStringList{"Loopback In", "Virtual ZR-7316"}));
+    EXPECT_EQ(boxTexts(outBox()), (QStringList{"Loopback Out", "Virtual ZR-7316"}));
+    EXPECT_EQ(m_form->windowTitle(), "Preference");
+    EXPECT_EQ(inBox()->currentIndex(), 0);
+    EXPECT_EQ(dirEdit()->text(), "/stored/");
+}
+
+TEST_F(PrefFormTest, okAfterChoosingSecondOutputDeviceGivesDeviceOne) {
+    whenModal<TPrefForm>([this](TPrefForm*) {
+        outBox()->setCurrentIndex(1);
+        dirEdit()->setText(QStringLiteral("/chosen/"));
+        button("OkBtn")->click();
+    });
+    EXPECT_EQ(m_form->exec(), QDialog::Accepted);
+    EXPECT_EQ(m_form->GetInDevice(), 0);
+    EXPECT_EQ(m_form->GetOutDevice(), 1);
+    EXPECT_EQ(m_form->GetDefDir(), "/chosen/");
+}
+
+TEST_F(PrefFormTest, cancelRestoresStoredValues) {
+    m_form->SetInDevice(1);
+    m_form->SetOutDevice(1);
+    whenModal<TPrefForm>([this](TPrefForm*) {
+        inBox()->setCurrentIndex(0);
+        outBox()->setCurrentIndex(0);
+        dirEdit()->setText(QStringLiteral("/edited/"));
+        button("CancelBtn")->click();
+    });
+    EXPECT_EQ(m_form->exec(), QDialog::Rejected);
+    EXPECT_EQ(m_form->GetInDevice(), 1);
+    EXPECT_EQ(m_form->GetOutDevice(), 1);
+    EXPECT_EQ(m_form->GetDefDir(), "/stored/");
+    // Shown again, so the next opening starts from what is stored.
+    EXPECT_EQ(inBox()->currentIndex(), 1);
+    EXPECT_EQ(outBox()->currentIndex(), 1);
+    EXPECT_EQ(dirEdit()->text(), "/stored/");
+}
+
+TEST_F(PrefFormTest, escapeCancelsLikeTheCancelButton) {
+    whenModal<TPrefForm>([this](TPrefForm* form) {
+        outBox()->setCurrentIndex(1);
+        QTest::keyClick(form, Qt::Key_Escape);
+    });
+    EXPECT_EQ(m_form->exec(), QDialog::Rejected);
+    EXPECT_EQ(m_form->GetOutDevice(), 0);
+    EXPECT_EQ(outBox()->currentIndex(), 0);
+}
+
+TEST_F(PrefFormTest, outOfRangeDeviceSelectsNothingAndIsKeptOnCancel) {
+    m_form->SetOutDevice(7);
+    EXPECT_EQ(outBox()->currentIndex(), -1);
+    button("CancelBtn")->click();
+    EXPECT_EQ(m_form->GetOutDevice(), 7);
+    EXPECT_EQ(outBox()->currentIndex(), -1);
+}
+
+TEST_F(PrefFormTest, okWithNoDeviceSelectedStoresMinusOne) {
+    m_form->SetInDevice(-3);
+    EXPECT_EQ(inBox()->currentIndex(), -1);
+    button("OkBtn")->click();
+    EXPECT_EQ(m_form->GetInDevice(), -1);
+}
+
+TEST_F(PrefFormTest, browseOkPutsChosenFolderWithFinalSeparator) {
+    QTemporaryDir root;
+    ASSERT_TRUE(QDir(root.path()).mkpath(QStringLiteral("Music/Songs")));
+    const QString start = native(root.filePath(QStringLiteral("Music")));
+    dirEdit()->setText(start);
+
+    whenModal<TDirBrowseForm>([](TDirBrowseForm* browser) {
+        auto* view = control<QTreeWidget>(browser, "DirView");
+        QTreeWidgetItem* music = view->currentItem();
+        ASSERT_NE(music, nullptr);
+        EXPECT_EQ(music->text(0), "Music");
+        music->setExpanded(true); // reads the next level
+        QTreeWidgetItem* songs = childNamed(music, QStringLiteral("Songs"));
+        ASSERT_NE(songs, nullptr);
+        view->setCurrentItem(songs);
+        control<QPushButton>(browser, "OkBtn")->click();
+    });
+    button("DirBrowseBtn")->click();
+
+    EXPECT_EQ(dirEdit()->text(), native(root.filePath(QStringLiteral("Music/Songs"))) + kSep);
+    EXPECT_EQ(m_form->GetDefDir(), "/stored/"); // taken only by OK
+}
+
+TEST_F(PrefFormTest, browseCancelLeavesDirectoryField) {
+    QTemporaryDir root;
+    const QString start = native(root.path());
+    dirEdit()->setText(start);
+    whenModal<TDirBrowseForm>([](TDirBrowseForm* browser) {
+        auto* view = control<QTreeWidget>(browser, "DirView");
+        view->setCurrentItem(view->topLevelItem(0));
+        control<QPushButton>(browser, "CancelBtn")->click();
+    });
+    button("DirBrowseBtn")->click();
+    EXPECT_EQ(dirEdit()->text(), start);
+}
+
+// ---- Folder chooser ----
+
+class DirBrowseTest : public ::testing::Test {
+protected:
+    void SetUp() override { ASSERT_TRUE(m_root.isValid()); }
+    QString path(const QString& relative) const { return native(m_root.filePath(relative)); }
+    void makeFolders(const QStringList& relatives) {
+        for (const QString& relative : relatives)
+            ASSERT_TRUE(QDir(m_root.path()).mkpath(relative));
+    }
+    QTreeWidget* view() { return control<QTreeWidget>(&m_form, "DirView"); }
+
+    QTemporaryDir m_root;
+    TDirBrowseForm m_form;
+};
+
+TEST_F(DirBrowseTest, topLevelNodesAreTheDrives) {
+    QStringList drives;
+    for (const QFileInfo& drive : QDir::drives())
+        drives << native(drive.absoluteFilePath());
+    QStringList nodes;
+    for (int i = 0; i < view()->topLevelItemCount(); ++i)
+        nodes << view()->topLevelItem(i)->text(0);
+    EXPECT_EQ(nodes, drives);
+    EXPECT_EQ(m_form.windowTitle(), "Directries");
+}
+
+TEST_F(DirBrowseTest, setDirectorySelectsFolderAndOkGivesPathWithFinalSeparator) {
+    makeFolders({"Music/Data"});
+    m_form.SetDirectory(path("Music/Data"));
+    ASSERT_NE(view()->currentItem(), nullptr);
+    EXPECT_EQ(view()->currentItem()->text(0), "Data");
+    EXPECT_EQ(m_form.GetNodePath(view()->currentItem()), path("Music/Data") + kSep);
+
+    control<QPushButton>(&m_form, "OkBtn")->click();
+    EXPECT_EQ(m_form.result(), QDialog::Accepted);
+    EXPECT_EQ(m_form.GetDirectory(), path("Music/Data") + kSep);
+}
+
+TEST_F(DirBrowseTest, siblingWithLongerNameIsNotTakenForTheFolder) {
+    makeFolders({"Data", "Database"});
+    m_form.SetDirectory(path("Database") + kSep);
+    ASSERT_NE(view()->currentItem(), nullptr);
+    EXPECT_EQ(view()->currentItem()->text(0), "Database");
+}
+
+TEST_F(DirBrowseTest, missingFolderSelectsDeepestExistingAncestor) {
+    makeFolders({"Music"});
+    m_form.SetDirectory(path("Music/Gone/Deeper"));
+    control<QPushButton>(&m_form, "OkBtn")->click();
+    EXPECT_EQ(m_form.GetDirectory(), path("Music") + kSep);
+}
+
+TEST_F(DirBrowseTest, cancelKeepsDirectoryHandedIn) {
+    makeFolders({"Music", "Other"});
+    m_form.SetDirectory(path("Music"));
+    view()->setCurrentItem(childNamed(view()->currentItem()->parent(), QStringLiteral("Other")));
+    control<QPushButton>(&m_form, "CancelBtn")->click();
+    EXPECT_EQ(m_form.result(), QDialog::Rejected);
+    EXPECT_EQ(m_form.GetDirectory(), path("Music"));
+}
+
+TEST_F(DirBrowseTest, hiddenFoldersAndFilesAreLeftOut) {
+    makeFolders({"visible", ".hidden", "onlyhidden/.inside"});
+    QFile file(m_root.filePath(QStringLiteral("file.kbx")));
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.close();
+
+    m_form.SetDirectory(path("visible"));
+    QTreeWidgetItem* rootNode = view()->currentItem()->parent();
+    EXPECT_EQ(childTexts(rootNode), (QStringList{"onlyhidden", "visible"}));
+    // A folder whose only subfolder is hidden offers no expansion.
+    EXPECT_EQ(childNamed(rootNode, QStringLiteral("onlyhidden"))->childIndicatorPolicy(),
+              QTreeWidgetItem::DontShowIndicatorWhenChildless);
+}
+
+TEST_F(DirBrowseTest, foldersAreReadOneLevelAtATime) {
+    makeFolders({"A/B/C"});
+    m_form.SetDirectory(path(""));
+    QTreeWidgetItem* rootNode = view()->currentItem();
+    // The folder handed in is selected, not yet read: opening it reads its subfolders.
+    EXPECT_EQ(rootNode->childCount(), 0);
+    EXPECT_EQ(rootNode->childIndicatorPolicy(), QTreeWidgetItem::ShowIndicator);
+    rootNode->setExpanded(true);
+    QTreeWidgetItem* a = childNamed(rootNode, QStringLiteral("A"));
+    ASSERT_NE(a, nullptr);
+    EXPECT_EQ(a->childCount(), 0);
+    EXPECT_EQ(a->childIndicatorPolicy(), QTreeWidgetItem::ShowIndicator);
+
+    a->setExpanded(true);
+    ASSERT_EQ(childTexts(a), QStringList{"B"});
+    QTreeWidgetItem* b = a->child(0);
+    EXPECT_EQ(b->childCount(), 0);
+
+    // Selecting a folder reads it again: a folder made meanwhile appears.
+    makeFolders({"A/B/D"});
+    view()->setCurrentItem(b);
+    EXPECT_EQ(childTexts(b), (QStringList{"C", "D"}));
+}
+
+// ---- Data property dialog and the property action's file work ----
+
+// A tone file as an import writes it: header, 60 bytes of payload, the name at payload byte 36.
+QByteArray toneFile(const QByteArray& name) {
+    QByteArray bytes("VELMO Music Lib", 15);
+    bytes.append('\0');
+    bytes.append(QByteArray::fromHex("0000003C"
+                                     "1101"
+                                     "0002"));
+    bytes.append(QByteArray(40, '\0'));
+    QByteArray payload(60, '\x11');
+    payload.replace(36, 8, name.leftJustified(8, ' ', true));
+    bytes.append(payload);
+    return bytes;
+}
+
+QByteArray readAll(const QString& path) {
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    return file.readAll();
+}
+
+bool writeAll(const QString& path, const QByteArray& bytes) {
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
+}
+
+class PropFormTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(m_root.isValid());
+        m_path = m_root.filePath(QStringLiteral("TON_ABC     .kbx"));
+        ASSERT_TRUE(writeAll(m_path, toneFile("ABC")));
+    }
+    QLineEdit* nameEdit() { return control<QLineEdit>(&m_form, "NameEdit"); }
+    QString label(const char* name) { return control<QLabel>(&m_form, name)->text(); }
+
+    // What the main window does when the dialog is confirmed for a local data file.
+    void confirmInDialog(ZxDataFile& item) {
+        if (m_form.Execute())
+            kbxapp::renameDataFile(m_path, item, m_form.GetDataName());
+    }
+
+    QTemporaryDir m_root;
+    QString m_path;
+    TZxDataPropertyForm m_form;
+};
+
+TEST_F(PropFormTest, importedToneShowsKindSizeLocationAndNameWithBlanks) {
+    const auto item = kbxapp::readDataFile(m_path);
+    EXPECT_EQ(item->kind(), ZxKind::Tone);
+    EXPECT_EQ(item->size(), 60u);
+    EXPECT_EQ(item->name(), "ABC     ");
+
+    const QString location = native(m_root.path()) + kSep;
+    m_form.SetFileName(QStringLiteral("TON_ABC     .kbx"));
+    m_form.SetLocation(location);
+    m_form.SetNameEditable(true);
+    m_form.SetDataKind(item->kind());
+    m_form.SetDataSize(item->size());
+    m_form.SetDataName(QString::fromStdString(item->name()));
+
+    EXPECT_EQ(m_form.windowTitle(), "Property");
+    EXPECT_EQ(label("FileNameLbl"), "TON_ABC     .kbx");
+    EXPECT_EQ(label("TypeLbl"), "Tone");
+    EXPECT_EQ(label("SizeLbl"), "60byte(s)");
+    EXPECT_EQ(label("LocateLbl"), location);
+    EXPECT_EQ(m_form.GetDataName(), "ABC     ");
+    EXPECT_TRUE(nameEdit()->isVisibleTo(&m_form));
+}
+
+TEST_F(PropFormTest, kindTextsFollowTheTable) {
+    const std::pair<std::uint16_t, const char*> kinds[] = {
+        {2, "Tone"},         {9, "DSP"}, {10, "Song"}, {11, "Rhythm"},
+        {12, "Regstration"}, {13, ""},   {0, ""},      {0xFFFF, ""}};
+    for (const auto& [kind, text] : kinds) {
+        m_form.SetDataKind(kind);
+        EXPECT_EQ(label("TypeLbl"), text) << kind;
+    }
+    m_form.SetDataSize(600);
+    EXPECT_EQ(label("SizeLbl"), "600byte(s)");
+    m_form.SetDataSize(-1);
+    EXPECT_EQ(label("SizeLbl"), "-1byte(s)");
+}
+
+TEST_F(PropFormTest, typedTildeBecomesUnderscore) {
+    nameEdit()->setFocus();
+    QTest::keyClicks(nameEdit(), QStringLiteral("A~b}"));
+    EXPECT_EQ(m_form.GetDataName(), "A_b}");
+}
+
+TEST_F(PropFormTest, charactersBeyondBlankToBraceBecomeUnderscores) {
+    m_form.SetDataName(QString::fromUtf8("a\tb\xC3\xA9\xEF\xBD\xB1\xF0\x9F\x8E\xB9"));
+    EXPECT_EQ(m_form.GetDataName(), "a_b___");
+}
+
+TEST_F(PropFormTest, ninthCharacterCannotBeTyped) {
+    QTest::keyClicks(nameEdit(), QStringLiteral("ABCDEFGHI"));
+    EXPECT_EQ(m_form.GetDataName(), "ABCDEFGH");
+}
+
+TEST_F(PropFormTest, keyboardSlotShowsNoNameField) {
+    m_form.SetNameEditable(false);
+    EXPECT_FALSE(nameEdit()->isVisibleTo(&m_form));
+    EXPECT_FALSE(control<QLabel>(&m_form, "NameLbl")->isVisibleTo(&m_form));
+}
+
+TEST_F(PropFormTest, okWithNameRenamesItemInsideTheFile) {
+    const auto item = kbxapp::readDataFile(m_path);
+    m_form.SetDataName(QString::fromStdString(item->name()));
+    whenModal<TZxDataPropertyForm>([this](TZxDataPropertyForm*) {
+        nameEdit()->setText(QStringLiteral("Piano"));
+        control<QPushButton>(&m_form, "OkBtn")->click();
+    });
+    confirmInDialog(*item);
+
+    EXPECT_EQ(item->name(), "Piano   ");
+    EXPECT_EQ(readAll(m_path), toneFile("Piano"));
+    EXPECT_EQ(kbxapp::readDataFile(m_path)->name(), "Piano   ");
+}
+
+TEST_F(PropFormTest, okWithEmptyNameReturnsFalseAndLeavesFile) {
+    const auto item = kbxapp::readDataFile(m_path);
+    m_form.SetDataName(QString::fromStdString(item->name()));
+    whenModal<TZxDataPropertyForm>([this](TZxDataPropertyForm*) {
+        nameEdit()->clear();
+        control<QPushButton>(&m_form, "OkBtn")->click();
+    });
+    confirmInDialog(*item);
+
+    EXPECT_EQ(m_form.result(), QDialog::Accepted); // OK closed it
+    EXPECT_EQ(item->name(), "ABC     ");
+    EXPECT_EQ(readAll(m_path), toneFile("ABC"));
+}
+
+TEST_F(PropFormTest, cancelReturnsFalse) {
+    m_form.SetDataName(QStringLiteral("ABC"));
+    whenModal<TZxDataPropertyForm>(
+        [this](TZxDataPropertyForm*) { control<QPushButton>(&m_form, "CancelBtn")->click(); });
+    EXPECT_FALSE(m_form.Execute());
+}
+
+TEST_F(PropFormTest, renameToSameNameWritesNothing) {
+    const auto item = kbxapp::readDataFile(m_path);
+    // Trailing bytes beyond the size field would be dropped by a rewrite.
+    QByteArray withTail = toneFile("ABC") + QByteArray("tail");
+    ASSERT_TRUE(writeAll(m_path, withTail));
+    EXPECT_FALSE(kbxapp::renameDataFile(m_path, *item, QStringLiteral("ABC")));
+    EXPECT_EQ(readAll(m_path), withTail);
+}
+
+TEST_F(PropFormTest, renameFailureLeavesItemWithOldNameAndThrows) {
+    const auto item = kbxapp::readDataFile(m_path);
+    const QString folder = m_root.filePath(QStringLiteral("folder.kbx"));
+    ASSERT_TRUE(QDir(m_root.path()).mkdir(QStringLiteral("folder.kbx")));
+    EXPECT_THROW(kbxapp::renameDataFile(folder, *item, QStringLiteral("NEW")), std::runtime_error);
+    EXPECT_EQ(item->name(), "ABC     ");
+    EXPECT_TRUE(QFileInfo(folder).isDir());
+    EXPECT_EQ(readAll(m_path), toneFile("ABC"));
+}
+
+#ifdef Q_OS_UNIX
+// Lets no file of this process grow beyond a few bytes while it lives.
+class FileSizeLimit {
+public:
+    explicit FileSizeLimit(rlim_t bytes) {
+        m_oldHandler = std::signal(SIGXFSZ, SIG_IGN); // a failed write instead of a killed test
+        getrlimit(RLIMIT_FSIZE, &m_old);
+        rlimit limit = m_old;
+        limit.rlim_cur = bytes;
+        setrlimit(RLIMIT_FSIZE, &limit);
+    }
+    ~FileSizeLimit() {
+        setrlimit(RLIMIT_FSIZE, &m_old);
+        std::signal(SIGXFSZ, m_oldHandler);
+    }
+    FileSizeLimit(const FileSizeLimit&) = delete;
+    FileSizeLimit& operator=(const FileSizeLimit&) = delete;
+
+private:
+    rlimit m_old{};
+    void (*m_oldHandler)(int) = nullptr;
+};
+
+TEST_F(PropFormTest, renameFailingMidWriteKeepsOldFileWhole) {
+    const auto item = kbxapp::readDataFile(m_path);
+    {
+        const FileSizeLimit limit(20);
+        EXPECT_THROW(kbxapp::renameDataFile(m_path, *item, QStringLiteral("NEW")),
+                     std::runtime_error);
+    }
+    EXPECT_EQ(readAll(m_path), toneFile("ABC"));
+    EXPECT_EQ(item->name(), "ABC     ");
+    // No temporary file is left beside it.
+    EXPECT_EQ(QDir(m_root.path()).entryList(QDir::Files), QStringList{"TON_ABC     .kbx"});
+}
+#endif
+
+TEST_F(PropFormTest, readingFileThatIsNotDataFileThrowsStreamError) {
+    const QString other = m_root.filePath(QStringLiteral("notes.kbx"));
+    ASSERT_TRUE(writeAll(other, QByteArray("just some text, not a data file at all")));
+    EXPECT_THROW(kbxapp::readDataFile(other), KbxStreamException);
+    EXPECT_THROW(kbxapp::readDataFile(m_root.filePath(QStringLiteral("missing.kbx"))),
+                 std::runtime_error);
+}
+
+TEST_F(PropFormTest, registrationIsRenamedInTheHeader) {
+    ZxDataFile registration(ZxKind::Registration);
+    registration.setSize(176);
+    registration.payload().assign(88, 0);
+    registration.setName("Preset01");
+    const QString path = m_root.filePath(QStringLiteral("REG_Preset01.kbx"));
+    KbxFileStream(path, KbxFileStream::Create).write(registration);
+
+    const auto item = kbxapp::readDataFile(path);
+    ASSERT_EQ(item->name(), "Preset01");
+    EXPECT_TRUE(kbxapp::renameDataFile(path, *item, QStringLiteral("Live")));
+    const QByteArray bytes = readAll(path);
+    EXPECT_EQ(bytes.mid(24, 8), QByteArray("iLev    "));
+    EXPECT_EQ(bytes.size(), 64 + 176);
+}
+
+// ---- Drive property dialog ----
+
+TEST(KbdDrivePropForm, toneFolderShowsCapacityUsedAndFreeSpace) {
+    ZxDataDrive tone(ZxKind::Tone);
+    tone.setName("Tone:");
+    tone.setCapacity(600);
+    tone.setFreeSpace(0);
+
+    TKbdDrivePropertyForm form;
+    form.SetDriveName(QString::fromStdString(tone.name()));
+    form.SetUsedSpace(tone.usedSpace());
+    form.SetFreeSpace(tone.freeSpace());
+    form.SetCapacity(tone.capacity());
+
+    EXPECT_EQ(form.windowTitle(), "Properties");
+    EXPECT_EQ(control<QLabel>(&form, "DrvNameLbl")->text(), "Tone:");
+    EXPECT_EQ(control<QLabel>(&form, "UsedLbl")->text(), "600byte(s)");
+    EXPECT_EQ(control<QLabel>(&form, "FreeLbl")->text(), "0byte(s)");
+    EXPECT_EQ(control<QLabel>(&form, "CapacityLbl")->text(), "600byte(s)");
+    for (const char* name : {"UsedLbl", "FreeLbl", "CapacityLbl"})
+        EXPECT_TRUE(control<QLabel>(&form, name)->alignment() & Qt::AlignRight) << name;
+
+    whenModal<TKbdDrivePropertyForm>([](TKbdDrivePropertyForm* shown) {
+        auto* close = control<QPushButton>(shown, "CloseBtn");
+        EXPECT_EQ(close->text(), "&Close");
+        close->click();
+    });
+    EXPECT_EQ(form.exec(), QDialog::Accepted);
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    // Widgets without a display, and the test runner's device list without the machine's MIDI.
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    if (qEnvironmentVariableIsEmpty("KBX_TEST"))
+        qputenv("KBX_TEST", "1");
+    QApplication app(argc, argv);
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}

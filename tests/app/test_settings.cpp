@@ -1,0 +1,148 @@
+// The settings store: first start, the values that must be there, the one that may be missing,
+// and a save that survives keys removed while the program ran. Every store is a file in a
+// temporary folder.
+#include "settings.h"
+
+#include <QDir>
+#include <QFile>
+#include <QSettings>
+#include <QStringList>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+#include <stdexcept>
+
+namespace {
+
+class SettingsTest : public ::testing::Test {
+protected:
+    QString storeFile() const { return m_folder.filePath(QStringLiteral("KbxMan.ini")); }
+    KbxSettings store() const { return KbxSettings(QSettings::IniFormat, storeFile()); }
+    // Direct access to the same file, as another program (or the user) would change it.
+    std::unique_ptr<QSettings> raw() const {
+        return std::make_unique<QSettings>(storeFile(), QSettings::IniFormat);
+    }
+
+    QTemporaryDir m_folder;
+    std::int32_t m_in = 77;
+    std::int32_t m_out = 88;
+    QString m_dir = QStringLiteral("unchanged");
+};
+
+TEST_F(SettingsTest, firstStartGivesDefaultsAndSaveCreatesBothGroups) {
+    EXPECT_EQ(store().load(m_in, m_out, m_dir), KbxSettings::LoadResult::FirstStart);
+    EXPECT_EQ(m_in, 0);
+    EXPECT_EQ(m_out, 0);
+    EXPECT_EQ(m_dir, QDir::toNativeSeparators(QDir::currentPath()));
+
+    store().save(2, 1, QStringLiteral("/music/"));
+
+    const auto settings = raw();
+    EXPECT_EQ(settings->childGroups(), (QStringList{"Directory", "MIDI"}));
+    EXPECT_EQ(settings->value("MIDI/InputDevice").toString(), "2");
+    EXPECT_EQ(settings->value("MIDI/OutputDevice").toString(), "1");
+    EXPECT_EQ(settings->value("Directory/Default").toString(), "/music/");
+}
+
+TEST_F(SettingsTest, loadsWhatWasSaved) {
+    store().save(3, 4, QStringLiteral("D:\\Music\\"));
+    EXPECT_EQ(store().load(m_in, m_out, m_dir), KbxSettings::LoadResult::Loaded);
+    EXPECT_EQ(m_in, 3);
+    EXPECT_EQ(m_out, 4);
+    EXPECT_EQ(m_dir, "D:\\Music\\");
+}
+
+TEST_F(SettingsTest, missingMidiGroupIsAnErrorAndChangesNothing) {
+    raw()->setValue("Directory/Default", "/music/");
+    EXPECT_THROW(store().load(m_in, m_out, m_dir), std::runtime_error);
+    EXPECT_EQ(m_in, 77);
+    EXPECT_EQ(m_out, 88);
+    EXPECT_EQ(m_dir, "unchanged");
+}
+
+TEST_F(SettingsTest, nonIntegerDeviceIsAnErrorAfterTheValuesBeforeIt) {
+    {
+        const auto settings = raw();
+        settings->setValue("MIDI/InputDevice", 5);
+        settings->setValue("MIDI/OutputDevice", "second");
+        settings->setValue("Directory/Default", "/music/");
+    }
+    EXPECT_THROW(store().load(m_in, m_out, m_dir), std::runtime_error);
+    EXPECT_EQ(m_in, 5);
+    EXPECT_EQ(m_out, 88);
+    EXPECT_EQ(m_dir, "unchanged");
+}
+
+TEST_F(SettingsTest, missingDeviceValueIsAnError) {
+    raw()->setValue("MIDI/OutputDevice", 1);
+    EXPECT_THROW(store().load(m_in, m_out, m_dir), std::runtime_error);
+    EXPECT_EQ(m_in, 77);
+}
+
+TEST_F(SettingsTest, deviceNumberBeyondThirtyTwoBitsIsAnError) {
+    raw()->setValue("MIDI/InputDevice", "4294967296");
+    raw()->setValue("MIDI/OutputDevice", 0);
+    EXPECT_THROW(store().load(m_in, m_out, m_dir), std::runtime_error);
+}
+
+TEST_F(SettingsTest, missingDefaultGivesEmptyTextWithoutError) {
+    raw()->setValue("MIDI/InputDevice", 0);
+    raw()->setValue("MIDI/OutputDevice", 1);
+    EXPECT_EQ(store().load(m_in, m_out, m_dir), KbxSettings::LoadResult::Loaded);
+    EXPECT_EQ(m_out, 1);
+    EXPECT_EQ(m_dir, "");
+}
+
+TEST_F(SettingsTest, defaultThatIsNotTextIsAnError) {
+    raw()->setValue("MIDI/InputDevice", 0);
+    raw()->setValue("MIDI/OutputDevice", 0);
+    raw()->setValue("Directory/Default", QStringList{"a", "b"});
+    EXPECT_THROW(store().load(m_in, m_out, m_dir), std::runtime_error);
+    EXPECT_EQ(m_in, 0);
+    EXPECT_EQ(m_dir, "unchanged");
+}
+
+TEST_F(SettingsTest, saveRecreatesGroupRemovedWhileRunning) {
+    store().save(1, 1, QStringLiteral("/a/"));
+    ASSERT_EQ(store().load(m_in, m_out, m_dir), KbxSettings::LoadResult::Loaded);
+    raw()->remove("MIDI");
+    ASSERT_FALSE(raw()->childGroups().contains("MIDI"));
+
+    store().save(2, 0, QStringLiteral("/b/"));
+
+    EXPECT_EQ(store().load(m_in, m_out, m_dir), KbxSettings::LoadResult::Loaded);
+    EXPECT_EQ(m_in, 2);
+    EXPECT_EQ(m_out, 0);
+    EXPECT_EQ(m_dir, "/b/");
+}
+
+TEST_F(SettingsTest, saveRecreatesStoreDeletedWhileRunning) {
+    store().save(1, 1, QStringLiteral("/a/"));
+    ASSERT_TRUE(QFile::remove(storeFile()));
+
+    store().save(1, 2, QStringLiteral("/c/"));
+
+    EXPECT_EQ(store().load(m_in, m_out, m_dir), KbxSettings::LoadResult::Loaded);
+    EXPECT_EQ(m_out, 2);
+    EXPECT_EQ(m_dir, "/c/");
+}
+
+TEST_F(SettingsTest, saveThatCannotWriteThrows) {
+    // A folder where the file should be: no user, root included, can write it.
+    ASSERT_TRUE(QDir(m_folder.path()).mkdir(QStringLiteral("KbxMan.ini")));
+    EXPECT_THROW(store().save(0, 0, QStringLiteral("/a/")), std::runtime_error);
+}
+
+TEST_F(SettingsTest, defaultStoreUnderTestRunnerIsNeverTheUsersOwn) {
+    const QSettings user(QSettings::NativeFormat, QSettings::UserScope, "Tovanel", "KbxMan");
+    EXPECT_NE(KbxSettings().location(), user.fileName());
+
+    KbxSettings::setDefaultStore(QSettings::IniFormat, storeFile());
+    KbxSettings().save(4, 5, QStringLiteral("/d/"));
+    KbxSettings::setDefaultStore(QSettings::IniFormat, QString());
+
+    EXPECT_EQ(store().load(m_in, m_out, m_dir), KbxSettings::LoadResult::Loaded);
+    EXPECT_EQ(m_in, 4);
+    EXPECT_NE(KbxSettings().location(), storeFile());
+}
+
+} // namespace
