@@ -6,6 +6,11 @@
 #include <QFileIconProvider>
 #include <QIcon>
 #include <QPushButton>
+#include <QShowEvent>
+
+namespace {
+const QSize kClientSize(184, 207);
+} // namespace
 
 TKbdDrivePropertyForm::TKbdDrivePropertyForm(QWidget* parent)
     : QDialog(parent)
@@ -13,12 +18,18 @@ TKbdDrivePropertyForm::TKbdDrivePropertyForm(QWidget* parent)
     m_ui->setupUi(this);
     setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                    Qt::WindowCloseButtonHint);
-    setFixedSize(QSize(184, 207).expandedTo(minimumSizeHint()));
+    resize(kClientSize);
     SetIcon(QFileIconProvider().icon(QAbstractFileIconProvider::Drive));
     connect(m_ui->CloseBtn, &QPushButton::clicked, this, &QDialog::accept);
 }
 
 TKbdDrivePropertyForm::~TKbdDrivePropertyForm() = default;
+
+void TKbdDrivePropertyForm::showEvent(QShowEvent* event) {
+    // Fixed like a dialog frame, but grown to the texts set since construction.
+    setFixedSize(kClientSize.expandedTo(minimumSizeHint()));
+    QDialog::showEvent(event);
+}
 
 void TKbdDrivePropertyForm::SetDriveName(const QString& name) {
     m_ui->DrvNameLbl->setText(name);

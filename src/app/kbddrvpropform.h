@@ -26,6 +26,9 @@ public:
     // The picture beside the name (the caller's folder image).
     void SetIcon(const QIcon& icon);
 
+protected:
+    void showEvent(QShowEvent* event) override;
+
 private:
     std::unique_ptr<Ui::TKbdDrivePropertyForm> m_ui;
 };

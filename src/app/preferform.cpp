@@ -6,8 +6,11 @@
 
 #include <QComboBox>
 #include <QPushButton>
+#include <QShowEvent>
 
 namespace {
+
+const QSize kClientSize(443, 209);
 
 void fillDeviceBox(QComboBox* box, const std::vector<std::string>& names) {
     box->clear();
@@ -27,7 +30,7 @@ TPrefForm::TPrefForm(QWidget* parent)
     m_ui->setupUi(this);
     // A dialog frame without the title bar's buttons: the dialog ends by OK or Cancel.
     setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint);
-    setFixedSize(QSize(443, 209).expandedTo(minimumSizeHint()));
+    resize(kClientSize);
 
     connect(m_ui->OkBtn, &QPushButton::clicked, this, &TPrefForm::OkBtnClick);
     connect(m_ui->CancelBtn, &QPushButton::clicked, this, &TPrefForm::CancelBtnClick);
@@ -36,6 +39,12 @@ TPrefForm::TPrefForm(QWidget* parent)
 }
 
 TPrefForm::~TPrefForm() = default;
+
+void TPrefForm::showEvent(QShowEvent* event) {
+    // Fixed like a dialog frame, but never smaller than what the texts of this system need.
+    setFixedSize(kClientSize.expandedTo(minimumSizeHint()));
+    QDialog::showEvent(event);
+}
 
 void TPrefForm::FormCreate() {
     // The lists are read when the dialog opens, so devices plugged in meanwhile are offered.

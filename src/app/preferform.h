@@ -39,6 +39,9 @@ public Q_SLOTS:
     // Escape and the window's close cancel like the Cancel button.
     void reject() override;
 
+protected:
+    void showEvent(QShowEvent* event) override;
+
 private:
     void FormCreate();
     void ShowStoredValues();

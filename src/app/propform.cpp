@@ -7,13 +7,18 @@
 #include <QFileIconProvider>
 #include <QIcon>
 #include <QPushButton>
+#include <QShowEvent>
+
+namespace {
+const QSize kClientSize(407, 251);
+} // namespace
 
 TZxDataPropertyForm::TZxDataPropertyForm(QWidget* parent)
     : QDialog(parent)
     , m_ui(std::make_unique<Ui::TZxDataPropertyForm>()) {
     m_ui->setupUi(this);
     setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint);
-    setFixedSize(QSize(407, 251).expandedTo(minimumSizeHint()));
+    resize(kClientSize);
     SetIcon(QFileIconProvider().icon(QAbstractFileIconProvider::File));
 
     // Names are single-byte characters: an input method would only offer what becomes "_".
@@ -27,6 +32,12 @@ TZxDataPropertyForm::TZxDataPropertyForm(QWidget* parent)
 }
 
 TZxDataPropertyForm::~TZxDataPropertyForm() = default;
+
+void TZxDataPropertyForm::showEvent(QShowEvent* event) {
+    // Fixed like a dialog frame, but grown to the texts set since construction.
+    setFixedSize(kClientSize.expandedTo(minimumSizeHint()));
+    QDialog::showEvent(event);
+}
 
 QString TZxDataPropertyForm::KindText(std::uint16_t kind) {
     switch (kind) {

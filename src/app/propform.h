@@ -47,6 +47,9 @@ public Q_SLOTS:
     void OkBtnClick();
     void CancelBtnClick();
 
+protected:
+    void showEvent(QShowEvent* event) override;
+
 private:
     std::unique_ptr<Ui::TZxDataPropertyForm> m_ui;
     bool m_ok = false;
