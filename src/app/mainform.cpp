@@ -15,10 +15,13 @@
 #include <QCloseEvent>
 #include <QDir>
 #include <QFileIconProvider>
+#include <QHeaderView>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QMenu>
 #include <QMimeDatabase>
 #include <QProgressBar>
+#include <QScrollBar>
 #include <QSettings>
 #include <QStatusBar>
 #include <QTreeWidget>
@@ -89,6 +92,11 @@ void TPcLinkForm::SetupActions() {
     ui.KbdDeleteItem->setIcon(kbxapp::toolbarIcon(8));
     ui.LocalUpdateAction->setIcon(kbxapp::toolbarIcon(4));
 
+    // The toolbar commands answer to Alt and their underlined letter, as their menu items do.
+    for (QAction* action :
+         {ui.ConnectAction, ui.SendAction, ui.ReceiveAction, ui.DeleteAction, ui.LocalUpdateAction})
+        action->setShortcut(QKeySequence::mnemonic(action->text()));
+
     ui.LocalUpdateBtn->setDefaultAction(ui.LocalUpdateAction);
     ui.SendBtn->setDefaultAction(ui.SendAction);
     ui.KbdUpdateBtn->setDefaultAction(ui.ConnectAction);
@@ -146,6 +154,13 @@ void TPcLinkForm::SetupActions() {
     ui.LocalFileView->setColumns({tr("Name"), tr("Type"), tr("Size")}, {200, 100, 100}, {2});
     ui.KbdFileView->setColumns({tr("Name"), tr("Type"), tr("Size(byte)")}, {193, 100, 100}, {2});
     ui.KbdDirView->setIconSize(QSize(16, 16));
+    // "Expand all" would read every folder of the disk below the node, one level at a time.
+    ui.LocalDirView->installEventFilter(this);
+    // Deep folders scroll sideways instead of being cut off.
+    for (QTreeWidget* tree : {ui.LocalDirView, ui.KbdDirView}) {
+        tree->header()->setSectionResizeMode(QHeaderView::ResizeToContents);
+        tree->header()->setStretchLastSection(false);
+    }
 
     connect(ui.LocalDirView, &QTreeWidget::currentItemChanged, this,
             [this](QTreeWidgetItem* current) { LocalDirViewChange(current); });
@@ -307,6 +322,25 @@ void TPcLinkForm::closeEvent(QCloseEvent* event) {
         return;
     }
     QMainWindow::closeEvent(event);
+}
+
+bool TPcLinkForm::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == m_ui->LocalDirView && event->type() == QEvent::KeyPress &&
+        static_cast<QKeyEvent*>(event)->key() == Qt::Key_Asterisk)
+        return true;
+    return QMainWindow::eventFilter(watched, event);
+}
+
+void TPcLinkForm::showEvent(QShowEvent* event) {
+    QMainWindow::showEvent(event);
+    if (m_shown)
+        return;
+    m_shown = true;
+    // The default folder was selected before the tree had its size; bring it into view.
+    if (QTreeWidgetItem* node = m_ui->LocalDirView->currentItem()) {
+        m_ui->LocalDirView->scrollToItem(node, QAbstractItemView::PositionAtCenter);
+        m_ui->LocalDirView->horizontalScrollBar()->setValue(0);
+    }
 }
 
 void TPcLinkForm::RunKbdAction(int status, const std::function<void()>& body) {

@@ -102,6 +102,8 @@ public Q_SLOTS:
 
 protected:
     void closeEvent(QCloseEvent* event) override;
+    void showEvent(QShowEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     void FormCreate();
@@ -134,5 +136,6 @@ private:
     std::unique_ptr<QMimeDatabase> m_mimeDatabase;
     bool m_busy = false;
     bool m_closePending = false;
+    bool m_shown = false;
     int m_expandingDetached = 0; // > 0 while the local tree's expansion handler is detached
 };

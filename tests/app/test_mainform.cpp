@@ -227,6 +227,9 @@ private Q_SLOTS:
         QCOMPARE(kbdFileView()->count(), 10);
         QCOMPARE(m_form->GetNodePath(localDirView()->currentItem()), localDir());
         QVERIFY(!m_form->KbdDrv->isListed());
+        // Toolbar commands answer to their underlined letters.
+        QCOMPARE(find<QAction>("ConnectAction")->shortcut(), QKeySequence("Alt+L"));
+        QCOMPARE(find<QAction>("ReceiveAction")->shortcut(), QKeySequence("Alt+I"));
     }
 
     // ---- Selection checks: each OperateException text ----
