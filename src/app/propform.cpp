@@ -25,8 +25,10 @@ TZxDataPropertyForm::TZxDataPropertyForm(QWidget* parent)
     m_ui->NameEdit->setAttribute(Qt::WA_InputMethodEnabled, false);
     m_ui->NameEdit->setInputMethodHints(Qt::ImhLatinOnly | Qt::ImhNoPredictiveText);
 
-    // On every change, also those made by SetDataName, as the user sees what will be stored.
-    connect(m_ui->NameEdit, &QLineEdit::textChanged, this, &TZxDataPropertyForm::NameEditChange);
+    // On the user's changes only: a stored name with half-width katakana is shown as it is, so
+    // that OK without an edit gives back the same name and the file is not rewritten with
+    // underscores in its place. Once the user edits, the whole field is what will be stored.
+    connect(m_ui->NameEdit, &QLineEdit::textEdited, this, &TZxDataPropertyForm::NameEditChange);
     connect(m_ui->OkBtn, &QPushButton::clicked, this, &TZxDataPropertyForm::OkBtnClick);
     connect(m_ui->CancelBtn, &QPushButton::clicked, this, &TZxDataPropertyForm::CancelBtnClick);
 }
@@ -105,7 +107,7 @@ void TZxDataPropertyForm::NameEditChange() {
     if (stored == text)
         return;
     const int cursor = edit->cursorPosition();
-    edit->setText(stored); // calls this handler once more, which finds nothing to replace
+    edit->setText(stored);
     edit->setCursorPosition(std::min(cursor, static_cast<int>(stored.size())));
 }
 

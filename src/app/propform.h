@@ -28,6 +28,8 @@ public:
     // The count followed by "byte(s)".
     void SetDataSize(qint64 bytes);
     void SetLocation(const QString& path);
+    // Shown as stored (a name read from a keyboard may hold half-width katakana), at most 8
+    // characters.
     void SetDataName(const QString& name);
     QString GetDataName() const;
     // Shows or hides the name field together with its label.
@@ -41,8 +43,8 @@ public:
     static QString KindText(std::uint16_t kind);
 
 public Q_SLOTS:
-    // Only the characters from the blank to "}" can be stored in a name: each other character
-    // ("~", control characters, anything beyond ASCII) becomes "_".
+    // Only the characters from the blank to "}" can be typed into a name: after each edit every
+    // other character in the field ("~", control characters, anything beyond ASCII) becomes "_".
     void NameEditChange();
     void OkBtnClick();
     void CancelBtnClick();

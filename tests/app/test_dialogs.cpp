@@ -11,9 +11,11 @@
 #include "zxexception.h"
 
 #include <QApplication>
+#include <QClipboard>
 #include <QComboBox>
 #include <QDir>
 #include <QFile>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -404,9 +406,41 @@ TEST_F(PropFormTest, typedTildeBecomesUnderscore) {
     EXPECT_EQ(m_form.GetDataName(), "A_b}");
 }
 
-TEST_F(PropFormTest, charactersBeyondBlankToBraceBecomeUnderscores) {
-    m_form.SetDataName(QString::fromUtf8("a\tb\xC3\xA9\xEF\xBD\xB1\xF0\x9F\x8E\xB9"));
-    EXPECT_EQ(m_form.GetDataName(), "a_b___");
+TEST_F(PropFormTest, typedCharactersBeyondBlankToBraceBecomeUnderscores) {
+    // Key events carrying text, as an input method or a compose key delivers them.
+    for (const QString& text :
+         {QStringLiteral("a"), QString::fromUtf8("\xC3\xA9"), QString::fromUtf8("\xEF\xBD\xB1"),
+          QString::fromUtf8("\xF0\x9F\x8E\xB9"), QStringLiteral("b")}) {
+        QKeyEvent press(QEvent::KeyPress, Qt::Key_unknown, Qt::NoModifier, text);
+        QApplication::sendEvent(nameEdit(), &press);
+    }
+    EXPECT_EQ(m_form.GetDataName(), "a___b");
+}
+
+TEST_F(PropFormTest, pastedControlCharactersBecomeUnderscores) {
+    QApplication::clipboard()->setText(QStringLiteral("x\ty~\x7F"));
+    nameEdit()->paste();
+    EXPECT_EQ(m_form.GetDataName(), "x_y__");
+}
+
+TEST_F(PropFormTest, storedKatakanaNameIsShownAndKeptByOkWithoutEdit) {
+    // Half-width katakana 0xB1 0xB2 as the window shows them: U+FF71 U+FF72.
+    QByteArray stored = toneFile("\xB1\xB2KANA");
+    ASSERT_TRUE(writeAll(m_path, stored));
+    const auto item = kbxapp::readDataFile(m_path);
+    const QString shown = QString::fromUtf8("\xEF\xBD\xB1\xEF\xBD\xB2KANA  ");
+    m_form.SetDataName(shown);
+    EXPECT_EQ(m_form.GetDataName(), shown);
+
+    whenModal<TZxDataPropertyForm>(
+        [this](TZxDataPropertyForm*) { control<QPushButton>(&m_form, "OkBtn")->click(); });
+    confirmInDialog(*item);
+    EXPECT_EQ(readAll(m_path), stored);
+
+    // An edit makes the whole field storable.
+    nameEdit()->setCursorPosition(6);
+    QTest::keyClick(nameEdit(), Qt::Key_Backspace);
+    EXPECT_EQ(m_form.GetDataName(), "__KAN  ");
 }
 
 TEST_F(PropFormTest, ninthCharacterCannotBeTyped) {
