@@ -3,9 +3,9 @@
 
 #include "appicons.h"
 #include "errorreporter.h"
-#include "kbdtext.h"
 #include "kbxfilestream.h"
 #include "kbxmidistream.h"
+#include "kbxnames.h"
 #include "platform.h"
 #include "zxdata.h"
 #include "zxkbddrv.h"
@@ -455,7 +455,7 @@ void TPcLinkForm::ReceiveSelectedData() {
     stream.attach(&observer);
     stream.read(item);
 
-    const QString fileName = kbxapp::importFileName(item.kind(), item.name());
+    const QString fileName = kbxnames::importFileName(item.kind(), item.name());
     {
         KbxFileStream file(folder + fileName, KbxFileStream::Create);
         file.write(item);

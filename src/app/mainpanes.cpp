@@ -4,7 +4,7 @@
 #include "ui_mainform.h"
 
 #include "appicons.h"
-#include "kbdtext.h"
+#include "kbxnames.h"
 #include "platform.h"
 #include "zxdata.h"
 #include "zxkbddrv.h"
@@ -319,7 +319,7 @@ void TPcLinkForm::SetupKbdDirView() {
     const int folderImage = KbdDrv->isListed() ? ImgTopFolderListed : ImgTopFolder;
     for (int i = 0; i < KbdDrv->folderCount(); ++i) {
         const std::string name = KbdDrv->folderName(i);
-        auto* node = new QTreeWidgetItem(root, {kbxapp::kbdText(name) + kKbdSeparator});
+        auto* node = new QTreeWidgetItem(root, {kbxnames::keyboardText(name) + kKbdSeparator});
         node->setData(0, kNodeBytesRole, QByteArray::fromStdString(name + '\\'));
         node->setData(0, kNodeDataRole, nodeVariant(KbdDrv->folderByName(name)));
         node->setIcon(0, kbxapp::kbdIcon(folderImage));
@@ -341,7 +341,7 @@ void TPcLinkForm::AddKbdSubDirs(QTreeWidgetItem* node) {
     do {
         if (!(entry->attributes() & ZxAttr::Directory))
             continue;
-        auto* child = new QTreeWidgetItem(node, {kbxapp::kbdText(entry->name())});
+        auto* child = new QTreeWidgetItem(node, {kbxnames::keyboardText(entry->name())});
         child->setData(0, kNodeBytesRole, QByteArray::fromStdString(entry->name()));
         child->setData(0, kNodeDataRole, nodeVariant(entry));
         child->setIcon(0, entry->isPresent()
@@ -373,7 +373,7 @@ void TPcLinkForm::ListKbdFiles(QTreeWidgetItem* node) {
         if (KbdDrv->findFirst(GetKbdNodePath(node), ZxAttr::Node | ZxAttr::Directory | ZxAttr::File,
                               entry)) {
             do {
-                const QString name = kbxapp::kbdText(entry->name());
+                const QString name = kbxnames::keyboardText(entry->name());
                 if (entry->attributes() & ZxAttr::Directory) {
                     list->addItem(
                         kbxapp::kbdIcon(entry->isPresent() ? ImgFolderPresent : ImgFolderAbsent),
