@@ -9,11 +9,8 @@ DeviceMatch matchDevice(const QString& text, const std::vector<std::string>& nam
     const int count = static_cast<int>(names.size());
     bool isNumber = false;
     const int number = text.trimmed().toInt(&isNumber);
-    if (isNumber) {
-        if (number >= 0 && number < count)
-            match.number = number;
-        else
-            match.error = QStringLiteral("there is no device number %1").arg(text.trimmed());
+    if (isNumber && number >= 0 && number < count) {
+        match.number = number;
         return match;
     }
     if (text.isEmpty()) {
@@ -34,7 +31,9 @@ DeviceMatch matchDevice(const QString& text, const std::vector<std::string>& nam
         match.number = containing.front();
         return match;
     }
-    if (containing.isEmpty()) {
+    if (containing.isEmpty() && isNumber) {
+        match.error = QStringLiteral("there is no device number %1").arg(text.trimmed());
+    } else if (containing.isEmpty()) {
         match.error = QStringLiteral("no device name contains \"%1\"").arg(text);
     } else {
         QStringList which;

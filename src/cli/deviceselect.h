@@ -13,7 +13,8 @@ struct DeviceMatch {
     QString error;   // why there is none: unknown, or ambiguous (with the candidates)
 };
 
-// A number in range chooses that device. Otherwise the text is looked up in the names: a name
+// A number in range chooses that device. Otherwise the text is looked up in the names (digits
+// too, so "7316" finds the one device whose name holds them): a name
 // equal to it ignoring case wins, else the one name that contains it ignoring case. No match, or
 // several names that contain it, is an error.
 DeviceMatch matchDevice(const QString& text, const std::vector<std::string>& names);

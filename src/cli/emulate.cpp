@@ -7,8 +7,17 @@
 #include <algorithm>
 #include <atomic>
 #include <cstdio>
+#include <iostream>
 #include <mutex>
 #include <stdexcept>
+#include <streambuf>
+
+#if defined(KBX_HAVE_ALSA)
+#include <alsa/asoundlib.h>
+#endif
+#if defined(KBX_HAVE_JACK)
+#include <jack/jack.h>
+#endif
 
 #ifdef _WIN32
 #include <windows.h>
@@ -22,6 +31,55 @@
 namespace kbxcli {
 
 namespace {
+
+#if defined(KBX_HAVE_ALSA)
+void quietAlsa(const char*, int, const char*, int, const char*, ...) {}
+#endif
+#if defined(KBX_HAVE_JACK)
+void quietJack(const char*) {}
+#endif
+
+// The sound libraries print each failure to reach their service; emulate reports which systems
+// it passed over, once, in its own words.
+void silenceSoundLibraries() {
+#if defined(KBX_HAVE_ALSA)
+    snd_lib_error_set_handler(quietAlsa);
+#endif
+#if defined(KBX_HAVE_JACK)
+    jack_set_error_function(quietJack);
+    jack_set_info_function(quietJack);
+#endif
+}
+
+// RtMidi 5.0 loses memory on every failed attempt to reach a JACK server: ask first.
+bool jackServerRunning() {
+#if defined(KBX_HAVE_JACK)
+    jack_client_t* client = jack_client_open("kbxtool", JackNoStartServer, nullptr);
+    if (!client)
+        return false;
+    jack_client_close(client);
+#endif
+    return true;
+}
+
+// RtMidi prints a failing constructor's reason on std::cerr before it throws; the reason
+// arrives with the exception as well.
+class QuietCerr {
+public:
+    QuietCerr()
+        : m_old(std::cerr.rdbuf(&m_null)) {}
+    ~QuietCerr() { std::cerr.rdbuf(m_old); }
+    QuietCerr(const QuietCerr&) = delete;
+    QuietCerr& operator=(const QuietCerr&) = delete;
+
+private:
+    struct NullBuf : std::streambuf {
+        int overflow(int c) override { return traits_type::not_eof(c); }
+    };
+    NullBuf m_null;
+    std::streambuf* m_old;
+};
+
 // A System Exclusive message longer than this is no message of the keyboard's protocol; its
 // bytes are dropped rather than collected without bound.
 constexpr std::size_t kMaxMessage = 64 * 1024;
@@ -148,21 +206,29 @@ std::vector<VirtualPortServer::Published> VirtualPortServer::publish() {
     RtMidi::getCompiledApi(apis);
     std::vector<Published> published;
     const std::string port = m_portName.toStdString();
+    silenceSoundLibraries();
     for (const RtMidi::Api api : apis) {
         if (api == RtMidi::RTMIDI_DUMMY)
             continue;
         const QString system = QString::fromStdString(RtMidi::getApiDisplayName(api));
+        if (api == RtMidi::UNIX_JACK && !jackServerRunning()) {
+            m_skipped.append(system + QStringLiteral(": no JACK server is running"));
+            continue;
+        }
         auto e = std::make_unique<Endpoint>();
         e->api = api;
         e->server = this;
         e->context = m_context.get();
         e->index = m_endpoints.size();
         try {
-            // ALSA throws here when the machine has no sequencer.
-            e->in = std::make_unique<RtMidiIn>(api, port);
-            e->in->setErrorCallback(&Endpoint::onError, e.get());
-            e->out = std::make_unique<RtMidiOut>(api, port);
-            e->out->setErrorCallback(&Endpoint::onError, e.get());
+            {
+                // ALSA throws here when the machine has no sequencer.
+                QuietCerr quiet;
+                e->in = std::make_unique<RtMidiIn>(api, port);
+                e->in->setErrorCallback(&Endpoint::onError, e.get());
+                e->out = std::make_unique<RtMidiOut>(api, port);
+                e->out->setErrorCallback(&Endpoint::onError, e.get());
+            }
             // Listing the ports makes a system whose server is not running say so, before any
             // port is opened on a client that does not exist.
             const std::vector<std::string> sourcesBefore = portNames(*e->in);

@@ -387,7 +387,7 @@ void KbxTool::list() {
         QJsonObject document;
         document.insert(QStringLiteral("model"), keyboardText(root.name()));
         document.insert(QStringLiteral("folders"), folderArray);
-        document.insert(QStringLiteral("slotList"), slotArray);
+        document.insert(QStringLiteral("slots"), slotArray);
         printJson(document);
         return;
     }

@@ -1,0 +1,143 @@
+#!/usr/bin/env bash
+# kbxtool over JACK: a private JACK server on the dummy driver, the virtual ZR-7316 published on
+# its ports by `kbxtool emulate`, and list, import, send, delete, backup and restore through those
+# ports, chosen by device name. Skipped (exit 77) when jackd is not installed.
+set -euo pipefail
+
+KBXTOOL=${1:?usage: jack_test.sh PATH-TO-KBXTOOL}
+if ! command -v jackd >/dev/null 2>&1; then
+    echo "SKIPPED: jackd is not installed (scripts/install-deps installs jackd2)"
+    exit 77
+fi
+PY=/usr/bin/python3
+[ -x "$PY" ] || PY=python3
+
+work=$(mktemp -d "${TMPDIR:-/tmp}/kbxtool-jack.XXXXXX")
+server="kbxtool$$r$RANDOM"
+jack_pid=""
+emulate_pid=""
+
+stop_emulate() {
+    if [ -n "$emulate_pid" ] && kill -0 "$emulate_pid" 2>/dev/null; then
+        kill -TERM "$emulate_pid"
+        wait "$emulate_pid"
+    fi
+    emulate_pid=""
+}
+
+cleanup() {
+    local status=$?
+    set +e
+    if [ -n "$emulate_pid" ] && kill -0 "$emulate_pid" 2>/dev/null; then
+        kill -TERM "$emulate_pid"
+        wait "$emulate_pid" 2>/dev/null
+    fi
+    if [ -n "$jack_pid" ] && kill -0 "$jack_pid" 2>/dev/null; then
+        # JACK keeps a server name registered when it is stopped while a client is leaving.
+        sleep 0.5
+        kill -TERM "$jack_pid"
+        wait "$jack_pid" 2>/dev/null
+    fi
+    if [ "$status" -ne 0 ]; then
+        echo "--- jackd output"; cat "$work/jackd.log" 2>/dev/null
+        echo "--- emulate output"; cat "$work/emulate.out" "$work/emulate.err" 2>/dev/null
+    fi
+    rm -rf "$work"
+    exit "$status"
+}
+trap cleanup EXIT
+trap 'exit 1' INT TERM
+
+fail() {
+    echo "FAIL: $*" >&2
+    exit 1
+}
+
+# Nothing of the user's: settings, the virtual keyboard's usual state, the default JACK server.
+export HOME="$work/home"
+export XDG_CONFIG_HOME="$HOME/config" XDG_DATA_HOME="$HOME/data" XDG_CACHE_HOME="$HOME/cache"
+export LC_ALL=C LANG=C
+export JACK_DEFAULT_SERVER="$server" JACK_NO_START_SERVER=1
+unset KBX_TEST # kbxtool must see the system's (JACK) devices
+mkdir -p "$HOME"
+
+jackd -S -n "$server" -d dummy -r 48000 -p 128 >"$work/jackd.log" 2>&1 &
+jack_pid=$!
+for _ in $(seq 100); do
+    jack_lsp >/dev/null 2>&1 && break
+    kill -0 "$jack_pid" 2>/dev/null || fail "jackd did not start"
+    sleep 0.1
+done
+jack_lsp >/dev/null 2>&1 || fail "jackd does not answer"
+
+start_emulate() {
+    : >"$work/emulate.out"
+    "$KBXTOOL" emulate --state "$work/keyboard.state" >"$work/emulate.out" 2>"$work/emulate.err" &
+    emulate_pid=$!
+    for _ in $(seq 200); do
+        grep -q "output:" "$work/emulate.out" && return 0
+        kill -0 "$emulate_pid" 2>/dev/null || fail "kbxtool emulate ended early"
+        sleep 0.05
+    done
+    fail "kbxtool emulate printed no ports"
+}
+
+# The keyboard by the name of its ports, on both sides.
+kbx() {
+    "$KBXTOOL" --in "ZR-7316 Virtual" --out "ZR-7316 Virtual" "$@"
+}
+
+# json FILE EXPRESSION: the expression evaluated on the document d.
+json() {
+    "$PY" -c 'import json, sys; d = json.load(open(sys.argv[1])); print(eval(sys.argv[2]))' "$1" "$2"
+}
+
+expect() { # actual expected what
+    [ "$1" = "$2" ] || fail "$3: expected '$2', got '$1'"
+}
+
+start_emulate
+grep -q "jack *input: *ZR-7316 Virtual" "$work/emulate.out" || fail "no JACK input port printed"
+
+"$KBXTOOL" --json devices >"$work/devices.json"
+expect "$(json "$work/devices.json" 'sum("ZR-7316 Virtual" in x["name"] for x in d["inputs"])')" 1 \
+    "emulated input devices"
+expect "$(json "$work/devices.json" 'sum("ZR-7316 Virtual" in x["name"] for x in d["outputs"])')" 1 \
+    "emulated output devices"
+
+kbx --json list >"$work/factory.json"
+expect "$(json "$work/factory.json" 'd["model"]')" "ZR-7316" "model"
+expect "$(json "$work/factory.json" 'len(d["slots"])')" 42 "slots"
+expect "$(json "$work/factory.json" 'd["slots"][36]["present"]')" True "factory song"
+
+mkdir -p "$work/imports"
+file=$(kbx import tone:0 "$work/imports")
+[ -f "$file" ] || fail "import made no file: $file"
+expect "$(stat -c %s "$file")" 124 "imported tone's size"
+
+"$KBXTOOL" rename "$file" JackTone >/dev/null
+kbx send "$file" 'Tone:\'"$(json "$work/factory.json" 'd["slots"][3]["name"]')" >/dev/null
+kbx delete song:0 >/dev/null
+kbx --json list >"$work/changed.json"
+expect "$(json "$work/changed.json" 'd["slots"][3]["name"]')" "JackTone" "sent tone"
+expect "$(json "$work/changed.json" 'd["slots"][36]["present"]')" False "deleted song"
+
+kbx backup "$work/backup" >/dev/null
+[ -f "$work/backup/manifest.json" ] || fail "backup wrote no manifest"
+expect "$(json "$work/backup/manifest.json" 'sorted(d["files"].values()).count("tone:3")')" 1 \
+    "manifest entry of tone:3"
+
+# A fresh keyboard with the factory's contents, then the backup back into it.
+stop_emulate
+rm -f "$work/keyboard.state"
+start_emulate
+kbx --json list >"$work/fresh.json"
+expect "$(json "$work/fresh.json" 'd["slots"][3]["name"] != "JackTone"')" True "fresh keyboard"
+kbx restore "$work/backup" >/dev/null
+kbx --json list >"$work/restored.json"
+"$PY" -c 'import json, sys; sys.exit(json.load(open(sys.argv[1])) != json.load(open(sys.argv[2])))' \
+    "$work/changed.json" "$work/restored.json" || fail "restored list differs from the backed-up one"
+
+stop_emulate
+[ -s "$work/keyboard.state" ] || fail "emulate saved no state"
+echo "kbxtool over JACK: list, import, send, delete, backup and restore passed"

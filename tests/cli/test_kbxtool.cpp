@@ -1,0 +1,739 @@
+// kbxtool as a user runs it: the built program against the built-in virtual keyboard, every test
+// with a keyboard memory and a home folder of its own, so neither the user's settings nor the
+// virtual keyboard's usual state file are ever touched.
+#include <QDir>
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QMap>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+
+#ifndef KBXTOOL_PATH
+#error "KBXTOOL_PATH must name the kbxtool binary"
+#endif
+
+QT_BEGIN_NAMESPACE
+// Readable failure messages.
+inline void PrintTo(const QString& text, std::ostream* os) {
+    *os << '"' << text.toStdString() << '"';
+}
+QT_END_NAMESPACE
+
+namespace {
+
+struct Outcome {
+    int status = -1;
+    QString out;
+    QString err;
+
+    QJsonObject json() const {
+        QJsonParseError error{};
+        const QJsonDocument document = QJsonDocument::fromJson(out.toUtf8(), &error);
+        EXPECT_EQ(error.error, QJsonParseError::NoError) << out.toStdString();
+        return document.object();
+    }
+    QStringList errLines() const { return err.split(u'\n', Qt::SkipEmptyParts); }
+};
+
+std::ostream& operator<<(std::ostream& os, const Outcome& r) {
+    return os << "status " << r.status << "\nstdout:\n"
+              << r.out.toStdString() << "\nstderr:\n"
+              << r.err.toStdString();
+}
+
+// A data file: the 64-byte header, then the payload.
+QByteArray kbxFile(std::uint16_t kind, const QByteArray& payload) {
+    QByteArray bytes("VELMO Music Lib", 15);
+    bytes.append('\0');
+    const auto size = static_cast<std::uint32_t>(payload.size());
+    for (int shift = 24; shift >= 0; shift -= 8)
+        bytes.append(static_cast<char>((size >> shift) & 0xFF));
+    bytes.append('\x11').append('\x01');
+    bytes.append(static_cast<char>(kind >> 8)).append(static_cast<char>(kind & 0xFF));
+    bytes.append(QByteArray(40, '\0'));
+    return bytes + payload;
+}
+
+// A payload with an 8-byte name at the given offset.
+QByteArray named(int size, int offset, const QByteArray& name) {
+    QByteArray payload(size, '\0');
+    payload.replace(offset, 8, name.leftJustified(8, ' ', true));
+    return payload;
+}
+
+void writeFile(const QString& path, const QByteArray& bytes) {
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly)) << path.toStdString();
+    file.write(bytes);
+}
+
+QByteArray readFile(const QString& path) {
+    QFile file(path);
+    EXPECT_TRUE(file.open(QIODevice::ReadOnly)) << path.toStdString();
+    return file.readAll();
+}
+
+QJsonObject slotOf(const QJsonObject& list, int index) {
+    return list.value(QStringLiteral("slots")).toArray().at(index).toObject();
+}
+
+constexpr int kTone0 = 0, kDsp0 = 10, kSong0 = 36, kRhythm0 = 38;
+
+class KbxToolTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(m_home.isValid());
+        m_state = path(QStringLiteral("keyboard.state"));
+    }
+
+    QString path(const QString& relative) const { return QDir(m_home.path()).filePath(relative); }
+
+    QProcessEnvironment environment() const {
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("HOME"), m_home.path());
+        env.insert(QStringLiteral("XDG_CONFIG_HOME"), path(QStringLiteral("config")));
+        env.insert(QStringLiteral("XDG_DATA_HOME"), path(QStringLiteral("data")));
+        env.insert(QStringLiteral("XDG_CACHE_HOME"), path(QStringLiteral("cache")));
+        env.insert(QStringLiteral("LC_ALL"), m_locale);
+        env.insert(QStringLiteral("LANG"), m_locale);
+        env.remove(QStringLiteral("LANGUAGE"));
+        env.remove(QStringLiteral("JACK_DEFAULT_SERVER"));
+        // The machine's own MIDI devices stay out of the device lists.
+        env.insert(QStringLiteral("KBX_TEST"), QStringLiteral("1"));
+        return env;
+    }
+
+    Outcome run(const QStringList& args) {
+        QProcess process;
+        process.setProgram(QStringLiteral(KBXTOOL_PATH));
+        process.setArguments(args);
+        process.setProcessEnvironment(environment());
+        process.setWorkingDirectory(m_home.path());
+        process.start();
+        EXPECT_TRUE(process.waitForFinished(60000)) << args.join(u' ').toStdString();
+        EXPECT_EQ(process.exitStatus(), QProcess::NormalExit);
+        Outcome r;
+        r.status = process.exitCode();
+        r.out = QString::fromUtf8(process.readAllStandardOutput());
+        r.err = QString::fromUtf8(process.readAllStandardError());
+        return r;
+    }
+
+    // On the virtual keyboard of this test.
+    Outcome kbx(QStringList args) {
+        args.prepend(QStringLiteral("--virtual=") + m_state);
+        return run(args);
+    }
+
+    QJsonObject list() {
+        const Outcome r = kbx({QStringLiteral("--json"), QStringLiteral("list")});
+        EXPECT_EQ(r.status, 0) << r;
+        return r.json();
+    }
+
+    QString importInto(const QString& slot, const QString& dir) {
+        QDir().mkpath(dir);
+        const Outcome r = kbx({QStringLiteral("import"), slot, dir});
+        EXPECT_EQ(r.status, 0) << r;
+        return r.out.chopped(1);
+    }
+
+    void expectFailure(const Outcome& r, const QString& message) {
+        EXPECT_EQ(r.status, 1) << r;
+        EXPECT_EQ(r.errLines(), QStringList{message}) << r;
+        EXPECT_TRUE(r.out.isEmpty()) << r;
+    }
+
+    void expectJsonError(const Outcome& r, const QString& className, int code,
+                         const QString& message) {
+        EXPECT_EQ(r.status, 1) << r;
+        const QJsonObject error = r.json().value(QStringLiteral("error")).toObject();
+        EXPECT_EQ(error.value(QStringLiteral("class")).toString(), className) << r;
+        EXPECT_EQ(error.value(QStringLiteral("code")).toInt(-1), code) << r;
+        EXPECT_EQ(error.value(QStringLiteral("message")).toString(), message) << r;
+    }
+
+    void expectUsageError(const Outcome& r) {
+        EXPECT_EQ(r.status, 2) << r;
+        EXPECT_TRUE(r.err.contains(QStringLiteral("usage: kbxtool"))) << r;
+        EXPECT_TRUE(r.out.isEmpty()) << r;
+    }
+
+    QTemporaryDir m_home;
+    QString m_state;
+    QString m_locale = QStringLiteral("C");
+};
+
+// ---- devices and list -----------------------------------------------------------------------
+
+TEST_F(KbxToolTest, devicesListsTheVirtualKeyboardOnBothSides) {
+    const Outcome human = kbx({QStringLiteral("devices")});
+    ASSERT_EQ(human.status, 0) << human;
+    EXPECT_EQ(human.out.count(QStringLiteral("0  Virtual ZR-7316")), 2) << human;
+
+    const Outcome json = kbx({QStringLiteral("devices"), QStringLiteral("--json")});
+    ASSERT_EQ(json.status, 0) << json;
+    for (const char* side : {"inputs", "outputs"}) {
+        const QJsonArray devices = json.json().value(QLatin1String(side)).toArray();
+        ASSERT_EQ(devices.size(), 1) << json;
+        EXPECT_EQ(devices[0].toObject().value(QStringLiteral("number")).toInt(-1), 0);
+        EXPECT_EQ(devices[0].toObject().value(QStringLiteral("name")).toString(),
+                  QStringLiteral("Virtual ZR-7316"));
+    }
+}
+
+TEST_F(KbxToolTest, listJsonHasFoldersAndSlotsInTheDrivesOrder) {
+    const QJsonObject document = list();
+    EXPECT_EQ(document.value(QStringLiteral("model")).toString(), QStringLiteral("ZR-7316"));
+
+    const QJsonArray folders = document.value(QStringLiteral("folders")).toArray();
+    ASSERT_EQ(folders.size(), 10);
+    const QJsonObject tones = folders[0].toObject();
+    EXPECT_EQ(tones.value(QStringLiteral("path")).toString(), QStringLiteral("Tone:"));
+    EXPECT_EQ(tones.value(QStringLiteral("kind")).toString(), QStringLiteral("tone"));
+    EXPECT_EQ(tones.value(QStringLiteral("capacity")).toInt(), 600);
+    EXPECT_EQ(tones.value(QStringLiteral("usedSpace")).toInt(), 600);
+    const QJsonObject songs = folders[7].toObject();
+    EXPECT_EQ(songs.value(QStringLiteral("path")).toString(), QStringLiteral("Song Rhythm:"));
+    EXPECT_EQ(songs.value(QStringLiteral("capacity")).toInt(), 21504);
+    EXPECT_EQ(songs.value(QStringLiteral("freeSpace")).toInt() +
+                  songs.value(QStringLiteral("usedSpace")).toInt(),
+              21504);
+    EXPECT_EQ(folders[9].toObject().value(QStringLiteral("path")).toString(),
+              QStringLiteral("Song Rhythm:\\Rhythm"));
+    EXPECT_TRUE(folders[9].toObject().value(QStringLiteral("present")).toBool());
+    for (const QJsonValue& f : folders)
+        for (const char* key : {"kind", "capacity", "freeSpace", "usedSpace", "present", "size"})
+            EXPECT_TRUE(f.toObject().contains(QLatin1String(key))) << key;
+
+    const QJsonArray slotNames = document.value(QStringLiteral("slots")).toArray();
+    ASSERT_EQ(slotNames.size(), 42);
+    const QJsonObject tone = slotNames[kTone0].toObject();
+    EXPECT_EQ(tone.value(QStringLiteral("kind")).toString(), QStringLiteral("tone"));
+    EXPECT_EQ(tone.value(QStringLiteral("size")).toInt(), 60);
+    EXPECT_TRUE(tone.value(QStringLiteral("present")).toBool());
+    EXPECT_TRUE(tone.value(QStringLiteral("bank")).isNull());
+    EXPECT_EQ(tone.value(QStringLiteral("name")).toString().size(), 8); // blanks kept
+    EXPECT_EQ(tone.value(QStringLiteral("path")).toString(),
+              QStringLiteral("Tone:\\") + tone.value(QStringLiteral("name")).toString());
+    const QJsonObject reg = slotNames[20 + 2 * 4 + 3].toObject();
+    EXPECT_EQ(reg.value(QStringLiteral("kind")).toString(), QStringLiteral("registration"));
+    EXPECT_EQ(reg.value(QStringLiteral("bank")).toInt(), 2);
+    EXPECT_EQ(reg.value(QStringLiteral("number")).toInt(), 3);
+    EXPECT_EQ(reg.value(QStringLiteral("name")).toString(), QStringLiteral("Preset24"));
+    EXPECT_EQ(reg.value(QStringLiteral("path")).toString(),
+              QStringLiteral("Registration:\\Bank2\\Preset24"));
+    const QJsonObject song1 = slotNames[kSong0 + 1].toObject();
+    EXPECT_EQ(song1.value(QStringLiteral("kind")).toString(), QStringLiteral("song"));
+    EXPECT_FALSE(song1.value(QStringLiteral("present")).toBool());
+    EXPECT_EQ(song1.value(QStringLiteral("name")).toString(), QStringLiteral("Song 1"));
+}
+
+TEST_F(KbxToolTest, listHumanFormShowsEverySlotAndNoProgressOffATerminal) {
+    const Outcome r = kbx({QStringLiteral("list")});
+    ASSERT_EQ(r.status, 0) << r;
+    EXPECT_TRUE(r.err.isEmpty()) << r; // stderr is a pipe here: no progress bar
+    for (const char* slot : {"tone:9", "dsp:0", "reg:3:3", "song:1", "rhythm:3"})
+        EXPECT_TRUE(r.out.contains(QLatin1String(slot))) << slot;
+    EXPECT_TRUE(r.out.contains(QStringLiteral("Song Rhythm:\\Song\\Song 1"))) << r;
+    EXPECT_TRUE(r.out.contains(QStringLiteral("capacity 21504 bytes"))) << r;
+}
+
+// ---- import -----------------------------------------------------------------------------------
+
+TEST_F(KbxToolTest, importShortAndLongFormsReachTheSameSlot) {
+    const QJsonObject tone1 = slotOf(list(), kTone0 + 1);
+    const QString name = tone1.value(QStringLiteral("name")).toString();
+
+    const QString viaShort = importInto(QStringLiteral("tone:1"), path(QStringLiteral("a")));
+    EXPECT_EQ(viaShort, path(QStringLiteral("a/TON_") + name + QStringLiteral(".kbx")));
+    EXPECT_EQ(readFile(viaShort).size(), 124);
+
+    const QString viaPath =
+        importInto(tone1.value(QStringLiteral("path")).toString(), path(QStringLiteral("b")));
+    EXPECT_EQ(readFile(viaPath), readFile(viaShort));
+
+    const QJsonObject reg = slotOf(list(), 20 + 4 + 1); // Bank1, number 1
+    const QString viaReg = importInto(QStringLiteral("REG:1:1"), path(QStringLiteral("c")));
+    EXPECT_EQ(viaReg, path(QStringLiteral("c/REG_") + reg.value(QStringLiteral("name")).toString() +
+                           QStringLiteral(".kbx")));
+}
+
+TEST_F(KbxToolTest, importWritesIntoTheCurrentFolderAndDescribesTheFileInJson) {
+    const Outcome r =
+        kbx({QStringLiteral("--json"), QStringLiteral("import"), QStringLiteral("song:0")});
+    ASSERT_EQ(r.status, 0) << r;
+    const QJsonObject file = r.json();
+    const QJsonObject song = slotOf(list(), kSong0);
+    const QString name = song.value(QStringLiteral("name")).toString();
+    EXPECT_EQ(file.value(QStringLiteral("path")).toString(),
+              path(QStringLiteral("SNG_") + name + QStringLiteral(".kbx")));
+    EXPECT_EQ(file.value(QStringLiteral("kind")).toString(), QStringLiteral("song"));
+    EXPECT_EQ(file.value(QStringLiteral("size")).toInt(),
+              song.value(QStringLiteral("size")).toInt());
+    EXPECT_EQ(file.value(QStringLiteral("name")).toString(), name);
+    EXPECT_EQ(readFile(file.value(QStringLiteral("path")).toString()).size(),
+              64 + song.value(QStringLiteral("size")).toInt());
+}
+
+TEST_F(KbxToolTest, importOfAnEmptySlotFailsWithOneLine) {
+    const Outcome r = kbx({QStringLiteral("import"), QStringLiteral("song:1")});
+    EXPECT_EQ(r.status, 1) << r;
+    EXPECT_EQ(r.errLines().size(), 1) << r;
+    EXPECT_TRUE(QDir(m_home.path()).entryList({QStringLiteral("*.kbx")}).isEmpty());
+}
+
+// ---- send -------------------------------------------------------------------------------------
+
+TEST_F(KbxToolTest, sendWritesTheFileIntoTheSlot) {
+    const QString file = path(QStringLiteral("piano.kbx"));
+    writeFile(file, kbxFile(2, named(60, 36, "Piano")));
+
+    const Outcome human = kbx({QStringLiteral("send"), file, QStringLiteral("tone:4")});
+    ASSERT_EQ(human.status, 0) << human;
+    EXPECT_TRUE(human.out.contains(QStringLiteral("tone:4"))) << human;
+    EXPECT_EQ(slotOf(list(), kTone0 + 4).value(QStringLiteral("name")).toString(),
+              QStringLiteral("Piano   "));
+
+    writeFile(file, kbxFile(2, named(60, 36, "Organ")));
+    const Outcome json = kbx({QStringLiteral("--json"), QStringLiteral("send"), file,
+                              QStringLiteral("Tone:\\Piano   ")});
+    ASSERT_EQ(json.status, 0) << json;
+    const QJsonObject slot = json.json().value(QStringLiteral("slot")).toObject();
+    EXPECT_EQ(slot.value(QStringLiteral("path")).toString(), QStringLiteral("Tone:\\Organ   "));
+    EXPECT_EQ(slot.value(QStringLiteral("number")).toInt(), 4);
+    EXPECT_TRUE(slot.value(QStringLiteral("present")).toBool());
+    EXPECT_EQ(json.json().value(QStringLiteral("file")).toString(), file);
+    EXPECT_EQ(slotOf(list(), kTone0 + 4).value(QStringLiteral("name")).toString(),
+              QStringLiteral("Organ   "));
+}
+
+TEST_F(KbxToolTest, sendReachesTheRightSlotWhenNamesRepeat) {
+    const QString file = path(QStringLiteral("twin.kbx"));
+    writeFile(file, kbxFile(2, named(60, 36, "Twin")));
+    ASSERT_EQ(kbx({QStringLiteral("send"), file, QStringLiteral("tone:6")}).status, 0);
+    ASSERT_EQ(kbx({QStringLiteral("send"), file, QStringLiteral("tone:8")}).status, 0);
+    writeFile(file, kbxFile(2, named(60, 36, "Other")));
+    ASSERT_EQ(kbx({QStringLiteral("send"), file, QStringLiteral("tone:8")}).status, 0);
+    const QJsonObject after = list();
+    EXPECT_EQ(slotOf(after, kTone0 + 6).value(QStringLiteral("name")).toString(),
+              QStringLiteral("Twin    "));
+    EXPECT_EQ(slotOf(after, kTone0 + 8).value(QStringLiteral("name")).toString(),
+              QStringLiteral("Other   "));
+}
+
+TEST_F(KbxToolTest, sendRefusesAForeignFileInBothForms) {
+    const QString file = path(QStringLiteral("notes.txt"));
+    writeFile(file, "Just some text, long enough to fill a header of sixty-four bytes or more.\n");
+    const QJsonObject before = list();
+
+    expectFailure(kbx({QStringLiteral("send"), file, QStringLiteral("tone:1")}),
+                  QStringLiteral("No KBX file"));
+    expectJsonError(
+        kbx({QStringLiteral("send"), file, QStringLiteral("tone:1"), QStringLiteral("--json")}),
+        QStringLiteral("KbxStreamException"), 0, QStringLiteral("No KBX file"));
+    EXPECT_EQ(list(), before);
+}
+
+TEST_F(KbxToolTest, sendRefusesAKindMismatch) {
+    const QString file = path(QStringLiteral("dsp.kbx"));
+    writeFile(file, kbxFile(9, named(36, 0, "Echo")));
+    const QJsonObject before = list();
+    expectFailure(kbx({QStringLiteral("send"), file, QStringLiteral("tone:2")}),
+                  QStringLiteral("Data type is different"));
+    expectJsonError(
+        kbx({QStringLiteral("--json"), QStringLiteral("send"), file, QStringLiteral("tone:2")}),
+        QStringLiteral("KbxStreamException"), 1, QStringLiteral("Data type is different"));
+    EXPECT_EQ(list(), before);
+}
+
+TEST_F(KbxToolTest, sendRefusesASongLargerThanTheFreeMemory) {
+    const QString file = path(QStringLiteral("huge.kbx"));
+    writeFile(file, kbxFile(10, named(22000, 4, "Huge")));
+    const QJsonObject before = list();
+    expectFailure(kbx({QStringLiteral("send"), file, QStringLiteral("song:0")}),
+                  QStringLiteral("Not enough memory"));
+    expectJsonError(
+        kbx({QStringLiteral("--json"), QStringLiteral("send"), file, QStringLiteral("song:0")}),
+        QStringLiteral("KbxStreamException"), 2, QStringLiteral("Not enough memory"));
+    EXPECT_EQ(list(), before); // the old song was not deleted
+}
+
+// ---- delete -----------------------------------------------------------------------------------
+
+TEST_F(KbxToolTest, deleteEmptiesASongOrARhythm) {
+    ASSERT_TRUE(slotOf(list(), kSong0).value(QStringLiteral("present")).toBool());
+    const Outcome human = kbx({QStringLiteral("delete"), QStringLiteral("song:0")});
+    ASSERT_EQ(human.status, 0) << human;
+    EXPECT_TRUE(human.out.contains(QStringLiteral("song:0"))) << human;
+
+    const Outcome json =
+        kbx({QStringLiteral("--json"), QStringLiteral("delete"),
+             QStringLiteral("Song Rhythm:\\Rhythm\\") +
+                 slotOf(list(), kRhythm0).value(QStringLiteral("name")).toString()});
+    ASSERT_EQ(json.status, 0) << json;
+    const QJsonObject slot = json.json().value(QStringLiteral("slot")).toObject();
+    EXPECT_EQ(slot.value(QStringLiteral("name")).toString(), QStringLiteral("User 0"));
+    EXPECT_FALSE(slot.value(QStringLiteral("present")).toBool());
+
+    const QJsonObject after = list();
+    EXPECT_FALSE(slotOf(after, kSong0).value(QStringLiteral("present")).toBool());
+    EXPECT_EQ(slotOf(after, kSong0).value(QStringLiteral("name")).toString(),
+              QStringLiteral("Song 0"));
+    EXPECT_FALSE(slotOf(after, kRhythm0).value(QStringLiteral("present")).toBool());
+    EXPECT_EQ(after.value(QStringLiteral("folders"))
+                  .toArray()[7]
+                  .toObject()
+                  .value(QStringLiteral("freeSpace"))
+                  .toInt(),
+              21504);
+}
+
+TEST_F(KbxToolTest, deleteOfAToneIsAUsageError) {
+    const QJsonObject before = list();
+    expectUsageError(kbx({QStringLiteral("delete"), QStringLiteral("tone:0")}));
+    expectUsageError(kbx({QStringLiteral("delete"),
+                          slotOf(before, kDsp0).value(QStringLiteral("path")).toString()}));
+    EXPECT_EQ(list(), before);
+}
+
+// ---- info and rename --------------------------------------------------------------------------
+
+TEST_F(KbxToolTest, infoShowsKindSizeAndNameInBothForms) {
+    const QString file = path(QStringLiteral("r.kbx"));
+    writeFile(file, kbxFile(11, named(100, 2, "Samba")));
+    const Outcome human = run({QStringLiteral("info"), file});
+    ASSERT_EQ(human.status, 0) << human;
+    EXPECT_TRUE(human.out.contains(QStringLiteral("Kind: Rhythm"))) << human;
+    EXPECT_TRUE(human.out.contains(QStringLiteral("Size: 100 bytes"))) << human;
+    EXPECT_TRUE(human.out.contains(QStringLiteral("Name: \"Samba   \""))) << human;
+
+    const Outcome json = run({QStringLiteral("info"), QStringLiteral("--json"), file});
+    ASSERT_EQ(json.status, 0) << json;
+    const QJsonObject doc = json.json();
+    EXPECT_EQ(doc.value(QStringLiteral("path")).toString(), file);
+    EXPECT_EQ(doc.value(QStringLiteral("kind")).toString(), QStringLiteral("rhythm"));
+    EXPECT_EQ(doc.value(QStringLiteral("size")).toInt(), 100);
+    EXPECT_EQ(doc.value(QStringLiteral("name")).toString(), QStringLiteral("Samba   "));
+}
+
+TEST_F(KbxToolTest, infoOfAMissingOrForeignFileFails) {
+    const Outcome missing =
+        run({QStringLiteral("--json"), QStringLiteral("info"), path("none.kbx")});
+    EXPECT_EQ(missing.status, 1) << missing;
+    const QJsonObject error = missing.json().value(QStringLiteral("error")).toObject();
+    EXPECT_EQ(error.value(QStringLiteral("class")).toString(), QStringLiteral("general"));
+    EXPECT_TRUE(error.value(QStringLiteral("code")).isNull());
+    EXPECT_TRUE(
+        error.value(QStringLiteral("message")).toString().contains(QStringLiteral("none.kbx")));
+
+    const QString foreign = path(QStringLiteral("short.kbx"));
+    writeFile(foreign, "VELMO Music Lib"); // no zero byte, no header
+    expectFailure(run({QStringLiteral("info"), foreign}), QStringLiteral("No KBX file"));
+}
+
+TEST_F(KbxToolTest, renameWritesTheNameIntoTheDataOnly) {
+    const QString file = path(QStringLiteral("TON_Old.kbx"));
+    const QByteArray original = kbxFile(2, named(60, 36, "Old"));
+    writeFile(file, original);
+
+    const Outcome r =
+        run({QStringLiteral("--json"), QStringLiteral("rename"), file, QStringLiteral("New~One")});
+    ASSERT_EQ(r.status, 0) << r;
+    EXPECT_EQ(r.json().value(QStringLiteral("name")).toString(), QStringLiteral("New_One "));
+    QByteArray expected = original;
+    expected.replace(100, 8, "New_One ");
+    EXPECT_EQ(readFile(file), expected);
+    EXPECT_TRUE(QFile::exists(file)); // the file keeps its file name
+
+    const Outcome human = run({QStringLiteral("rename"), file, QStringLiteral("Reg")});
+    ASSERT_EQ(human.status, 0) << human;
+    EXPECT_TRUE(human.out.contains(QStringLiteral("Name: \"Reg     \""))) << human;
+
+    expectUsageError(run({QStringLiteral("rename"), file, QStringLiteral("NineChars")}));
+    expectUsageError(run({QStringLiteral("rename"), file, QString()}));
+}
+
+TEST_F(KbxToolTest, renameOfARegistrationSwapsThePairsInTheHeader) {
+    const QString file = path(QStringLiteral("reg.kbx"));
+    writeFile(file, kbxFile(12, QByteArray(176, '\0')));
+    const Outcome r = run({QStringLiteral("rename"), file, QStringLiteral("Preset01")});
+    ASSERT_EQ(r.status, 0) << r;
+    EXPECT_EQ(readFile(file).mid(24, 8), QByteArray("rPsete10"));
+}
+
+// ---- names that file names do not allow -------------------------------------------------------
+
+TEST_F(KbxToolTest, importedFileNamesStayInTheirFolder) {
+    const QString file = path(QStringLiteral("odd.kbx"));
+    const QString dir = path(QStringLiteral("imports"));
+
+    writeFile(file, kbxFile(2, named(60, 36, "x")));
+    ASSERT_EQ(run({QStringLiteral("rename"), file, QStringLiteral("a/b\\c:*<")}).status, 0);
+    ASSERT_EQ(kbx({QStringLiteral("send"), file, QStringLiteral("tone:5")}).status, 0);
+    EXPECT_EQ(importInto(QStringLiteral("tone:5"), dir),
+              QDir(dir).filePath(QStringLiteral("TON_a_b_c___.kbx")));
+
+    ASSERT_EQ(run({QStringLiteral("rename"), file, QStringLiteral("..")}).status, 0);
+    ASSERT_EQ(kbx({QStringLiteral("send"), file, QStringLiteral("tone:6")}).status, 0);
+    EXPECT_EQ(importInto(QStringLiteral("tone:6"), dir),
+              QDir(dir).filePath(QStringLiteral("TON_..      .kbx")));
+
+    // Bytes that rename cannot type: a control character, a byte without a character, a
+    // half-width katakana, and the characters ? and |.
+    writeFile(file, kbxFile(11, named(40, 2, QByteArray("\x01\x80\xB1?|ab ", 8))));
+    ASSERT_EQ(kbx({QStringLiteral("send"), file, QStringLiteral("rhythm:3")}).status, 0);
+    EXPECT_EQ(
+        importInto(QStringLiteral("rhythm:3"), dir),
+        QDir(dir).filePath(QStringLiteral("RHY___") + QChar(0xFF71) + QStringLiteral("__ab .kbx")));
+
+    const QStringList made = QDir(dir).entryList(QDir::Files);
+    EXPECT_EQ(made.size(), 3) << made.join(u',').toStdString();
+    EXPECT_EQ(QDir(m_home.path()).entryList({QStringLiteral("TON_*")}), QStringList());
+}
+
+// ---- usage, devices, settings, language -------------------------------------------------------
+
+TEST_F(KbxToolTest, usageErrorsExitTwoWithAUsageLine) {
+    const QList<QStringList> cases{
+        {},
+        {QStringLiteral("frobnicate")},
+        {QStringLiteral("send"), QStringLiteral("only-a-file.kbx")},
+        {QStringLiteral("list"), QStringLiteral("extra")},
+        {QStringLiteral("--bogus"), QStringLiteral("list")},
+        {QStringLiteral("import"), QStringLiteral("tone:99")},
+        {QStringLiteral("import"), QStringLiteral("tone:x")},
+        {QStringLiteral("import"), QStringLiteral("Tone:\\No Such")},
+        {QStringLiteral("--in"), QStringLiteral("0"), QStringLiteral("list")},
+    };
+    for (const QStringList& args : cases)
+        expectUsageError(kbx(args));
+    expectUsageError(run({QStringLiteral("--json")}));
+}
+
+TEST_F(KbxToolTest, helpAndVersionExitZero) {
+    const Outcome help = run({QStringLiteral("--help")});
+    EXPECT_EQ(help.status, 0) << help;
+    for (const char* command :
+         {"devices", "list", "import SLOT [DIR]", "send FILE SLOT", "delete SLOT", "info FILE",
+          "rename FILE NAME", "backup DIR", "restore DIR", "emulate [--name NAME] [--state FILE]"})
+        EXPECT_TRUE(help.out.contains(QLatin1String(command))) << command;
+    EXPECT_EQ(run({QStringLiteral("--version")}).status, 0);
+}
+
+TEST_F(KbxToolTest, unknownOrAmbiguousDeviceListsTheDevices) {
+    const Outcome r =
+        run({QStringLiteral("--in"), QStringLiteral("no such device"), QStringLiteral("list")});
+    expectUsageError(r);
+    EXPECT_TRUE(r.err.contains(QStringLiteral("Virtual ZR-7316"))) << r;
+    expectUsageError(run({QStringLiteral("--out"), QStringLiteral("5"), QStringLiteral("list")}));
+}
+
+TEST_F(KbxToolTest, devicesComeFromKbxmansSettingsOrAByName) {
+    // Without options and settings: device 0, the built-in keyboard here, keeping its memory in
+    // its usual file below this test's home.
+    const Outcome plain = run({QStringLiteral("--json"), QStringLiteral("list")});
+    ASSERT_EQ(plain.status, 0) << plain;
+    ASSERT_EQ(run({QStringLiteral("delete"), QStringLiteral("song:0")}).status, 0);
+    EXPECT_FALSE(slotOf(run({QStringLiteral("--json"), QStringLiteral("list")}).json(), kSong0)
+                     .value(QStringLiteral("present"))
+                     .toBool());
+    EXPECT_TRUE(QFile::exists(path(QStringLiteral("data/Tovanel/KbxMan")))) << "state file";
+
+    const Outcome named = run({QStringLiteral("--in"), QStringLiteral("virtual"),
+                               QStringLiteral("--out=VIRTUAL ZR"), QStringLiteral("list")});
+    EXPECT_EQ(named.status, 0) << named;
+
+    QDir().mkpath(path(QStringLiteral("config/Tovanel")));
+    writeFile(path(QStringLiteral("config/Tovanel/KbxMan.conf")),
+              "[MIDI]\nInputDevice=7\nOutputDevice=0\n");
+    const Outcome configured = run({QStringLiteral("--json"), QStringLiteral("list")});
+    EXPECT_EQ(configured.status, 1) << configured; // device 7 does not exist here
+    EXPECT_EQ(configured.json()
+                  .value(QStringLiteral("error"))
+                  .toObject()
+                  .value(QStringLiteral("class"))
+                  .toString(),
+              QStringLiteral("general"));
+    EXPECT_EQ(run({QStringLiteral("--in"), QStringLiteral("0"), QStringLiteral("list")}).status, 0);
+}
+
+TEST_F(KbxToolTest, messagesFollowTheUsersLanguage) {
+    const QString file = path(QStringLiteral("text.kbx"));
+    writeFile(file, QByteArray(100, 'x'));
+    m_locale = QStringLiteral("ja_JP.UTF-8");
+    const Outcome japanese = run({QStringLiteral("info"), file});
+    EXPECT_EQ(japanese.status, 1) << japanese;
+    EXPECT_EQ(japanese.errLines().size(), 1) << japanese;
+    EXPECT_NE(japanese.err.trimmed(), QStringLiteral("No KBX file")) << japanese;
+}
+
+// ---- backup and restore -----------------------------------------------------------------------
+
+TEST_F(KbxToolTest, backupWipeRestoreGivesTheSameList) {
+    // A keyboard that differs from the factory's: a new tone, no song, a second rhythm.
+    const QString file = path(QStringLiteral("t.kbx"));
+    writeFile(file, kbxFile(2, named(60, 36, "Mine")));
+    ASSERT_EQ(kbx({QStringLiteral("send"), file, QStringLiteral("tone:7")}).status, 0);
+    ASSERT_EQ(kbx({QStringLiteral("delete"), QStringLiteral("song:0")}).status, 0);
+    writeFile(file, kbxFile(11, named(300, 2, "Tango")));
+    ASSERT_EQ(kbx({QStringLiteral("send"), file, QStringLiteral("rhythm:2")}).status, 0);
+    const QJsonObject before = list();
+
+    const QString dir = path(QStringLiteral("backup/first"));
+    const Outcome backup = kbx({QStringLiteral("--json"), QStringLiteral("backup"), dir});
+    ASSERT_EQ(backup.status, 0) << backup;
+    EXPECT_EQ(backup.json().value(QStringLiteral("files")).toArray().size(), 10 + 10 + 16 + 2);
+
+    ASSERT_TRUE(QFile::remove(m_state)); // back to the factory's contents
+    ASSERT_NE(list(), before);
+
+    const Outcome restore = kbx({QStringLiteral("restore"), dir});
+    ASSERT_EQ(restore.status, 0) << restore;
+    EXPECT_TRUE(restore.err.isEmpty()) << restore;
+    EXPECT_EQ(list(), before);
+}
+
+TEST_F(KbxToolTest, backupManifestNamesSlotsByShortForm) {
+    const QString dir = path(QStringLiteral("bk"));
+    const Outcome human = kbx({QStringLiteral("backup"), dir});
+    ASSERT_EQ(human.status, 0) << human;
+    const QJsonObject manifest =
+        QJsonDocument::fromJson(readFile(QDir(dir).filePath(QStringLiteral("manifest.json"))))
+            .object();
+    EXPECT_EQ(manifest.value(QStringLiteral("model")).toString(), QStringLiteral("ZR-7316"));
+    const QJsonObject files = manifest.value(QStringLiteral("files")).toObject();
+    QStringList slotNames;
+    for (auto it = files.begin(); it != files.end(); ++it) {
+        slotNames.append(it.value().toString());
+        EXPECT_TRUE(QFile::exists(QDir(dir).filePath(it.key()))) << it.key().toStdString();
+    }
+    for (const char* slot : {"tone:0", "tone:9", "dsp:4", "reg:0:0", "reg:3:3"})
+        EXPECT_TRUE(slotNames.contains(QLatin1String(slot))) << slot;
+    // Every blank tone gets a file of its own.
+    EXPECT_EQ(QDir(dir).entryList({QStringLiteral("TON_*.kbx")}).size(), 10);
+    EXPECT_EQ(files.size() + 1, QDir(dir).entryList(QDir::Files).size());
+    const QJsonObject list = this->list();
+    QStringList empty;
+    for (const QJsonValue& v : manifest.value(QStringLiteral("empty")).toArray())
+        empty.append(v.toString());
+    for (int i = kSong0; i < 42; ++i) {
+        const QJsonObject slot = slotOf(list, i);
+        const QString shortForm = slot.value(QStringLiteral("kind")).toString() + u':' +
+                                  QString::number(slot.value(QStringLiteral("number")).toInt());
+        EXPECT_NE(slotNames.contains(shortForm), empty.contains(shortForm))
+            << shortForm.toStdString();
+    }
+}
+
+TEST_F(KbxToolTest, restoreFreesTheSongMemoryThatTheBackupFills) {
+    const QJsonObject before = list();
+    const QString dir = path(QStringLiteral("bk"));
+    ASSERT_EQ(kbx({QStringLiteral("backup"), dir}).status, 0);
+
+    // Nearly all song memory in a rhythm slot that the backup had empty.
+    ASSERT_EQ(kbx({QStringLiteral("delete"), QStringLiteral("song:0")}).status, 0);
+    ASSERT_EQ(kbx({QStringLiteral("delete"), QStringLiteral("rhythm:0")}).status, 0);
+    const QString big = path(QStringLiteral("big.kbx"));
+    writeFile(big, kbxFile(11, named(21000, 2, "Big")));
+    ASSERT_EQ(kbx({QStringLiteral("send"), big, QStringLiteral("rhythm:2")}).status, 0);
+
+    const Outcome r = kbx({QStringLiteral("--json"), QStringLiteral("restore"), dir});
+    ASSERT_EQ(r.status, 0) << r;
+    EXPECT_TRUE(
+        r.json().value(QStringLiteral("cleared")).toArray().contains(QStringLiteral("rhythm:2")))
+        << r;
+    EXPECT_TRUE(r.json().value(QStringLiteral("failed")).toArray().isEmpty()) << r;
+    EXPECT_EQ(list(), before);
+}
+
+TEST_F(KbxToolTest, restoreReportsEachFailureAndGoesOn) {
+    const QString dir = path(QStringLiteral("bk"));
+    ASSERT_EQ(kbx({QStringLiteral("backup"), dir}).status, 0);
+    const QString manifestPath = QDir(dir).filePath(QStringLiteral("manifest.json"));
+    const QJsonObject files = QJsonDocument::fromJson(readFile(manifestPath))
+                                  .object()
+                                  .value(QStringLiteral("files"))
+                                  .toObject();
+    QString songFile;
+    QString rhythmFile;
+    QString toneFile;
+    for (auto it = files.begin(); it != files.end(); ++it) {
+        if (it.value().toString() == u"song:0")
+            songFile = it.key();
+        if (it.value().toString() == u"rhythm:0")
+            rhythmFile = it.key();
+        if (it.value().toString() == u"tone:0")
+            toneFile = it.key();
+    }
+    ASSERT_FALSE(songFile.isEmpty());
+    ASSERT_FALSE(rhythmFile.isEmpty());
+    writeFile(path(QStringLiteral("outside.kbx")), kbxFile(2, named(60, 36, "Outside")));
+
+    // A hand-made manifest: no empty slotNames named, and entries that cannot be restored.
+    QJsonObject edited;
+    edited.insert(songFile, QStringLiteral("song:0"));
+    edited.insert(rhythmFile, QStringLiteral("rhythm:0"));
+    edited.insert(toneFile, QStringLiteral("dsp:2")); // another kind
+    edited.insert(QStringLiteral("missing.kbx"), QStringLiteral("tone:9"));
+    edited.insert(QStringLiteral("../outside.kbx"), QStringLiteral("tone:8"));
+    QJsonObject manifest;
+    manifest.insert(QStringLiteral("model"), QStringLiteral("ZR-7316"));
+    manifest.insert(QStringLiteral("files"), edited);
+    writeFile(manifestPath, QJsonDocument(manifest).toJson());
+
+    ASSERT_EQ(kbx({QStringLiteral("delete"), QStringLiteral("song:0")}).status, 0);
+    ASSERT_EQ(kbx({QStringLiteral("delete"), QStringLiteral("rhythm:0")}).status, 0);
+    const QString big = path(QStringLiteral("big.kbx"));
+    writeFile(big, kbxFile(11, named(21000, 2, "Big")));
+    ASSERT_EQ(kbx({QStringLiteral("send"), big, QStringLiteral("rhythm:2")}).status, 0);
+    const QJsonObject before = list();
+
+    const Outcome json = kbx({QStringLiteral("--json"), QStringLiteral("restore"), dir});
+    EXPECT_EQ(json.status, 1) << json;
+    const QJsonObject doc = json.json();
+    const QJsonArray restored = doc.value(QStringLiteral("restored")).toArray();
+    ASSERT_EQ(restored.size(), 1) << json;
+    EXPECT_EQ(restored[0].toObject().value(QStringLiteral("slot")).toString(),
+              QStringLiteral("rhythm:0"));
+    QMap<QString, QJsonObject> failures;
+    for (const QJsonValue& f : doc.value(QStringLiteral("failed")).toArray())
+        failures.insert(f.toObject().value(QStringLiteral("slot")).toString(),
+                        f.toObject().value(QStringLiteral("error")).toObject());
+    ASSERT_EQ(failures.size(), 4) << json;
+    EXPECT_EQ(failures[QStringLiteral("song:0")].value(QStringLiteral("code")).toInt(), 2);
+    EXPECT_EQ(failures[QStringLiteral("dsp:2")].value(QStringLiteral("code")).toInt(), 1);
+    EXPECT_EQ(failures[QStringLiteral("tone:9")].value(QStringLiteral("class")).toString(),
+              QStringLiteral("general"));
+    EXPECT_EQ(failures[QStringLiteral("tone:8")].value(QStringLiteral("class")).toString(),
+              QStringLiteral("general"));
+    EXPECT_FALSE(doc.value(QStringLiteral("error")).toObject().isEmpty());
+
+    const QJsonObject after = list();
+    EXPECT_EQ(slotOf(after, kTone0 + 8), slotOf(before, kTone0 + 8)); // nothing from outside
+    EXPECT_EQ(slotOf(after, kDsp0 + 2), slotOf(before, kDsp0 + 2));
+    EXPECT_TRUE(slotOf(after, kRhythm0 + 2).value(QStringLiteral("present")).toBool());
+
+    ASSERT_EQ(kbx({QStringLiteral("delete"), QStringLiteral("rhythm:0")}).status, 0);
+    const Outcome human = kbx({QStringLiteral("restore"), dir});
+    EXPECT_EQ(human.status, 1) << human;
+    EXPECT_EQ(human.errLines().size(), 4) << human;
+}
+
+TEST_F(KbxToolTest, restoreWithoutAManifestFails) {
+    QDir().mkpath(path(QStringLiteral("empty")));
+    const Outcome r = kbx({QStringLiteral("restore"), path(QStringLiteral("empty"))});
+    EXPECT_EQ(r.status, 1) << r;
+    EXPECT_EQ(r.errLines().size(), 1) << r;
+    writeFile(path(QStringLiteral("empty/manifest.json")), "[1, 2]");
+    expectJsonError(
+        kbx({QStringLiteral("--json"), QStringLiteral("restore"), path(QStringLiteral("empty"))}),
+        QStringLiteral("general"), -1,
+        QStringLiteral("\"") + path(QStringLiteral("empty/manifest.json")) +
+            QStringLiteral("\" is not a backup manifest"));
+}
+
+} // namespace
