@@ -1,6 +1,7 @@
 #include "propform.h"
 
 #include "kbxfilestream.h"
+#include "kbxnames.h"
 #include "ui_propform.h"
 #include "zxdata.h"
 
@@ -125,25 +126,6 @@ void TZxDataPropertyForm::CancelBtnClick() {
 
 namespace kbxapp {
 
-namespace {
-
-// The single-byte character of code page 932 for each character the window shows: ASCII as it
-// is, half-width katakana U+FF61-U+FF9F as 0xA1-0xDF; "_" for everything else.
-std::string kbdBytes(const QString& text) {
-    std::string bytes;
-    for (const char32_t c : text.toUcs4()) {
-        if (c < 0x80)
-            bytes += static_cast<char>(c);
-        else if (c >= 0xFF61 && c <= 0xFF9F)
-            bytes += static_cast<char>(0xA1 + (c - 0xFF61));
-        else
-            bytes += '_';
-    }
-    return bytes;
-}
-
-} // namespace
-
 QString byteCountText(qint64 bytes) {
     return QString::number(bytes) + QStringLiteral("byte(s)");
 }
@@ -162,7 +144,9 @@ bool renameDataFile(const QString& path, ZxDataFile& item, const QString& newNam
     if (kind != ZxKind::Registration && ZxKind::nameOffset(kind) < 0)
         return false;
 
-    std::string name = kbdBytes(newName);
+    // A name shown as stored (katakana included) maps back to its own bytes; anything else is
+    // made storable character by character.
+    std::string name = kbxnames::keyboardBytes(newName).value_or(kbxnames::itemName(newName));
     name.resize(kNameLength, ' ');
     const std::string oldName = item.name();
     if (name == oldName)

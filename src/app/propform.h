@@ -67,8 +67,9 @@ QString byteCountText(qint64 bytes);
 // cannot be read and KbxStreamException 0 when it is not a data file.
 std::unique_ptr<ZxDataFile> readDataFile(const QString& path);
 
-// Gives the item the new name (cut or blank-padded to 8 characters; a character without a
-// single-byte counterpart becomes "_") and writes it to path, replacing the file atomically.
+// Gives the item the new name and writes it to path, replacing the file atomically. The name is
+// cut or blank-padded to 8 characters; a name as the window shows stored ones maps back to the
+// same bytes, and in any other name each character outside blank..'}' becomes "_".
 // Returns false, writing nothing, when the name does not change or the item's kind stores no
 // name. A failure leaves the file as it was and the item with its old name, and throws
 // (std::runtime_error with the file's name and the system's reason).

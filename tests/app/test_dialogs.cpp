@@ -489,6 +489,13 @@ TEST_F(PropFormTest, cancelReturnsFalse) {
     EXPECT_FALSE(m_form.Execute());
 }
 
+TEST_F(PropFormTest, renameStoresOnlySingleByteCharacters) {
+    const auto item = kbxapp::readDataFile(m_path);
+    EXPECT_TRUE(kbxapp::renameDataFile(m_path, *item, QString::fromUtf8("Pi~n\xC3\xB6Long")));
+    EXPECT_EQ(item->name(), "Pi_n_Lon");
+    EXPECT_EQ(readAll(m_path), toneFile("Pi_n_Lon"));
+}
+
 TEST_F(PropFormTest, renameToSameNameWritesNothing) {
     const auto item = kbxapp::readDataFile(m_path);
     // Trailing bytes beyond the size field would be dropped by a rewrite.
