@@ -5,9 +5,6 @@
 #include "slotref.h"
 #include "zxkbddrv.h"
 
-#include <QDir>
-#include <QFileInfo>
-#include <QTemporaryDir>
 #include <gtest/gtest.h>
 
 using namespace kbxcli;
@@ -99,56 +96,16 @@ TEST(SlotLookup, shortFormReachesItsOwnSlotWhenNamesRepeat) {
     EXPECT_EQ(findSlot(slotList, QStringLiteral("Tone:\\PIANO")), &slotList[2]);
 }
 
-// ---- texts and file names -------------------------------------------------------------------
+// ---- texts --------------------------------------------------------------------------------
 
-TEST(ImportFileName, keepsTheEightCharactersWithTheirBlanks) {
-    EXPECT_EQ(importFileName(ZxKind::Tone, "ABC     "), QStringLiteral("TON_ABC     .kbx"));
-    EXPECT_EQ(importFileName(ZxKind::Dsp, "Hall Rev"), QStringLiteral("DSP_Hall Rev.kbx"));
-    EXPECT_EQ(importFileName(ZxKind::Song, "Minuet  "), QStringLiteral("SNG_Minuet  .kbx"));
-    EXPECT_EQ(importFileName(ZxKind::Rhythm, "Bossa 1 "), QStringLiteral("RHY_Bossa 1 .kbx"));
-    EXPECT_EQ(importFileName(ZxKind::Registration, "Preset24"), QStringLiteral("REG_Preset24.kbx"));
-    EXPECT_EQ(importFileName(0x0000, "x"), QStringLiteral("x.kbx"));
-}
-
-TEST(ImportFileName, replacesWhatFileNamesDoNotAllow) {
-    EXPECT_EQ(importFileName(ZxKind::Tone, "a/b\\c:*?"), QStringLiteral("TON_a_b_c___.kbx"));
-    EXPECT_EQ(importFileName(ZxKind::Tone, "\"<>|    "), QStringLiteral("TON_____    .kbx"));
-    EXPECT_EQ(importFileName(ZxKind::Tone, std::string("\x01\x1f\x7f"
-                                                       "abc  ",
-                                                       8)),
-              QStringLiteral("TON____abc  .kbx"));
-}
-
-TEST(ImportFileName, showsHalfWidthKatakanaAndReplacesBytesWithoutCharacter) {
-    // 0xB1 is half-width katakana A; 0x80, 0xA0 and 0xE0 have no single-byte character.
-    const QString name = importFileName(ZxKind::Song, std::string("\xB1\x80\xA0\xE0\xDF\xA1  ", 8));
-    EXPECT_EQ(name, QStringLiteral("SNG_") + QChar(0xFF71) + QStringLiteral("___") + QChar(0xFF9F) +
-                        QChar(0xFF61) + QStringLiteral("  .kbx"));
-}
-
-TEST(ImportFileName, dotsStayAPlainFileInTheFolder) {
-    QTemporaryDir dir;
-    ASSERT_TRUE(dir.isValid());
-    const QString name = importFileName(ZxKind::Rhythm, "..      ");
-    EXPECT_EQ(name, QStringLiteral("RHY_..      .kbx"));
-    const QFileInfo file(QDir(dir.path()).filePath(name));
-    EXPECT_EQ(QDir::cleanPath(file.absolutePath()), QDir::cleanPath(dir.path()));
-    EXPECT_EQ(file.fileName(), name);
-}
-
-TEST(ItemName, replacesCharactersBelowBlankAndAboveBrace) {
-    EXPECT_EQ(itemName(QStringLiteral("AB~}")), "AB_}");
-    EXPECT_EQ(itemName(QStringLiteral("a\tb")), "a_b");
-    // One character typed is one character of the name, whatever its encoding.
-    EXPECT_EQ(itemName(QStringLiteral("caf\u00e9")), "caf_");
-    EXPECT_EQ(itemName(QString::fromUcs4(U"\U0001F3B9x")), "_x");
-}
-
-TEST(KeyboardText, mapsBytesBothWays) {
-    EXPECT_EQ(keyboardText(std::string("A\xB1\x81", 3)),
-              QStringLiteral("A") + QChar(0xFF71) + QStringLiteral("_"));
-    EXPECT_EQ(keyboardBytes(QStringLiteral("A") + QChar(0xFF71)), std::string("A\xB1"));
-    EXPECT_FALSE(keyboardBytes(QStringLiteral("\u00e9")).has_value());
+TEST(KindNames, nameEveryDataKindAndNothingElse) {
+    EXPECT_EQ(kindName(ZxKind::Tone), QStringLiteral("tone"));
+    EXPECT_EQ(kindName(ZxKind::Dsp), QStringLiteral("dsp"));
+    EXPECT_EQ(kindName(ZxKind::Song), QStringLiteral("song"));
+    EXPECT_EQ(kindName(ZxKind::Rhythm), QStringLiteral("rhythm"));
+    EXPECT_EQ(kindName(ZxKind::Registration), QStringLiteral("registration"));
+    EXPECT_EQ(kindName(ZxKind::DriveRoot), QStringLiteral("unknown"));
+    EXPECT_EQ(kindTitle(0x0000), QStringLiteral("unknown kind 0x0000"));
 }
 
 // ---- devices --------------------------------------------------------------------------------
