@@ -7,6 +7,7 @@
 #include "kbxmidistream.h"
 #include "kbxnames.h"
 #include "platform.h"
+#include "settings.h"
 #include "zxdata.h"
 #include "zxkbddrv.h"
 
@@ -22,7 +23,6 @@
 #include <QMimeDatabase>
 #include <QProgressBar>
 #include <QScrollBar>
-#include <QSettings>
 #include <QStatusBar>
 #include <QTreeWidget>
 #include <algorithm>
@@ -32,15 +32,6 @@
 namespace {
 
 enum StatusIndex { StatusList = 0, StatusSend = 1, StatusImport = 2, StatusDelete = 3 };
-
-QSettings openSettings() {
-    return QSettings(QSettings::NativeFormat, QSettings::UserScope, QStringLiteral("Tovanel"),
-                     QStringLiteral("KbxMan"));
-}
-
-const QString kInputKey = QStringLiteral("MIDI/InputDevice");
-const QString kOutputKey = QStringLiteral("MIDI/OutputDevice");
-const QString kDefaultDirKey = QStringLiteral("Directory/Default");
 
 int progressMaximum(std::uint32_t bytes) {
     // A range of 0 to 0 would turn the bar into a busy indicator.
@@ -266,37 +257,17 @@ void TPcLinkForm::FormDestroy() {
 // ---- Settings ----
 
 void TPcLinkForm::LoadSettings() {
-    QSettings settings = openSettings();
-    if (!settings.contains(kInputKey) && !settings.contains(kOutputKey) &&
-        !settings.contains(kDefaultDirKey)) {
-        // First start for this user.
-        MidiInDevice = 0;
-        MidiOutDevice = 0;
-        DefaultDir = QDir::toNativeSeparators(QDir::currentPath());
+    const KbxSettings settings;
+    if (settings.load(MidiInDevice, MidiOutDevice, DefaultDir) ==
+        KbxSettings::LoadResult::FirstStart) {
+        // First start for this user: the devices are chosen before anything else.
         PrefOpenExecute();
-        return;
+        settings.save(MidiInDevice, MidiOutDevice, DefaultDir);
     }
-    bool inOk = false;
-    bool outOk = false;
-    const int in = settings.value(kInputKey).toInt(&inOk);
-    const int out = settings.value(kOutputKey).toInt(&outOk);
-    if (inOk)
-        MidiInDevice = in;
-    if (inOk && outOk)
-        MidiOutDevice = out;
-    if (!inOk || !outOk)
-        throw std::runtime_error("The MIDI device settings cannot be read.");
-    DefaultDir = settings.value(kDefaultDirKey).toString();
 }
 
 void TPcLinkForm::SaveSettings() {
-    QSettings settings = openSettings();
-    settings.setValue(kInputKey, MidiInDevice);
-    settings.setValue(kOutputKey, MidiOutDevice);
-    settings.setValue(kDefaultDirKey, DefaultDir);
-    settings.sync();
-    if (settings.status() != QSettings::NoError)
-        throw std::runtime_error("The settings cannot be saved.");
+    KbxSettings().save(MidiInDevice, MidiOutDevice, DefaultDir);
 }
 
 // ---- Status line, errors, busy state ----

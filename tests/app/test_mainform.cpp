@@ -7,6 +7,7 @@
 #include "mididevices.h"
 #include "platform.h"
 #include "progressobservers.h"
+#include "settings.h"
 #include "virtualzr7316.h"
 #include "zxdata.h"
 #include "zxkbddrv.h"
@@ -85,13 +86,8 @@ private:
         return QDir::toNativeSeparators(m_local->path()) + QDir::separator();
     }
 
-    void writeSettings(const QString& defaultDir) {
-        QSettings settings(QSettings::NativeFormat, QSettings::UserScope, "Tovanel", "KbxMan");
-        settings.clear();
-        settings.setValue("MIDI/InputDevice", 0);
-        settings.setValue("MIDI/OutputDevice", 0);
-        settings.setValue("Directory/Default", defaultDir);
-    }
+    // Settings exist before the window: no first-start preference dialog.
+    void writeSettings(const QString& defaultDir) { KbxSettings().save(0, 0, defaultDir); }
 
     TPcLinkForm& createForm() {
         m_form = std::make_unique<TPcLinkForm>();
@@ -179,8 +175,7 @@ private Q_SLOTS:
     void initTestCase() {
         QVERIFY(m_config.isValid());
         // Never the user's own settings.
-        QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, m_config.path());
-        QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, m_config.path());
+        KbxSettings::setDefaultStore(QSettings::IniFormat, m_config.filePath("KbxMan.ini"));
         ErrorReporter::setInstance(&m_errors);
         auto& registry = kbxmidi::DeviceRegistry::instance();
         registry.setSystemDevicesEnabled(false);
@@ -676,10 +671,13 @@ private Q_SLOTS:
         m_form->MidiOutDevice = 3;
         m_form->DefaultDir = "/somewhere/";
         m_form.reset();
-        QSettings settings(QSettings::NativeFormat, QSettings::UserScope, "Tovanel", "KbxMan");
-        QCOMPARE(settings.value("MIDI/InputDevice").toInt(), 2);
-        QCOMPARE(settings.value("MIDI/OutputDevice").toInt(), 3);
-        QCOMPARE(settings.value("Directory/Default").toString(), QString("/somewhere/"));
+        std::int32_t in = 0;
+        std::int32_t out = 0;
+        QString dir;
+        QVERIFY(KbxSettings().load(in, out, dir) == KbxSettings::LoadResult::Loaded);
+        QCOMPARE(in, 2);
+        QCOMPARE(out, 3);
+        QCOMPARE(dir, QString("/somewhere/"));
     }
 };
 
