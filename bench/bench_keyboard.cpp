@@ -1,0 +1,436 @@
+// The keyboard exchanges end to end: a complete list, and sending and importing a song that fills
+// the song memory (21504 bytes, 168 blocks), through the real ports and the Qt event loop.
+//
+// Against the built-in virtual ZR-7316 (default):
+//   - with no latency, the time is the host's overhead (the keyboard's model answers from the
+//     event loop at once; its own share is included, so the figure is an upper bound);
+//   - with wire-speed pacing, the time is compared with the time every message of the exchange
+//     needs on a 31250-baud wire (320 us per byte, both directions), taken from the bytes the
+//     keyboard actually received and sent.
+// Against a system device (--kbx_device=NAME, e.g. `kbxtool emulate` on JACK): the time per
+// exchange against the JACK period (--kbx_period_us).
+//
+// Every figure carries its reference as a counter: wire_ms or period_ms, and x_* the ratio of
+// the measured time to it and to the target.
+#include "kbxmidistream.h"
+#include "mididevices.h"
+#include "virtualzr7316.h"
+#include "zxdata.h"
+#include "zxkbddrv.h"
+
+#include <QCoreApplication>
+#include <algorithm>
+#include <benchmark/benchmark.h>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <functional>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+using Clock = std::chrono::steady_clock;
+
+constexpr std::uint32_t kSongBytes = VirtualZr7316::kSongMemory; // 168 blocks of 128 bytes
+constexpr double kWireMsPerByte = 0.320;                         // 10 bits at 31250 baud
+constexpr double kListTargetMs = 5.0;
+constexpr double kTransferTargetMs = 30.0;
+constexpr double kWireTargetRatio = 1.03;
+
+struct Setup {
+    int in = 0;
+    int out = 0;
+    std::string label = "virtual";
+    bool system = false; // a system device: the keyboard's model is not in this process
+    double periodMs = 128.0 / 48.0;
+};
+Setup g_setup;
+
+// What one operation puts on the wire, counted on the in-process keyboard.
+struct WireCount {
+    std::size_t toKeyboard = 0;   // messages
+    std::size_t fromKeyboard = 0; // messages (replies: one per exchange)
+    std::size_t bytes = 0;        // both directions
+    std::string breakdown;        // "to keyboard: 168 x type 4 of 207 bytes, ..."
+    double ms() const { return static_cast<double>(bytes) * kWireMsPerByte; }
+};
+
+VirtualZr7316& keyboard() {
+    return kbxmidi::DeviceRegistry::instance().virtualKeyboard();
+}
+
+// Messages by type and length, in order of first appearance: "168 x type 4 (207 bytes)".
+std::string describe(const std::vector<Bytes>& log) {
+    std::vector<std::pair<std::pair<int, std::size_t>, int>> groups;
+    for (const auto& m : log) {
+        const std::pair<int, std::size_t> key{m.size() > 5 ? m[5] >> 4 : -1, m.size()};
+        auto it = std::find_if(groups.begin(), groups.end(),
+                               [&](const auto& g) { return g.first == key; });
+        if (it == groups.end())
+            groups.push_back({key, 1});
+        else
+            ++it->second;
+    }
+    std::string text;
+    for (const auto& [key, n] : groups)
+        text += (text.empty() ? "" : ", ") + std::to_string(n) + " x type " +
+                std::to_string(key.first) + " (" + std::to_string(key.second) + " bytes)";
+    return text;
+}
+
+WireCount countLog(const VirtualZr7316& kb) {
+    WireCount count;
+    count.toKeyboard = kb.received().size();
+    count.fromKeyboard = kb.sent().size();
+    for (const auto& m : kb.received())
+        count.bytes += m.size();
+    for (const auto& m : kb.sent())
+        count.bytes += m.size();
+    count.breakdown =
+        "to keyboard: " + describe(kb.received()) + "; from keyboard: " + describe(kb.sent());
+    return count;
+}
+
+ZxKbdDrv& drive() {
+    return ZxKbdDrv::instance(ZxKbdDrv::kKnownModel);
+}
+
+ZxData& songSlot(int number) {
+    ZxDataDrive* top = drive().folderByName("Song Rhythm:");
+    if (!top)
+        throw std::runtime_error("the drive has no folder \"Song Rhythm:\"");
+    for (int c = 0; c < top->childCount(); ++c) {
+        ZxData* sub = top->child(c);
+        if (!(sub->attributes() & ZxAttr::Directory) || sub->kind() != ZxKind::Song)
+            continue;
+        auto* folder = static_cast<ZxDataDrive*>(sub);
+        for (int s = 0; s < folder->childCount(); ++s)
+            if (folder->child(s)->number() == number)
+                return *folder->child(s);
+    }
+    throw std::runtime_error("no song slot " + std::to_string(number));
+}
+
+// A song of `size` bytes, different from block to block, named at the song's name offset.
+std::unique_ptr<ZxDataFile> makeSong(std::uint32_t size) {
+    Bytes bytes(size);
+    for (std::size_t i = 0; i < size; ++i)
+        bytes[i] = static_cast<std::uint8_t>((i * 7 + i / 128) & 0x7F);
+    const int offset = ZxKind::nameOffset(ZxKind::Song);
+    const char name[] = "BENCHSNG";
+    for (std::size_t i = 0; offset >= 0 && i < 8; ++i)
+        bytes[static_cast<std::size_t>(offset) + i] = static_cast<std::uint8_t>(name[i]);
+    auto item = std::make_unique<ZxDataFile>(ZxKind::Song);
+    item->payload().assign((bytes.size() + 1) / 2, 0);
+    for (std::size_t i = 0; i < bytes.size(); ++i)
+        item->payload()[i / 2] |= static_cast<std::uint16_t>(bytes[i] << (i % 2 ? 0 : 8));
+    item->setSize(size);
+    item->refreshName();
+    return item;
+}
+
+// Song memory empty: no songs, no rhythms. The in-process keyboard is set directly; a system
+// device is told through the drive.
+void emptySongMemory() {
+    if (!g_setup.system) {
+        keyboard().wipe();
+        drive().readList(g_setup.in, g_setup.out);
+        return;
+    }
+    drive().readList(g_setup.in, g_setup.out);
+    ZxDataDrive* top = drive().folderByName("Song Rhythm:");
+    for (int c = 0; top && c < top->childCount(); ++c) {
+        auto* sub = static_cast<ZxDataDrive*>(top->child(c));
+        for (int s = 0; s < sub->childCount(); ++s)
+            drive().deleteItem(*sub->child(s));
+    }
+    drive().readList(g_setup.in, g_setup.out);
+}
+
+void sendSong(ZxDataFile& song) {
+    KbxMidiStream stream(songSlot(0), g_setup.in, g_setup.out);
+    stream.write(song);
+}
+
+void importSong(ZxDataFile& into) {
+    KbxMidiStream stream(songSlot(0), g_setup.in, g_setup.out);
+    stream.read(into);
+    if (into.size() != kSongBytes)
+        throw std::runtime_error("imported " + std::to_string(into.size()) + " bytes");
+}
+
+void setWireSpeed(bool on) {
+    if (g_setup.system)
+        return;
+    VirtualZr7316::Faults faults;
+    faults.wireSpeed = on;
+    keyboard().setFaults(faults);
+}
+
+// Counts what the operation exchanges with the in-process keyboard (which always exists, also
+// when the benchmark talks to a system device), run once with no latency.
+WireCount countOnce(const std::function<void(int, int)>& prepare,
+                    const std::function<void(int, int)>& operation) {
+    auto& registry = kbxmidi::DeviceRegistry::instance();
+    const int in = registry.virtualInputNumber();
+    const int out = registry.virtualOutputNumber();
+    VirtualZr7316& kb = keyboard();
+    kb.setFaults({});
+    prepare(in, out);
+    kb.clearLog();
+    operation(in, out);
+    return countLog(kb);
+}
+
+WireCount listCount() {
+    static const WireCount count = countOnce(
+        [](int in, int out) {
+            keyboard().factoryReset();
+            drive().readList(in, out);
+        },
+        [](int in, int out) { drive().readList(in, out); });
+    return count;
+}
+
+WireCount sendCount() {
+    static const WireCount count = countOnce(
+        [](int in, int out) {
+            // As in every timed round: the drive lists the previous song, the memory is free.
+            keyboard().wipe();
+            drive().readList(in, out);
+            KbxMidiStream(songSlot(0), in, out).write(*makeSong(kSongBytes));
+            keyboard().setItemBytes(ZxKind::Song, 0, 0, {});
+        },
+        [](int in, int out) { KbxMidiStream(songSlot(0), in, out).write(*makeSong(kSongBytes)); });
+    return count;
+}
+
+WireCount importCount() {
+    static const WireCount count = countOnce(
+        [](int in, int out) {
+            keyboard().wipe();
+            keyboard().setItemBytes(ZxKind::Song, 0, 0, Bytes(kSongBytes, 0x11));
+            drive().readList(in, out);
+        },
+        [](int in, int out) {
+            ZxDataFile item(ZxKind::Song);
+            KbxMidiStream(songSlot(0), in, out).read(item);
+        });
+    return count;
+}
+
+void report(benchmark::State& state, double totalMs, const WireCount& wire, double targetMs,
+            bool paced) {
+    const double iterations = static_cast<double>(state.iterations());
+    const double perOp = totalMs / iterations;
+    state.counters["exchanges"] = static_cast<double>(wire.fromKeyboard);
+    state.counters["msgs_to_kbd"] = static_cast<double>(wire.toKeyboard);
+    state.counters["wire_bytes"] = static_cast<double>(wire.bytes);
+    state.counters["wire_ms"] = wire.ms();
+    state.counters["x_wire"] = perOp / wire.ms();
+    if (g_setup.system) {
+        const double perExchange = perOp / static_cast<double>(wire.fromKeyboard);
+        state.counters["ms_per_exch"] = perExchange;
+        state.counters["period_ms"] = g_setup.periodMs;
+        state.counters["x_period"] = perExchange / g_setup.periodMs;
+    } else if (paced) {
+        // Only the time beyond the wire is the host's; the target bounds the ratio.
+        state.counters["over_wire_ms"] = perOp - wire.ms();
+        state.counters["x_target"] = (perOp / wire.ms()) / kWireTargetRatio;
+    } else {
+        state.counters["us_per_exch"] = perOp * 1000.0 / static_cast<double>(wire.fromKeyboard);
+        state.counters["target_ms"] = targetMs;
+        state.counters["x_target"] = perOp / targetMs;
+    }
+}
+
+double msSince(Clock::time_point start) {
+    return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+}
+
+void BM_List(benchmark::State& state, bool paced) {
+    const WireCount wire = listCount();
+    if (!g_setup.system)
+        keyboard().factoryReset();
+    setWireSpeed(paced);
+    double totalMs = 0;
+    try {
+        for (auto _ : state) {
+            const auto start = Clock::now();
+            drive().readList(g_setup.in, g_setup.out);
+            const double ms = msSince(start);
+            state.SetIterationTime(ms / 1000.0);
+            totalMs += ms;
+        }
+    } catch (const std::exception& e) {
+        state.SkipWithError(e.what());
+    }
+    setWireSpeed(false);
+    report(state, totalMs, wire, kListTargetMs, paced);
+}
+
+void BM_SendSong(benchmark::State& state, bool paced) {
+    const WireCount wire = sendCount();
+    double totalMs = 0;
+    try {
+        emptySongMemory();
+        auto song = makeSong(kSongBytes);
+        sendSong(*song); // untimed: every timed round then meets the same state
+        for (auto _ : state) {
+            // The song of the previous round still fills the memory; the in-process keyboard
+            // is emptied outside the timing, a system device deletes it inside write() as in
+            // every round of the count.
+            if (!g_setup.system) {
+                keyboard().setItemBytes(ZxKind::Song, 0, 0, {});
+                setWireSpeed(paced);
+            }
+            const auto start = Clock::now();
+            sendSong(*song);
+            const double ms = msSince(start);
+            state.SetIterationTime(ms / 1000.0);
+            totalMs += ms;
+            setWireSpeed(false);
+        }
+        if (!g_setup.system && keyboard().itemBytes(ZxKind::Song, 0).size() != kSongBytes)
+            state.SkipWithError("the keyboard did not keep the song");
+    } catch (const std::exception& e) {
+        state.SkipWithError(e.what());
+    }
+    setWireSpeed(false);
+    report(state, totalMs, wire, kTransferTargetMs, paced);
+}
+
+void BM_ImportSong(benchmark::State& state, bool paced) {
+    const WireCount wire = importCount();
+    double totalMs = 0;
+    try {
+        emptySongMemory();
+        auto song = makeSong(kSongBytes);
+        sendSong(*song);
+        drive().readList(g_setup.in, g_setup.out);
+        setWireSpeed(paced);
+        for (auto _ : state) {
+            ZxDataFile item(ZxKind::Song);
+            const auto start = Clock::now();
+            importSong(item);
+            const double ms = msSince(start);
+            state.SetIterationTime(ms / 1000.0);
+            totalMs += ms;
+            if (item.payload() != song->payload()) {
+                state.SkipWithError("the imported song differs from the one sent");
+                break;
+            }
+        }
+    } catch (const std::exception& e) {
+        state.SkipWithError(e.what());
+    }
+    setWireSpeed(false);
+    report(state, totalMs, wire, kTransferTargetMs, paced);
+}
+
+int findDevice(const std::vector<std::string>& names, const std::string& wanted) {
+    for (std::size_t i = 0; i < names.size(); ++i)
+        if (names[i] != kbxmidi::kVirtualDeviceName && names[i].find(wanted) != std::string::npos)
+            return static_cast<int>(i);
+    std::string all;
+    for (const auto& n : names)
+        all += "\n  " + n;
+    throw std::runtime_error("no MIDI device named like \"" + wanted + "\" among:" + all);
+}
+
+void registerBenchmarks() {
+    const std::string s = "/" + g_setup.label;
+    auto* list = benchmark::RegisterBenchmark(("BM_List" + s).c_str(), BM_List, false);
+    auto* send = benchmark::RegisterBenchmark(("BM_SendSong21504" + s).c_str(), BM_SendSong, false);
+    auto* import =
+        benchmark::RegisterBenchmark(("BM_ImportSong21504" + s).c_str(), BM_ImportSong, false);
+    for (auto* b : {list, send, import})
+        b->Unit(benchmark::kMillisecond)->UseManualTime();
+    if (g_setup.system) {
+        list->Iterations(20);
+        send->Iterations(3);
+        import->Iterations(3);
+        return;
+    }
+    // Paced at 31250 baud: about 11 s per transfer, so few rounds.
+    benchmark::RegisterBenchmark("BM_List/wire", BM_List, true)
+        ->Unit(benchmark::kMillisecond)
+        ->UseManualTime()
+        ->Iterations(3);
+    benchmark::RegisterBenchmark("BM_SendSong21504/wire", BM_SendSong, true)
+        ->Unit(benchmark::kMillisecond)
+        ->UseManualTime()
+        ->Iterations(2);
+    benchmark::RegisterBenchmark("BM_ImportSong21504/wire", BM_ImportSong, true)
+        ->Unit(benchmark::kMillisecond)
+        ->UseManualTime()
+        ->Iterations(2);
+}
+
+// Our own flags, taken out of argv before Google Benchmark sees it.
+std::string takeFlag(int& argc, char** argv, const char* name) {
+    const std::string prefix = std::string("--") + name + "=";
+    for (int i = 1; i < argc; ++i) {
+        if (std::strncmp(argv[i], prefix.c_str(), prefix.size()) != 0)
+            continue;
+        std::string value = argv[i] + prefix.size();
+        for (int j = i; j + 1 < argc; ++j)
+            argv[j] = argv[j + 1];
+        --argc;
+        return value;
+    }
+    return {};
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    const std::string device = takeFlag(argc, argv, "kbx_device");
+    const std::string label = takeFlag(argc, argv, "kbx_label");
+    const std::string period = takeFlag(argc, argv, "kbx_period_us");
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv))
+        return 2;
+    // The ports and the keyboard's replies ride the event loop, as in the programs.
+    QCoreApplication app(argc, argv);
+
+    auto& registry = kbxmidi::DeviceRegistry::instance();
+    keyboard().setStateFile(QString()); // memory only: nothing of the user's is touched
+    try {
+        if (device.empty()) {
+            registry.setSystemDevicesEnabled(false);
+            g_setup.in = registry.virtualInputNumber();
+            g_setup.out = registry.virtualOutputNumber();
+        } else {
+            registry.setSystemDevicesEnabled(true);
+            g_setup.system = true;
+            g_setup.label = label.empty() ? "system" : label;
+            g_setup.in = findDevice(registry.inputNames(), device);
+            g_setup.out = findDevice(registry.outputNames(), device);
+            if (!period.empty())
+                g_setup.periodMs = std::stod(period) / 1000.0;
+            std::fprintf(stderr, "device: in %d \"%s\", out %d \"%s\"\n", g_setup.in,
+                         registry.inputNames()[static_cast<std::size_t>(g_setup.in)].c_str(),
+                         g_setup.out,
+                         registry.outputNames()[static_cast<std::size_t>(g_setup.out)].c_str());
+        }
+        // The counts come from the in-process keyboard before any timing starts.
+        for (const auto& [what, count] :
+             {std::pair{"list", listCount()}, std::pair{"send", sendCount()},
+              std::pair{"import", importCount()}})
+            std::fprintf(stderr, "wire of one %s: %zu bytes = %.2f ms; %s\n", what, count.bytes,
+                         count.ms(), count.breakdown.c_str());
+        if (g_setup.system)
+            keyboard().wipe();
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "bench_keyboard: %s\n", e.what());
+        return 1;
+    }
+    registerBenchmarks();
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}
