@@ -519,9 +519,11 @@ private Q_SLOTS:
         createForm();
         bool ranInside = false;
         bool busyInside = false;
+        QString statusInside;
         QTimer::singleShot(0, m_form.get(), [&] {
             ranInside = true;
             busyInside = m_form->isBusy();
+            statusInside = m_form->statusText();
             m_form->ConnectActionExecute();
             m_form->DeleteActionExecute();
             m_form->DisconnectActionExecute();
@@ -531,6 +533,7 @@ private Q_SLOTS:
         m_form->ConnectActionExecute();
         QVERIFY(ranInside);
         QVERIFY(busyInside);
+        QCOMPARE(statusInside, QString("Get list..."));
         QCOMPARE(m_errors.texts, QStringList());
         QVERIFY(m_form->KbdDrv->isListed());
         // One list only: a single keyboard-type request went out.
@@ -552,7 +555,46 @@ private Q_SLOTS:
         QCOMPARE(bar.value(), 143);
     }
 
+    void streamProgressFollowsTheBytesMoved() {
+        class Stream : public KbxStream {
+        public:
+            void read(ZxDataFile&) override {}
+            void write(ZxDataFile&) override {}
+            std::uint32_t position() override { return 300; }
+            std::uint32_t size() override { return 500; }
+        } stream;
+        auto bar = std::make_unique<QProgressBar>();
+        bar->setRange(0, 500);
+        PBarKbxObserver observer(bar.get());
+        observer.update(stream);
+        QCOMPARE(bar->value(), 300);
+        bar.reset();
+        observer.update(stream); // the bar is gone: nothing happens
+    }
+
+    void disconnectForgetsTheListButKeepsTheControls() {
+        createForm();
+        readList();
+        m_form->DisconnectActionExecute();
+        QVERIFY(!m_form->KbdDrv->isListed());
+        QCOMPARE(kbdDirView()->currentItem()->text(0), QString("Tone:\\"));
+        QCOMPARE(kbdFileView()->subItemText(0, 1), QString()); // nothing read: empty places
+        QVERIFY(find<QToolButton>("SendBtn")->isEnabled());
+        QVERIFY(find<QToolButton>("ReceiveBtn")->isEnabled());
+    }
+
     // ---- Panes ----
+
+    void activationRereadsTheLocalListAndKeepsTheSelection() {
+        writeFile("a.kbx", 10);
+        createForm();
+        selectLocalFile("a.kbx");
+        writeFile("b.kbx", 10); // made outside the program
+        m_form->FormActivate();
+        FileListView* list = localFileView();
+        QCOMPARE(list->count(), 2);
+        QCOMPARE(list->itemText(list->selectedRow()), QString("a.kbx"));
+    }
 
     void nodePathsFollowTheTrees() {
         QVERIFY(QDir(m_local->path()).mkpath("Music/Live"));
