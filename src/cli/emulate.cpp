@@ -294,9 +294,13 @@ BOOL WINAPI onConsoleEvent(DWORD) {
 }
 } // namespace
 
-void runUntilInterrupted() {
+struct InterruptWatcher::Impl {};
+
+InterruptWatcher::InterruptWatcher() {
     SetConsoleCtrlHandler(&onConsoleEvent, TRUE);
-    QCoreApplication::exec();
+}
+
+InterruptWatcher::~InterruptWatcher() {
     SetConsoleCtrlHandler(&onConsoleEvent, FALSE);
 }
 
@@ -312,35 +316,46 @@ void onSignal(int) {
 }
 } // namespace
 
-void runUntilInterrupted() {
+struct InterruptWatcher::Impl {
+    std::unique_ptr<QSocketNotifier> notifier;
+    struct sigaction oldInt {};
+    struct sigaction oldTerm {};
+};
+
+InterruptWatcher::InterruptWatcher()
+    : m_impl(std::make_unique<Impl>()) {
     if (::socketpair(AF_UNIX, SOCK_STREAM, 0, g_signalPipe) != 0)
         throw std::runtime_error("Cannot watch for signals: socketpair failed");
-    QSocketNotifier notifier(g_signalPipe[1], QSocketNotifier::Read);
-    QObject::connect(&notifier, &QSocketNotifier::activated, &notifier, [](QSocketDescriptor) {
-        char byte = 0;
-        [[maybe_unused]] const auto got = ::read(g_signalPipe[1], &byte, 1);
-        QCoreApplication::quit();
-    });
-
+    m_impl->notifier = std::make_unique<QSocketNotifier>(g_signalPipe[1], QSocketNotifier::Read);
+    QObject::connect(m_impl->notifier.get(), &QSocketNotifier::activated, m_impl->notifier.get(),
+                     [](QSocketDescriptor) {
+                         char byte = 0;
+                         [[maybe_unused]] const auto got = ::read(g_signalPipe[1], &byte, 1);
+                         QCoreApplication::quit();
+                     });
     struct sigaction action {};
     action.sa_handler = &onSignal;
     sigemptyset(&action.sa_mask);
     action.sa_flags = SA_RESTART;
-    struct sigaction oldInt {};
-    struct sigaction oldTerm {};
-    sigaction(SIGINT, &action, &oldInt);
-    sigaction(SIGTERM, &action, &oldTerm);
+    sigaction(SIGINT, &action, &m_impl->oldInt);
+    sigaction(SIGTERM, &action, &m_impl->oldTerm);
+}
 
-    QCoreApplication::exec();
-
-    sigaction(SIGINT, &oldInt, nullptr);
-    sigaction(SIGTERM, &oldTerm, nullptr);
-    notifier.setEnabled(false);
+InterruptWatcher::~InterruptWatcher() {
+    sigaction(SIGINT, &m_impl->oldInt, nullptr);
+    sigaction(SIGTERM, &m_impl->oldTerm, nullptr);
+    m_impl->notifier.reset();
     ::close(g_signalPipe[0]);
     ::close(g_signalPipe[1]);
     g_signalPipe[0] = g_signalPipe[1] = -1;
 }
 
 #endif
+
+void InterruptWatcher::wait() {
+    // A signal that came before the loop runs is still in the pipe (or the queue) and ends it
+    // at once.
+    QCoreApplication::exec();
+}
 
 } // namespace kbxcli

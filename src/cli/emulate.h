@@ -52,8 +52,21 @@ private:
     int m_received = 0;
 };
 
-// Runs the Qt event loop until SIGINT or SIGTERM (Ctrl+C or Ctrl+Break on Windows) arrives.
-// Returns when the loop has ended.
-void runUntilInterrupted();
+// Catches SIGINT and SIGTERM (Ctrl+C and Ctrl+Break on Windows) from its construction until its
+// destruction, so that an interruption while the ports open is not lost. One at a time.
+class InterruptWatcher {
+public:
+    InterruptWatcher();
+    ~InterruptWatcher();
+    InterruptWatcher(const InterruptWatcher&) = delete;
+    InterruptWatcher& operator=(const InterruptWatcher&) = delete;
+
+    // Runs the Qt event loop until an interruption arrives.
+    void wait();
+
+private:
+    struct Impl;
+    std::unique_ptr<Impl> m_impl;
+};
 
 } // namespace kbxcli

@@ -782,6 +782,7 @@ void KbxTool::emulate() {
     VirtualZr7316 keyboard;
     keyboard.setStateFile(state);
     {
+        InterruptWatcher interrupts;
         VirtualPortServer server(keyboard, name);
         const std::vector<VirtualPortServer::Published> ports = server.publish();
         if (m_options.json) {
@@ -810,7 +811,7 @@ void KbxTool::emulate() {
                 printError(QStringLiteral("kbxtool: emulate: not on %1").arg(why));
             printError(QStringLiteral("kbxtool: emulate: serving until interrupted (Ctrl+C)"));
         }
-        runUntilInterrupted();
+        interrupts.wait();
     }
     keyboard.save();
 }

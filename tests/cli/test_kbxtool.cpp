@@ -571,6 +571,42 @@ TEST_F(KbxToolTest, messagesFollowTheUsersLanguage) {
     EXPECT_NE(japanese.err.trimmed(), QStringLiteral("No KBX file")) << japanese;
 }
 
+// ---- emulate ----------------------------------------------------------------------------------
+
+TEST_F(KbxToolTest, emulateServesUntilTerminatedOrSaysWhyItCannot) {
+    // No JACK server of this test's name runs; where ALSA is there, the ports open there.
+    QProcessEnvironment env = environment();
+    env.insert(QStringLiteral("JACK_DEFAULT_SERVER"), QStringLiteral("kbxtool-test-none"));
+    env.insert(QStringLiteral("JACK_NO_START_SERVER"), QStringLiteral("1"));
+    const QString state = path(QStringLiteral("emulated.state"));
+    QProcess process;
+    process.setProgram(QStringLiteral(KBXTOOL_PATH));
+    process.setArguments({QStringLiteral("emulate"), QStringLiteral("--state"), state,
+                          QStringLiteral("--name"), QStringLiteral("kbxtool test")});
+    process.setProcessEnvironment(env);
+    process.start();
+    ASSERT_TRUE(process.waitForStarted());
+    QByteArray out;
+    while (!out.contains("output:") && process.state() == QProcess::Running)
+        if (process.waitForReadyRead(10000))
+            out += process.readAllStandardOutput();
+    if (process.state() == QProcess::Running) {
+        EXPECT_TRUE(out.contains("kbxtool test")) << out.toStdString();
+        process.terminate(); // SIGTERM
+        ASSERT_TRUE(process.waitForFinished(10000));
+        EXPECT_EQ(process.exitStatus(), QProcess::NormalExit);
+        EXPECT_EQ(process.exitCode(), 0);
+        EXPECT_TRUE(QFile::exists(state)); // saved on the way out
+    } else {
+        process.waitForFinished();
+        const QString err = QString::fromUtf8(process.readAllStandardError());
+        EXPECT_EQ(process.exitCode(), 1) << err.toStdString();
+        EXPECT_EQ(err.split(u'\n', Qt::SkipEmptyParts).size(), 1) << err.toStdString();
+        EXPECT_TRUE(err.contains(QStringLiteral("No MIDI system could publish")))
+            << err.toStdString();
+    }
+}
+
 // ---- backup and restore -----------------------------------------------------------------------
 
 TEST_F(KbxToolTest, backupWipeRestoreGivesTheSameList) {
