@@ -203,7 +203,9 @@ struct VirtualZr7316::Impl {
             return;
         }
         const qint64 wait = outbound.front().dueNs - clock.nsecsElapsed();
-        timer->start(wait <= 0 ? 0 : int((wait + 999999) / 1000000));
+        // Whole milliseconds rounded down, the last fraction polled (deliver() never sends
+        // early): rounding up made every paced reply up to a millisecond late.
+        timer->start(wait <= 0 ? 0 : int(wait / 1000000));
     }
 
     void deliver() {

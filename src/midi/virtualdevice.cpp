@@ -120,8 +120,10 @@ void VirtualDevice::schedule() {
         return;
     }
     const std::int64_t wait = m_wire.front().dueNs - m_clock.nsecsElapsed();
-    // The timer counts whole milliseconds; rounding up never delivers early.
-    const int ms = wait <= 0 ? 0 : static_cast<int>((wait + 999'999) / 1'000'000);
+    // The timer counts whole milliseconds: rounding down, then polling the last fraction,
+    // delivers on time (deliverDue never delivers early). Rounding up made every paced
+    // message up to a millisecond late.
+    const int ms = wait <= 0 ? 0 : static_cast<int>(wait / 1'000'000);
     m_wireTimer->start(ms);
 }
 
