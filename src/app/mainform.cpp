@@ -28,6 +28,7 @@
 #include <algorithm>
 #include <optional>
 #include <stdexcept>
+#include <vector>
 
 namespace {
 
@@ -54,6 +55,10 @@ TPcLinkForm::TPcLinkForm(QWidget* parent)
 
 TPcLinkForm::~TPcLinkForm() {
     FormDestroy();
+    // The drive outlives the window and has no detach: its progress observer stays alive, with
+    // no bar to move, so that a list after this window is gone never calls into freed memory.
+    static std::vector<std::unique_ptr<PBarKbdDrvObserver>> retired;
+    retired.push_back(std::move(KbdDrvProgress));
 }
 
 void TPcLinkForm::SetupStatusStrip() {

@@ -555,6 +555,14 @@ private Q_SLOTS:
         QCOMPARE(bar.value(), 143);
     }
 
+    void listAfterTheWindowIsGoneIsSafe() {
+        createForm();
+        m_form.reset();
+        // The drive keeps the window's progress observer; it must still be alive.
+        ZxKbdDrv::instance(ZxKbdDrv::kKnownModel).readList(0, 0);
+        QVERIFY(ZxKbdDrv::instance(ZxKbdDrv::kKnownModel).isListed());
+    }
+
     void streamProgressFollowsTheBytesMoved() {
         class Stream : public KbxStream {
         public:
