@@ -255,6 +255,8 @@ void KbxMidiStream::receiveTransfer(std::vector<std::uint16_t>& payload) {
     m_decoder.setParam(m_replyParam);
 
     m_position = 0;
+    // Blocks of the announced size that have arrived: an end before all of them is no item.
+    std::vector<bool> arrived((payload.size() + kBlockWords - 1) / kBlockWords, false);
     try {
         openPorts();
         for (;;) {
@@ -267,6 +269,8 @@ void KbxMidiStream::receiveTransfer(std::vector<std::uint16_t>& payload) {
                     fail(4); // more than the slot announced: nothing is stored past the payload
                 std::copy(words.begin(), words.end(),
                           payload.begin() + static_cast<std::ptrdiff_t>(first));
+                if (!words.empty())
+                    arrived[m_decoder.blockNumber()] = true;
                 m_position += m_decoder.blockLength();
                 notifyAll();
                 m_encoder.setType(ZxSysExType::Handshake);
@@ -276,6 +280,8 @@ void KbxMidiStream::receiveTransfer(std::vector<std::uint16_t>& payload) {
             if (m_decoder.type() == ZxSysExType::Handshake) {
                 switch (m_decoder.status()) {
                 case ZxSysExStatus::End:
+                    if (!std::all_of(arrived.begin(), arrived.end(), [](bool b) { return b; }))
+                        fail(1); // ended early: a partly filled item must not pass for the whole
                     break;
                 case ZxSysExStatus::Rejected:
                     fail(0);
