@@ -199,3 +199,118 @@ TEST_F(NoDataLoss, importEndedEarlyByTheKeyboardWritesNoFile) {
     const FolderSnapshot after = snapshotFolder(m_dir.path());
     EXPECT_TRUE(after == before) << describeDifference(before, after);
 }
+
+#ifdef Q_OS_LINUX
+// The disk fills while the imported item is written: the earlier file of that name stays whole
+// and no temporary file is left beside it.
+TEST_F(NoDataLoss, importWhoseFileWriteFailsLeavesTheEarlierFile) {
+    m_kb->setItemBytes(ZxKind::Song, 0, 0, namedItem(2000, ZxKind::Song, "BIGSONG"));
+    m_drive->readList(m_in, m_out);
+    auto earlier = makeItem(ZxKind::Song, namedItem(1500, ZxKind::Song, "BIGSONG", 5));
+    writeFile(inFolder(QStringLiteral("SNG_BIGSONG .kbx")), *earlier);
+    const FolderSnapshot before = snapshotFolder(m_dir.path());
+
+    std::string error;
+    {
+        FileSizeLimit limit(1024);
+        ASSERT_TRUE(limit.ok());
+        error = importError(slotOf(*m_drive, ZxKind::Song, 0));
+    }
+
+    EXPECT_NE(error.find("Cannot write file"), std::string::npos) << error;
+    EXPECT_NE(error.find("SNG_BIGSONG .kbx"), std::string::npos) << error;
+    EXPECT_FALSE(m_stream->portsOpen());
+    const FolderSnapshot after = snapshotFolder(m_dir.path());
+    EXPECT_TRUE(after == before) << describeDifference(before, after);
+}
+
+// A new name is written into the file (the property dialog's rename) and the write fails: the
+// file keeps its old name and contents.
+TEST_F(NoDataLoss, renameWhoseWriteFailsLeavesTheFileAsItWas) {
+    const QString path = inFolder(QStringLiteral("SNG_OLDNAME .kbx"));
+    auto song = makeItem(ZxKind::Song, namedItem(3000, ZxKind::Song, "OLDNAME"));
+    writeFile(path, *song);
+    const FolderSnapshot before = snapshotFolder(m_dir.path());
+
+    ZxDataFile item(ZxKind::Undetermined);
+    {
+        KbxFileStream file(path, KbxFileStream::Read);
+        item.setSize(file.size());
+        file.read(item);
+    }
+    item.setName("NEWNAME");
+    {
+        FileSizeLimit limit(2048);
+        ASSERT_TRUE(limit.ok());
+        EXPECT_THROW(writeFile(path, item), std::runtime_error);
+    }
+
+    const FolderSnapshot after = snapshotFolder(m_dir.path());
+    EXPECT_TRUE(after == before) << describeDifference(before, after);
+    ZxDataFile reread(ZxKind::Undetermined);
+    KbxFileStream(path, KbxFileStream::Read).read(reread);
+    EXPECT_EQ(reread.name(), "OLDNAME ");
+}
+#endif
+
+// Names the keyboard may hold, however odd, become a file directly in the chosen folder: the
+// folder's parents gain nothing, and the file name is the import name of the bytes.
+TEST_F(NoDataLoss, keyboardNamesNeverLeaveTheChosenFolder) {
+    const std::vector<std::string> names = {
+        std::string("../../x "),
+        std::string("..\\..\\x "),
+        std::string("/../../x"),
+        std::string("/tmp/evl"),
+        std::string("C:\\Win\\x"),
+        std::string("..\0/abcd", 8),
+        std::string("\x01\x1b[2J\n\t\x7f", 8),
+        std::string("\x80\x81\xE0\xFF\xA0\xB1\xDF\xFE"),
+        std::string("*?\"<>|:x"),
+        std::string("........"),
+        std::string("        "),
+    };
+    // Folders a name with a slash after the prefix could walk through if it were used as it is.
+    for (const char* prefix : {"TON_", "DSP_", "SNG_", "RHY_"})
+        ASSERT_TRUE(QDir(m_folder).mkpath(QString::fromLatin1(prefix)));
+
+    struct Kind {
+        std::uint16_t code;
+        std::size_t size;
+        int number;
+    };
+    const Kind kinds[] = {{ZxKind::Tone, 60, 2},
+                          {ZxKind::Dsp, 36, 4},
+                          {ZxKind::Song, 300, 1},
+                          {ZxKind::Rhythm, 130, 3}};
+    for (const Kind& kind : kinds) {
+        for (const std::string& name : names) {
+            SCOPED_TRACE("kind " + std::to_string(kind.code) + " name " +
+                         kbxnames::keyboardText(name).toStdString());
+            const Bytes bytes = namedItem(kind.size, kind.code, name);
+            m_kb->setItemBytes(kind.code, kind.number, 0, bytes);
+            m_drive->readList(m_in, m_out);
+            const FolderSnapshot before = snapshotFolder(m_dir.path());
+
+            ASSERT_EQ(importError(slotOf(*m_drive, kind.code, kind.number)), "");
+
+            const QString fileName = kbxnames::importFileName(kind.code, name);
+            const QString relative = QStringLiteral("a/b/chosen/") + fileName;
+            FolderSnapshot after = snapshotFolder(m_dir.path());
+            ASSERT_EQ(after.count(relative), 1u) << describeDifference(before, after);
+            EXPECT_EQ(fileName.size(), 4 + 8 + 4);
+            for (const QChar c : fileName)
+                EXPECT_TRUE(c >= QChar(0x20) && c != QChar(0x7F) &&
+                            !QStringLiteral("\\/:*?\"<>|").contains(c))
+                    << "character " << static_cast<int>(c.unicode()) << " in "
+                    << fileName.toStdString();
+            ZxDataFile imported(ZxKind::Undetermined);
+            KbxFileStream(inFolder(fileName), KbxFileStream::Read).read(imported);
+            EXPECT_EQ(imported.payload(), makeItem(kind.code, bytes)->payload());
+
+            // The new file is the only change anywhere below the temporary folder.
+            after.erase(relative);
+            EXPECT_TRUE(after == before) << describeDifference(before, after);
+            QFile::remove(inFolder(fileName));
+        }
+    }
+}
