@@ -16,6 +16,7 @@
 #include <string>
 
 class QFileIconProvider;
+class QFileInfo;
 class QLabel;
 class QMenu;
 class QMimeDatabase;
@@ -43,8 +44,6 @@ public:
     QString ExplorerCommand;
     std::unique_ptr<MsgStr> Messages;
     std::unique_ptr<PBarKbdDrvObserver> KbdDrvProgress;
-
-    std::unique_ptr<Ui::TPcLinkForm> m_ui;
 
     // True while a keyboard action runs (and waits for the keyboard).
     bool isBusy() const { return m_busy; }
@@ -124,9 +123,9 @@ private:
     void ReportError(const QString& text);
     void LocalDirViewCollapsed(QTreeWidgetItem* node);
     void SelectTreeChild(QTreeWidgetItem* node, const QString& text);
-    QString LocalNodeIconPath(QTreeWidgetItem* node) const;
-    QString LocalTypeName(const class QFileInfo& info) const;
+    QString LocalTypeName(const QFileInfo& info) const;
 
+    std::unique_ptr<Ui::TPcLinkForm> m_ui;
     QMenu* LocalPopupMenu = nullptr;
     QMenu* KbdPopupMenu = nullptr;
     QMenu* KbdDirPopup = nullptr;
