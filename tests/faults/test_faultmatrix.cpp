@@ -22,7 +22,6 @@
 #include <algorithm>
 #include <gtest/gtest.h>
 #include <optional>
-#include <set>
 
 using namespace faultkit;
 
@@ -107,9 +106,9 @@ bool awaitsReply(Msg m) {
     return m != Msg::Delete && m != Msg::End;
 }
 
-// The list of the contents loaded by loadNewContents: the keyboard type; 10 tone and 10 DSP names
-// (two requests each); free memory; song 0 and 1 size and name (both present); free memory;
-// rhythm 0 size (empty), rhythm 1 and 2 size and name, rhythm 3 size (empty); free memory.
+// What a list of the contents that loadNewContents loads asks: the keyboard type; 10 tone and 10
+// DSP names (two requests each); free memory; song 0 and 1 size and name (both present); free
+// memory; rhythm 0 size (empty), rhythm 1 and 2 size and name, rhythm 3 size (empty); free memory.
 constexpr int kListMessages = 1 + 20 + 20 + 1 + 3 + 3 + 1 + 1 + 3 + 3 + 1 + 1;
 static_assert(kListMessages == 58);
 
