@@ -12,10 +12,12 @@
 //
 // Every figure carries its reference as a counter: wire_ms or period_ms, and x_* the ratio of
 // the measured time to it and to the target.
+#include "kbxfilestream.h"
 #include "kbxmidistream.h"
 #include "mididevices.h"
 #include "virtualzr7316.h"
 #include "zxdata.h"
+#include "zxexception.h"
 #include "zxkbddrv.h"
 
 #include <QCoreApplication>
@@ -27,6 +29,7 @@
 #include <functional>
 #include <stdexcept>
 #include <string>
+#include <type_traits>
 #include <vector>
 
 namespace {
@@ -150,13 +153,56 @@ void emptySongMemory() {
     drive().readList(g_setup.in, g_setup.out);
 }
 
+// The time between two blocks of a transfer: one exchange (a block and its handshake), without
+// opening and closing the ports around the transfer.
+class BlockClock : public KbxStreamObserver {
+public:
+    void update(KbxStream&) override {
+        const auto now = Clock::now();
+        if (m_started)
+            m_intervalsMs.push_back(
+                std::chrono::duration<double, std::milli>(now - m_last).count());
+        m_last = now;
+        m_started = true;
+    }
+    void restart() { m_started = false; }
+    void clear() {
+        m_intervalsMs.clear();
+        m_started = false;
+    }
+    double median() const {
+        if (m_intervalsMs.empty())
+            return 0;
+        std::vector<double> sorted = m_intervalsMs;
+        std::sort(sorted.begin(), sorted.end());
+        return sorted[sorted.size() / 2];
+    }
+    double percentile90() const {
+        if (m_intervalsMs.empty())
+            return 0;
+        std::vector<double> sorted = m_intervalsMs;
+        std::sort(sorted.begin(), sorted.end());
+        return sorted[sorted.size() * 9 / 10];
+    }
+
+private:
+    std::vector<double> m_intervalsMs;
+    Clock::time_point m_last;
+    bool m_started = false;
+};
+BlockClock g_blockClock;
+
 void sendSong(ZxDataFile& song) {
     KbxMidiStream stream(songSlot(0), g_setup.in, g_setup.out);
+    g_blockClock.restart();
+    stream.attach(&g_blockClock);
     stream.write(song);
 }
 
 void importSong(ZxDataFile& into) {
     KbxMidiStream stream(songSlot(0), g_setup.in, g_setup.out);
+    g_blockClock.restart();
+    stream.attach(&g_blockClock);
     stream.read(into);
     if (into.size() != kSongBytes)
         throw std::runtime_error("imported " + std::to_string(into.size()) + " bytes");
@@ -174,15 +220,27 @@ void setWireSpeed(bool on) {
 // when the benchmark talks to a system device), run once with no latency.
 WireCount countOnce(const std::function<void(int, int)>& prepare,
                     const std::function<void(int, int)>& operation) {
+    // The virtual keyboard alone, so that its numbers cannot shift while a system's list
+    // changes (on JACK our own ports come and go).
     auto& registry = kbxmidi::DeviceRegistry::instance();
+    const bool system = registry.systemDevicesEnabled();
+    registry.setSystemDevicesEnabled(false);
     const int in = registry.virtualInputNumber();
     const int out = registry.virtualOutputNumber();
     VirtualZr7316& kb = keyboard();
     kb.setFaults({});
-    prepare(in, out);
-    kb.clearLog();
-    operation(in, out);
-    return countLog(kb);
+    WireCount count;
+    try {
+        prepare(in, out);
+        kb.clearLog();
+        operation(in, out);
+        count = countLog(kb);
+    } catch (...) {
+        registry.setSystemDevicesEnabled(system);
+        throw;
+    }
+    registry.setSystemDevicesEnabled(system);
+    return count;
 }
 
 WireCount listCount() {
@@ -192,6 +250,12 @@ WireCount listCount() {
             drive().readList(in, out);
         },
         [](int in, int out) { drive().readList(in, out); });
+    return count;
+}
+
+WireCount freeMemoryCount() {
+    static const WireCount count =
+        countOnce([](int, int) {}, [](int, int) { drive().freeSongMemory(); });
     return count;
 }
 
@@ -222,28 +286,70 @@ WireCount importCount() {
     return count;
 }
 
+// Time of one free-memory request with opening and closing the ports around it, once measured
+// (BM_FreeMemory runs first): on JACK, opening the ports costs far more than an exchange.
+double g_openExchangeCloseMs = 0;
+
+// opens: how often the operation opens and closes the ports (the drive's link or a stream):
+// a list 1; a send 4 (free memory, delete, the transfer, free memory again); an import 1.
 void report(benchmark::State& state, double totalMs, const WireCount& wire, double targetMs,
-            bool paced) {
+            bool paced, int opens) {
+    if (state.iterations() == 0)
+        return;
     const double iterations = static_cast<double>(state.iterations());
     const double perOp = totalMs / iterations;
+    const double exchanges = static_cast<double>(wire.fromKeyboard);
+    const double blockMs = g_blockClock.median();
+    if (blockMs > 0) {
+        // One block's exchange inside a transfer: the median and 90th percentile.
+        state.counters["block_ms_med"] = blockMs;
+        state.counters["block_ms_p90"] = g_blockClock.percentile90();
+        if (g_setup.system)
+            state.counters["x_period_block"] = blockMs / g_setup.periodMs;
+    }
     state.counters["exchanges"] = static_cast<double>(wire.fromKeyboard);
     state.counters["msgs_to_kbd"] = static_cast<double>(wire.toKeyboard);
     state.counters["wire_bytes"] = static_cast<double>(wire.bytes);
     state.counters["wire_ms"] = wire.ms();
     state.counters["x_wire"] = perOp / wire.ms();
     if (g_setup.system) {
-        const double perExchange = perOp / static_cast<double>(wire.fromKeyboard);
-        state.counters["ms_per_exch"] = perExchange;
+        state.counters["ms_per_exch"] = perOp / exchanges;
         state.counters["period_ms"] = g_setup.periodMs;
-        state.counters["x_period"] = perExchange / g_setup.periodMs;
+        state.counters["x_period"] = perOp / exchanges / g_setup.periodMs;
+        // Without the cost of opening and closing the ports, estimated from one free-memory
+        // request; only where the ports open once (a list, an import), as that cost varies.
+        if (g_openExchangeCloseMs > 0 && opens == 1 && exchanges > opens) {
+            const double net = (perOp - opens * g_openExchangeCloseMs) / (exchanges - opens);
+            state.counters["net_ms_per_exch"] = net;
+            state.counters["x_period_net"] = net / g_setup.periodMs;
+        }
     } else if (paced) {
         // Only the time beyond the wire is the host's; the target bounds the ratio.
         state.counters["over_wire_ms"] = perOp - wire.ms();
         state.counters["x_target"] = (perOp / wire.ms()) / kWireTargetRatio;
     } else {
-        state.counters["us_per_exch"] = perOp * 1000.0 / static_cast<double>(wire.fromKeyboard);
-        state.counters["target_ms"] = targetMs;
-        state.counters["x_target"] = perOp / targetMs;
+        state.counters["us_per_exch"] = perOp * 1000.0 / exchanges;
+        if (targetMs > 0) {
+            state.counters["target_ms"] = targetMs;
+            state.counters["x_target"] = perOp / targetMs;
+        }
+    }
+}
+
+// The failure as text: the program's own exceptions carry only a class and a code.
+std::string failureText() {
+    try {
+        throw;
+    } catch (const ZxSysExException& e) {
+        return "ZxSysExException " + std::to_string(e.code());
+    } catch (const ZxKbdDrvException& e) {
+        return "ZxKbdDrvException " + std::to_string(e.code());
+    } catch (const KbxStreamException& e) {
+        return "KbxStreamException " + std::to_string(e.code());
+    } catch (const ZxException& e) {
+        return "ZxException " + std::to_string(e.code());
+    } catch (const std::exception& e) {
+        return e.what();
     }
 }
 
@@ -251,84 +357,167 @@ double msSince(Clock::time_point start) {
     return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
 }
 
+// Device numbers are positions in the current list: when a system's list comes back short (a
+// JACK client that did not start lists nothing), the number may name the in-process keyboard.
+// Such a round measured the wrong device.
+void checkNotInProcess() {
+    if (!g_setup.system || keyboard().received().empty())
+        return;
+    keyboard().clearLog();
+    throw std::runtime_error("the exchange went to the in-process keyboard");
+}
+
+// A system device's failures are counted and the step (which must be repeatable) is tried again (on
+// JACK a client now and then fails to start, see docs/performance.md); with the in-process keyboard
+// every failure is an error.
+constexpr int kAttempts = 4;
+int g_failedAttempts = 0;
+std::string g_lastFailure;
+
+template <class F>
+auto retrying(F&& step) -> decltype(step()) {
+    for (int attempt = 1;; ++attempt) {
+        try {
+            if constexpr (std::is_void_v<decltype(step())>) {
+                step();
+                checkNotInProcess();
+                return;
+            } else {
+                auto result = step();
+                checkNotInProcess();
+                return result;
+            }
+        } catch (...) {
+            if (!g_setup.system || attempt == kAttempts)
+                throw;
+            ++g_failedAttempts;
+            g_lastFailure = failureText();
+        }
+    }
+}
+
+// Runs the benchmark's rounds: `before` untimed, then `operation` timed. Returns the total
+// time in milliseconds of the timed parts.
+double runRounds(benchmark::State& state, const std::function<void()>& before,
+                 const std::function<void()>& operation) {
+    double totalMs = 0;
+    g_failedAttempts = 0;
+    g_lastFailure.clear();
+    g_blockClock.clear();
+    try {
+        for (auto _ : state) {
+            const double ms = retrying([&] {
+                before();
+                const auto start = Clock::now();
+                operation();
+                return msSince(start);
+            });
+            state.SetIterationTime(ms / 1000.0);
+            totalMs += ms;
+        }
+    } catch (...) {
+        state.SkipWithError(failureText().c_str());
+    }
+    if (g_setup.system) {
+        state.counters["failed_attempts"] = g_failedAttempts;
+        if (g_failedAttempts)
+            std::fprintf(stderr, "%d failed attempts, the last: %s\n", g_failedAttempts,
+                         g_lastFailure.c_str());
+    }
+    return totalMs;
+}
+
 void BM_List(benchmark::State& state, bool paced) {
     const WireCount wire = listCount();
     if (!g_setup.system)
         keyboard().factoryReset();
     setWireSpeed(paced);
+    const double totalMs = runRounds(
+        state, [] {}, [] { drive().readList(g_setup.in, g_setup.out); });
+    setWireSpeed(false);
+    report(state, totalMs, wire, kListTargetMs, paced, 1);
+}
+
+// One exchange with everything around it: the drive opens the ports, asks for the free song
+// memory and closes them. The list's time less this, per further exchange, is the cost of an
+// exchange alone.
+void BM_FreeMemory(benchmark::State& state, bool paced) {
+    const WireCount wire = freeMemoryCount();
     double totalMs = 0;
     try {
-        for (auto _ : state) {
-            const auto start = Clock::now();
-            drive().readList(g_setup.in, g_setup.out);
-            const double ms = msSince(start);
-            state.SetIterationTime(ms / 1000.0);
-            totalMs += ms;
-        }
-    } catch (const std::exception& e) {
-        state.SkipWithError(e.what());
+        // The drive asks the devices of its last list.
+        retrying([] { drive().readList(g_setup.in, g_setup.out); });
+        setWireSpeed(paced);
+        totalMs = runRounds(
+            state, [] {}, [] { benchmark::DoNotOptimize(drive().freeSongMemory()); });
+    } catch (...) {
+        state.SkipWithError(failureText().c_str());
     }
     setWireSpeed(false);
-    report(state, totalMs, wire, kListTargetMs, paced);
+    if (state.iterations() > 0)
+        g_openExchangeCloseMs = totalMs / static_cast<double>(state.iterations());
+    report(state, totalMs, wire, 0, paced, 1);
 }
 
 void BM_SendSong(benchmark::State& state, bool paced) {
     const WireCount wire = sendCount();
     double totalMs = 0;
     try {
-        emptySongMemory();
         auto song = makeSong(kSongBytes);
-        sendSong(*song); // untimed: every timed round then meets the same state
-        for (auto _ : state) {
-            // The song of the previous round still fills the memory; the in-process keyboard
-            // is emptied outside the timing, a system device deletes it inside write() as in
-            // every round of the count.
-            if (!g_setup.system) {
-                keyboard().setItemBytes(ZxKind::Song, 0, 0, {});
-                setWireSpeed(paced);
-            }
-            const auto start = Clock::now();
+        retrying([&] { // untimed: every timed round then meets the same state
+            emptySongMemory();
             sendSong(*song);
-            const double ms = msSince(start);
-            state.SetIterationTime(ms / 1000.0);
-            totalMs += ms;
-            setWireSpeed(false);
-        }
+        });
+        totalMs = runRounds(
+            state,
+            [&] {
+                // The song of the previous round still fills the memory, and write() checks
+                // the free memory before it deletes the old song: empty it outside the timing.
+                // The drive still lists the slot, so write() deletes it again, as in the count.
+                if (g_setup.system) {
+                    drive().deleteItem(songSlot(0));
+                } else {
+                    keyboard().setItemBytes(ZxKind::Song, 0, 0, {});
+                    setWireSpeed(paced);
+                }
+            },
+            [&] {
+                sendSong(*song);
+                setWireSpeed(false);
+            });
         if (!g_setup.system && keyboard().itemBytes(ZxKind::Song, 0).size() != kSongBytes)
             state.SkipWithError("the keyboard did not keep the song");
-    } catch (const std::exception& e) {
-        state.SkipWithError(e.what());
+    } catch (...) {
+        state.SkipWithError(failureText().c_str());
     }
     setWireSpeed(false);
-    report(state, totalMs, wire, kTransferTargetMs, paced);
+    report(state, totalMs, wire, kTransferTargetMs, paced, 4);
 }
 
 void BM_ImportSong(benchmark::State& state, bool paced) {
     const WireCount wire = importCount();
     double totalMs = 0;
     try {
-        emptySongMemory();
         auto song = makeSong(kSongBytes);
-        sendSong(*song);
-        drive().readList(g_setup.in, g_setup.out);
+        retrying([&] {
+            emptySongMemory();
+            sendSong(*song);
+            drive().readList(g_setup.in, g_setup.out);
+        });
         setWireSpeed(paced);
-        for (auto _ : state) {
-            ZxDataFile item(ZxKind::Song);
-            const auto start = Clock::now();
-            importSong(item);
-            const double ms = msSince(start);
-            state.SetIterationTime(ms / 1000.0);
-            totalMs += ms;
-            if (item.payload() != song->payload()) {
-                state.SkipWithError("the imported song differs from the one sent");
-                break;
-            }
-        }
-    } catch (const std::exception& e) {
-        state.SkipWithError(e.what());
+        totalMs = runRounds(
+            state, [] {},
+            [&] {
+                ZxDataFile item(ZxKind::Song);
+                importSong(item);
+                if (item.payload() != song->payload())
+                    throw std::runtime_error("the imported song differs from the one sent");
+            });
+    } catch (...) {
+        state.SkipWithError(failureText().c_str());
     }
     setWireSpeed(false);
-    report(state, totalMs, wire, kTransferTargetMs, paced);
+    report(state, totalMs, wire, kTransferTargetMs, paced, 1);
 }
 
 int findDevice(const std::vector<std::string>& names, const std::string& wanted) {
@@ -343,13 +532,15 @@ int findDevice(const std::vector<std::string>& names, const std::string& wanted)
 
 void registerBenchmarks() {
     const std::string s = "/" + g_setup.label;
+    auto* one = benchmark::RegisterBenchmark(("BM_FreeMemory" + s).c_str(), BM_FreeMemory, false);
     auto* list = benchmark::RegisterBenchmark(("BM_List" + s).c_str(), BM_List, false);
     auto* send = benchmark::RegisterBenchmark(("BM_SendSong21504" + s).c_str(), BM_SendSong, false);
     auto* import =
         benchmark::RegisterBenchmark(("BM_ImportSong21504" + s).c_str(), BM_ImportSong, false);
-    for (auto* b : {list, send, import})
+    for (auto* b : {one, list, send, import})
         b->Unit(benchmark::kMillisecond)->UseManualTime();
     if (g_setup.system) {
+        one->Iterations(20);
         list->Iterations(20);
         send->Iterations(3);
         import->Iterations(3);
@@ -391,6 +582,13 @@ int main(int argc, char** argv) {
     const std::string device = takeFlag(argc, argv, "kbx_device");
     const std::string label = takeFlag(argc, argv, "kbx_label");
     const std::string period = takeFlag(argc, argv, "kbx_period_us");
+    const std::string songFile = takeFlag(argc, argv, "kbx_write_song");
+    if (!songFile.empty()) {
+        // The benchmark's song as a data file, for timing kbxtool send.
+        QCoreApplication app(argc, argv);
+        KbxFileStream(QString::fromStdString(songFile), 0xFFFF).write(*makeSong(kSongBytes));
+        return 0;
+    }
     benchmark::Initialize(&argc, argv);
     if (benchmark::ReportUnrecognizedArguments(argc, argv))
         return 2;
@@ -408,8 +606,10 @@ int main(int argc, char** argv) {
             registry.setSystemDevicesEnabled(true);
             g_setup.system = true;
             g_setup.label = label.empty() ? "system" : label;
-            g_setup.in = findDevice(registry.inputNames(), device);
-            g_setup.out = findDevice(registry.outputNames(), device);
+            retrying([&] {
+                g_setup.in = findDevice(registry.inputNames(), device);
+                g_setup.out = findDevice(registry.outputNames(), device);
+            });
             if (!period.empty())
                 g_setup.periodMs = std::stod(period) / 1000.0;
             std::fprintf(stderr, "device: in %d \"%s\", out %d \"%s\"\n", g_setup.in,
@@ -419,14 +619,16 @@ int main(int argc, char** argv) {
         }
         // The counts come from the in-process keyboard before any timing starts.
         for (const auto& [what, count] :
-             {std::pair{"list", listCount()}, std::pair{"send", sendCount()},
-              std::pair{"import", importCount()}})
+             {std::pair{"free-memory request", freeMemoryCount()}, std::pair{"list", listCount()},
+              std::pair{"send", sendCount()}, std::pair{"import", importCount()}})
             std::fprintf(stderr, "wire of one %s: %zu bytes = %.2f ms; %s\n", what, count.bytes,
                          count.ms(), count.breakdown.c_str());
-        if (g_setup.system)
+        if (g_setup.system) {
             keyboard().wipe();
-    } catch (const std::exception& e) {
-        std::fprintf(stderr, "bench_keyboard: %s\n", e.what());
+            keyboard().clearLog();
+        }
+    } catch (...) {
+        std::fprintf(stderr, "bench_keyboard: %s\n", failureText().c_str());
         return 1;
     }
     registerBenchmarks();

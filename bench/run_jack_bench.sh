@@ -1,0 +1,132 @@
+#!/usr/bin/env bash
+# The keyboard exchanges over JACK: a private JACK server on the dummy driver (48 kHz, period
+# 128 frames), the virtual ZR-7316 published on its ports by `kbxtool emulate` in a process of
+# its own, and on the other side
+#   1. bench_keyboard on the emulated device by name: list, send and import of a full song
+#      memory, each exchange's time against the JACK period;
+#   2. kbxtool itself (list, send, import), timed as whole processes.
+# Usage: run_jack_bench.sh BUILD-DIR [extra bench_keyboard arguments]
+# Exit 77 when jackd is not installed.
+set -euo pipefail
+
+BUILD=${1:?usage: run_jack_bench.sh BUILD-DIR}
+shift
+BIN="$BUILD/bin"
+RATE=48000
+PERIOD=128
+ROUNDS=${KBX_JACK_ROUNDS:-5}
+if ! command -v jackd >/dev/null 2>&1; then
+    echo "SKIPPED: jackd is not installed (scripts/install-deps installs jackd2)"
+    exit 77
+fi
+
+work=$(mktemp -d "${TMPDIR:-/tmp}/kbx-jack-bench.XXXXXX")
+server="kbxbench$$r$RANDOM"
+jack_pid=""
+emulate_pid=""
+
+cleanup() {
+    local status=$?
+    set +e
+    if [ -n "$emulate_pid" ] && kill -0 "$emulate_pid" 2>/dev/null; then
+        kill -TERM "$emulate_pid"
+        wait "$emulate_pid" 2>/dev/null
+    fi
+    if [ -n "$jack_pid" ] && kill -0 "$jack_pid" 2>/dev/null; then
+        # JACK keeps a server name registered when it is stopped while a client is leaving.
+        sleep 0.5
+        kill -TERM "$jack_pid"
+        wait "$jack_pid" 2>/dev/null
+    fi
+    if [ "$status" -ne 0 ]; then
+        echo "--- jackd output"; cat "$work/jackd.log" 2>/dev/null
+        echo "--- emulate output"; cat "$work/emulate.out" "$work/emulate.err" 2>/dev/null
+    fi
+    rm -rf "$work"
+    exit "$status"
+}
+trap cleanup EXIT
+trap 'exit 1' INT TERM
+
+fail() {
+    echo "FAIL: $*" >&2
+    exit 1
+}
+
+# Nothing of the user's: settings, the virtual keyboard's usual state, the default JACK server.
+export HOME="$work/home"
+export XDG_CONFIG_HOME="$HOME/config" XDG_DATA_HOME="$HOME/data" XDG_CACHE_HOME="$HOME/cache"
+export LC_ALL=C LANG=C
+export JACK_DEFAULT_SERVER="$server" JACK_NO_START_SERVER=1
+unset KBX_TEST # the programs must see the system's (JACK) devices
+mkdir -p "$HOME"
+
+jackd -S -n "$server" -d dummy -r "$RATE" -p "$PERIOD" >"$work/jackd.log" 2>&1 &
+jack_pid=$!
+for _ in $(seq 100); do
+    jack_lsp >/dev/null 2>&1 && break
+    kill -0 "$jack_pid" 2>/dev/null || fail "jackd did not start"
+    sleep 0.1
+done
+jack_lsp >/dev/null 2>&1 || fail "jackd does not answer"
+
+"$BIN/kbxtool" emulate --state "$work/keyboard.state" >"$work/emulate.out" 2>"$work/emulate.err" &
+emulate_pid=$!
+for _ in $(seq 200); do
+    grep -q "output:" "$work/emulate.out" && break
+    kill -0 "$emulate_pid" 2>/dev/null || fail "kbxtool emulate ended early"
+    sleep 0.05
+done
+grep -Eq "jack +input:" "$work/emulate.out" || fail "kbxtool emulate published no JACK ports"
+
+period_us=$(awk -v p="$PERIOD" -v r="$RATE" 'BEGIN { printf "%.3f", p * 1e6 / r }')
+echo "JACK: dummy driver, synchronous, $RATE Hz, period $PERIOD frames = $period_us us"
+
+# 1. The engine in one process, the keyboard in the other.
+"$BIN/bench_keyboard" --kbx_device="ZR-7316 Virtual" --kbx_label=jack \
+    --kbx_period_us="$period_us" "$@"
+
+# 2. kbxtool as a user runs it: whole processes, start-up included.
+kbx() {
+    "$BIN/kbxtool" --in "ZR-7316 Virtual" --out "ZR-7316 Virtual" "$@"
+}
+now_ms() { date +%s%N | awk '{ printf "%.3f", $1 / 1e6 }'; }
+# timed NAME SETUP COMMAND...: runs SETUP (untimed; "true" for none), then the command, ROUNDS
+# times; prints the median wall time.
+timed() {
+    local name=$1 setup=$2
+    shift 2
+    local times=() failed=0
+    for _ in $(seq "$ROUNDS"); do
+        local t0 t1
+        $setup || true
+        t0=$(now_ms)
+        # A failed run (a message lost on a loaded machine ends in "MIDI Timeout") is counted,
+        # not timed.
+        if "$@" >/dev/null 2>"$work/last.err"; then
+            t1=$(now_ms)
+            times+=("$(awk -v a="$t0" -v b="$t1" 'BEGIN { printf "%.1f", b - a }')")
+        else
+            failed=$((failed + 1))
+            echo "kbxtool $name failed: $(cat "$work/last.err")" >&2
+        fi
+    done
+    [ ${#times[@]} -gt 0 ] || fail "$name failed every time"
+    printf '%s\n' "${times[@]}" | sort -n |
+        awk -v n="$name" -v f="$failed" '{ v[NR] = $1 } END { printf "kbxtool %-36s median %8.1f ms of %d runs (min %.1f, max %.1f; %d failed)\n", n, v[int((NR + 1) / 2)], NR, v[1], v[NR], f }'
+}
+
+mkdir -p "$work/imports"
+"$BIN/bench_keyboard" --kbx_write_song="$work/song.kbx"
+# Song memory empty, so that the song fits (bench_keyboard has already emptied it; again for
+# a keyboard that was not).
+for slot in song:0 song:1 rhythm:0 rhythm:1 rhythm:2 rhythm:3; do kbx delete "$slot" >/dev/null || true; done
+
+# The send checks the free memory before it deletes the old song: delete it first.
+delete_song() { kbx delete song:0 >/dev/null; }
+
+timed "list (jack)" true kbx list
+timed "list (--virtual, no latency)" true "$BIN/kbxtool" --virtual="$work/virtual.state" list
+timed "send 21504-byte song (jack)" delete_song kbx send "$work/song.kbx" song:0
+timed "import 21504-byte song (jack)" true kbx import song:0 "$work/imports"
+echo "kbxtool over JACK done"
