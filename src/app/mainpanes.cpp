@@ -282,25 +282,36 @@ void TPcLinkForm::ListLocalFiles(QTreeWidgetItem* node) {
 
 void TPcLinkForm::LocalFileViewChange(int) {}
 
-void TPcLinkForm::SelectTreeChild(QTreeWidgetItem* node, const QString& text) {
+bool TPcLinkForm::SelectTreeChild(QTreeWidgetItem* node, const QString& text) {
     for (int i = 0; i < node->childCount(); ++i) {
         if (node->child(i)->text(0) == text) {
             ++m_expandingDetached;
             node->setExpanded(true);
             node->treeWidget()->setCurrentItem(node->child(i));
             --m_expandingDetached;
-            return;
+            return true;
         }
     }
+    return false;
+}
+
+bool TPcLinkForm::OpenLocalFolder(int row) {
+    QTreeWidgetItem* node = m_ui->LocalDirView->currentItem();
+    if (!node || row < 0 || row >= m_ui->LocalFileView->count())
+        return false;
+    const QString text = m_ui->LocalFileView->itemText(row);
+    if (!QFileInfo(GetNodePath(node) + text).isDir())
+        return false;
+    if (SelectTreeChild(node, text))
+        return true;
+    // Made after the tree read this level (the list is read again on every activation, the
+    // tree is not): read the level again rather than stay in the folder above.
+    AddLocalSubDirs(node);
+    return SelectTreeChild(node, text);
 }
 
 void TPcLinkForm::LocalFileViewDblClick(int row) {
-    QTreeWidgetItem* node = m_ui->LocalDirView->currentItem();
-    if (!node || row < 0)
-        return;
-    const QString text = m_ui->LocalFileView->itemText(row);
-    if (QFileInfo(GetNodePath(node) + text).isDir())
-        SelectTreeChild(node, text);
+    OpenLocalFolder(row);
 }
 
 void TPcLinkForm::LocalFileViewBtnsClick(int tag) {
