@@ -15,6 +15,7 @@
 #include <memory>
 #include <string>
 
+class FileListView;
 class QFileIconProvider;
 class QFileInfo;
 class QLabel;
@@ -122,8 +123,13 @@ private:
     void SetStatusText(const QString& text);
     void ReportError(const QString& text);
     void LocalDirViewCollapsed(QTreeWidgetItem* node);
-    void SelectTreeChild(QTreeWidgetItem* node, const QString& text);
+    bool SelectTreeChild(QTreeWidgetItem* node, const QString& text);
+    // Opens the folder of a local list item as a double click does; false for a file.
+    bool OpenLocalFolder(int row);
+
     QString LocalTypeName(const QFileInfo& info) const;
+    // The list that has the input focus, or none.
+    FileListView* FocusedList() const;
 
     std::unique_ptr<Ui::TPcLinkForm> m_ui;
     QMenu* LocalPopupMenu = nullptr;

@@ -1,0 +1,206 @@
+#pragma once
+// Shared pieces of the main window's widget tests: an error-box recorder, a driver for modal
+// dialogs, and a fixture that builds a window on a temporary local folder and a temporary
+// settings store, against the virtual keyboard kept in memory.
+#include "errorreporter.h"
+#include "filelistview.h"
+#include "mainform.h"
+#include "mididevices.h"
+#include "settings.h"
+#include "virtualzr7316.h"
+#include "zxdata.h"
+#include "zxkbddrv.h"
+
+#include <QAbstractItemView>
+#include <QApplication>
+#include <QDialog>
+#include <QDir>
+#include <QFile>
+#include <QPointer>
+#include <QSettings>
+#include <QStandardItemModel>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <QTreeWidget>
+#include <QtTest>
+#include <functional>
+#include <memory>
+
+namespace kbxtest {
+
+using Bytes = std::vector<std::uint8_t>;
+
+// An item of `size` bytes with an 8-character name field at `offset`.
+inline Bytes namedItem(std::size_t size, std::size_t offset, const std::string& name) {
+    Bytes bytes(size, 0x11);
+    for (std::size_t i = 0; i < 8; ++i)
+        bytes[offset + i] = i < name.size() ? static_cast<std::uint8_t>(name[i]) : 0x20;
+    return bytes;
+}
+
+inline constexpr std::size_t kRhythmNameOffset = 2;
+inline constexpr std::size_t kToneNameOffset = 36;
+
+class ErrorRecorder : public ErrorReporter {
+public:
+    void showError(QWidget*, const QString& text) override { texts << text; }
+    QStringList texts;
+};
+
+// Hands each modal dialog, as it appears, to the next expected act. A dialog nobody expected is
+// recorded and rejected, so that a test fails instead of hanging.
+class ModalDriver : public QObject {
+public:
+    using Act = std::function<void(QDialog*)>;
+
+    ModalDriver() {
+        m_timer.setInterval(5);
+        connect(&m_timer, &QTimer::timeout, this, &ModalDriver::poll);
+        m_timer.start();
+    }
+    void expect(Act act) { m_acts << std::move(act); }
+    // Class names of the dialogs shown, in order.
+    QStringList seen;
+    qsizetype unused() const { return m_acts.size(); }
+
+private:
+    void poll() {
+        auto* dialog = qobject_cast<QDialog*>(QApplication::activeModalWidget());
+        if (!dialog || dialog == m_current)
+            return;
+        m_current = dialog;
+        seen << QString::fromLatin1(dialog->metaObject()->className());
+        if (m_acts.isEmpty()) {
+            dialog->reject();
+            return;
+        }
+        m_acts.takeFirst()(dialog);
+        // An act that stopped early (a failed check) must not leave the test waiting.
+        if (m_current && m_current->isVisible())
+            m_current->reject();
+    }
+
+    QTimer m_timer;
+    QList<Act> m_acts;
+    QPointer<QDialog> m_current;
+};
+
+template <class T>
+T* child(QObject* parent, const char* name) {
+    T* control = parent->findChild<T*>(QString::fromLatin1(name));
+    if (!control)
+        qFatal("no control %s", name);
+    return control;
+}
+
+// A window per test on a fresh local folder; the store and the virtual keyboard are reset.
+class MainFormFixture {
+protected:
+    QTemporaryDir m_config;
+    std::unique_ptr<QTemporaryDir> m_local;
+    std::unique_ptr<TPcLinkForm> m_form;
+    ErrorRecorder m_errors;
+    VirtualZr7316* m_keyboard = nullptr;
+
+    QString storeFile() const { return m_config.filePath("KbxMan.ini"); }
+    QString localDir() const {
+        return QDir::toNativeSeparators(m_local->path()) + QDir::separator();
+    }
+    void writeSettings(const QString& defaultDir) { KbxSettings().save(0, 0, defaultDir); }
+
+    void setUpCase() {
+        KbxSettings::setDefaultStore(QSettings::IniFormat, storeFile());
+        ErrorReporter::setInstance(&m_errors);
+        auto& registry = kbxmidi::DeviceRegistry::instance();
+        registry.setSystemDevicesEnabled(false);
+        m_keyboard = &registry.virtualKeyboard();
+    }
+
+    void setUp() {
+        m_errors.texts.clear();
+        QFile::remove(storeFile());
+        KbxSettings::setDefaultStore(QSettings::IniFormat, storeFile());
+        m_keyboard->setStateFile(QString());
+        m_keyboard->factoryReset();
+        m_keyboard->setFaults({});
+        m_keyboard->clearLog();
+        ZxKbdDrv::destroyInstance();
+        m_local = std::make_unique<QTemporaryDir>();
+        writeSettings(localDir());
+    }
+
+    void tearDown() {
+        m_form.reset();
+        ZxKbdDrv::destroyInstance();
+        kbxmidi::DeviceRegistry::instance().setTestBackend(nullptr);
+        m_local.reset();
+    }
+
+    TPcLinkForm& createForm() {
+        m_form = std::make_unique<TPcLinkForm>();
+        m_form->show();
+        m_form->activateWindow();
+        if (!QTest::qWaitForWindowActive(m_form.get()))
+            qWarning("main window did not become active");
+        return *m_form;
+    }
+
+    template <class T>
+    T* find(const char* name) {
+        return child<T>(m_form.get(), name);
+    }
+    QTreeWidget* localDirView() { return find<QTreeWidget>("LocalDirView"); }
+    QTreeWidget* kbdDirView() { return find<QTreeWidget>("KbdDirView"); }
+    FileListView* localFileView() { return find<FileListView>("LocalFileView"); }
+    FileListView* kbdFileView() { return find<FileListView>("KbdFileView"); }
+
+    bool writeFile(const QString& name, const QByteArray& bytes) {
+        QFile file(m_local->filePath(name));
+        return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
+    }
+
+    QTreeWidgetItem* findNode(QTreeWidget* tree, const QString& path) {
+        QList<QTreeWidgetItem*> pending;
+        for (int i = 0; i < tree->topLevelItemCount(); ++i)
+            pending << tree->topLevelItem(i);
+        while (!pending.isEmpty()) {
+            QTreeWidgetItem* node = pending.takeFirst();
+            if (m_form->GetNodePath(node) == path)
+                return node;
+            for (int i = 0; i < node->childCount(); ++i)
+                pending << node->child(i);
+        }
+        return nullptr;
+    }
+
+    bool selectKbdFolder(const QString& path) {
+        QTreeWidgetItem* node = findNode(kbdDirView(), path);
+        if (node)
+            kbdDirView()->setCurrentItem(node);
+        return node != nullptr;
+    }
+
+    static int rowOf(FileListView* list, const QString& text) {
+        for (int row = 0; row < list->count(); ++row) {
+            if (list->itemText(row) == text)
+                return row;
+        }
+        return -1;
+    }
+
+    bool readList() {
+        m_form->ConnectActionExecute();
+        return m_errors.texts.isEmpty() && m_form->KbdDrv->isListed();
+    }
+
+    // Imports keyboard slot `row` of the tone folder into the local folder.
+    bool importTone(int row) {
+        if (!selectKbdFolder("Tone:\\"))
+            return false;
+        kbdFileView()->setSelectedRow(row);
+        m_form->ReceiveActionExecute();
+        return m_errors.texts.isEmpty();
+    }
+};
+
+} // namespace kbxtest
