@@ -110,6 +110,8 @@ void FileListView::setViewStyle(int style) {
     m_icons->setWrapping(true);
     m_icons->setMovement(QListView::Static);
     m_icons->setResizeMode(QListView::Adjust);
+    // A static icon view switches its viewport's drops off.
+    m_icons->viewport()->setAcceptDrops(m_viewportDrops);
 
     QWidget* view = m_style == Report ? static_cast<QWidget*>(m_details) : m_icons;
     setCurrentWidget(view);
@@ -191,6 +193,12 @@ int FileListView::rowAt(const QPoint& pos) const {
     const QPoint local = view->viewport()->mapFrom(this, pos);
     const QModelIndex index = view->indexAt(local);
     return index.isValid() ? index.row() : -1;
+}
+
+void FileListView::setViewportDrops(bool accept) {
+    m_viewportDrops = accept;
+    m_icons->viewport()->setAcceptDrops(accept);
+    m_details->viewport()->setAcceptDrops(accept);
 }
 
 QAbstractItemView* FileListView::currentView() const {

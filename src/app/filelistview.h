@@ -46,6 +46,10 @@ public:
     // The row under a point given in this widget's coordinates, or -1.
     int rowAt(const QPoint& pos) const;
 
+    // Lets the viewports of both views take drag-and-drop events, for a handler that filters
+    // them; the views themselves neither start drags nor take drops.
+    void setViewportDrops(bool accept);
+
     QAbstractItemView* currentView() const;
     QListView* iconView() const { return m_icons; }
     QTreeView* detailsView() const { return m_details; }
@@ -64,4 +68,5 @@ private:
     QTreeView* m_details;
     QList<int> m_rightAligned;
     int m_style = LargeIcon;
+    bool m_viewportDrops = false;
 };

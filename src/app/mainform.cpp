@@ -57,6 +57,7 @@ TPcLinkForm::TPcLinkForm(QWidget* parent)
     SetupStatusStrip();
     SetupActions();
     SetupPopupMenus();
+    SetupDragAndDrop();
     FormCreate();
 }
 
@@ -303,8 +304,8 @@ void TPcLinkForm::ReportError(const QString& text) {
 }
 
 void TPcLinkForm::closeEvent(QCloseEvent* event) {
-    if (m_busy) {
-        // The action on the stack still uses the window; close when it has ended.
+    if (m_busy || m_dragRunning) {
+        // The action or drag on the stack still uses the window; close when it has ended.
         m_closePending = true;
         event->ignore();
         return;
@@ -313,6 +314,8 @@ void TPcLinkForm::closeEvent(QCloseEvent* event) {
 }
 
 bool TPcLinkForm::eventFilter(QObject* watched, QEvent* event) {
+    if (FileListView* list = ListOfViewport(watched))
+        return ListViewportEvent(list, static_cast<QWidget*>(watched), event);
     if (watched == m_ui->LocalDirView && event->type() == QEvent::KeyPress &&
         static_cast<QKeyEvent*>(event)->key() == Qt::Key_Asterisk)
         return true;

@@ -9,6 +9,7 @@
 #include "progressobservers.h"
 
 #include <QMainWindow>
+#include <QPoint>
 #include <QString>
 #include <cstdint>
 #include <functional>
@@ -19,8 +20,10 @@ class FileListView;
 class QFileIconProvider;
 class QFileInfo;
 class QLabel;
+class QMimeData;
 class QMenu;
 class QMimeDatabase;
+class QPixmap;
 class QProgressBar;
 class QTreeWidgetItem;
 class ZxData;
@@ -75,6 +78,26 @@ public:
     // The size text of a local file: kilobytes, truncated, at least 1, with "KB".
     static QString LocalSizeText(qint64 bytes);
 
+    // Drag and drop between the two lists. A drag carries only the name of the list it comes
+    // from, under a type of its own; the drop runs Send or Import on the lists' selections,
+    // exactly as the toolbar commands do.
+    static constexpr const char* kListDragType = "application/x-kbxman-list-item";
+    // A drag begins once the pointer has moved this far from where the button went down.
+    static constexpr int kDragStartDistance = 5;
+    // Runs one drag and returns after its drop: QDrag::exec unless a test has set another.
+    using DragRunner = std::function<void(QWidget* source, std::unique_ptr<QMimeData> data,
+                                          const QPixmap& picture)>;
+    void setDragRunner(DragRunner runner);
+
+    // Points are in the list's own coordinates. The mouse-down handlers arm a drag and say
+    // whether they did; the drag-over handlers say whether a drop from the named list is taken.
+    bool LocalFileViewMouseDown(Qt::MouseButton button, const QPoint& pos);
+    bool LocalFileViewDragOver(const QString& source) const;
+    void LocalFileViewDragDrop(const QString& source, const QPoint& pos);
+    bool KbdFileViewMouseDown(Qt::MouseButton button, const QPoint& pos);
+    bool KbdFileViewDragOver(const QString& source) const;
+    void KbdFileViewDragDrop(const QString& source, const QPoint& pos);
+
 public Q_SLOTS:
     void ConnectActionExecute();
     void DisconnectActionExecute();
@@ -127,6 +150,14 @@ private:
     // Opens the folder of a local list item as a double click does; false for a file.
     bool OpenLocalFolder(int row);
 
+    // Drag and drop on the lists' viewports.
+    void SetupDragAndDrop();
+    FileListView* ListOfViewport(QObject* object) const;
+    bool ListViewportEvent(FileListView* list, QWidget* viewport, QEvent* event);
+    void StartListDrag(FileListView* list, int row);
+    // A drop that arrives while our own drag runs waits until the drag has ended, so that the
+    // transfer does not run inside the toolkit's drag loop.
+    void RunDrop(std::function<void()> drop);
     QString LocalTypeName(const QFileInfo& info) const;
     // The list that has the input focus, or none.
     FileListView* FocusedList() const;
@@ -142,5 +173,15 @@ private:
     bool m_busy = false;
     bool m_closePending = false;
     bool m_shown = false;
+    struct DragArm {
+        FileListView* list = nullptr;
+        QPoint pressPos; // list coordinates
+        int row = -1;
+        QString text;
+    };
+    DragArm m_dragArm;
+    DragRunner m_dragRunner;
+    bool m_dragRunning = false;
+    std::function<void()> m_pendingDrop;
     int m_expandingDetached = 0; // > 0 while the local tree's expansion handler is detached
 };
