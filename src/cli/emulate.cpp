@@ -1,5 +1,6 @@
 #include "emulate.h"
 
+#include "rtmidisupport.h"
 #include "virtualzr7316.h"
 
 #include <QCoreApplication>
@@ -11,13 +12,6 @@
 #include <mutex>
 #include <stdexcept>
 #include <streambuf>
-
-#if defined(KBX_HAVE_ALSA)
-#include <alsa/asoundlib.h>
-#endif
-#if defined(KBX_HAVE_JACK)
-#include <jack/jack.h>
-#endif
 
 #ifdef _WIN32
 #include <windows.h>
@@ -32,53 +26,9 @@ namespace kbxcli {
 
 namespace {
 
-#if defined(KBX_HAVE_ALSA)
-void quietAlsa(const char*, int, const char*, int, const char*, ...) {}
-#endif
-#if defined(KBX_HAVE_JACK)
-void quietJack(const char*) {}
-#endif
-
-// The sound libraries print each failure to reach their service; emulate reports which systems
-// it passed over, once, in its own words.
-void silenceSoundLibraries() {
-#if defined(KBX_HAVE_ALSA)
-    snd_lib_error_set_handler(quietAlsa);
-#endif
-#if defined(KBX_HAVE_JACK)
-    jack_set_error_function(quietJack);
-    jack_set_info_function(quietJack);
-#endif
-}
-
-// RtMidi 5.0 loses memory on every failed attempt to reach a JACK server: ask first.
-bool jackServerRunning() {
-#if defined(KBX_HAVE_JACK)
-    jack_client_t* client = jack_client_open("kbxtool", JackNoStartServer, nullptr);
-    if (!client)
-        return false;
-    jack_client_close(client);
-#endif
-    return true;
-}
-
-// RtMidi prints a failing constructor's reason on std::cerr before it throws; the reason
-// arrives with the exception as well.
-class QuietCerr {
-public:
-    QuietCerr()
-        : m_old(std::cerr.rdbuf(&m_null)) {}
-    ~QuietCerr() { std::cerr.rdbuf(m_old); }
-    QuietCerr(const QuietCerr&) = delete;
-    QuietCerr& operator=(const QuietCerr&) = delete;
-
-private:
-    struct NullBuf : std::streambuf {
-        int overflow(int c) override { return traits_type::not_eof(c); }
-    };
-    NullBuf m_null;
-    std::streambuf* m_old;
-};
+using kbxmidi::jackServerRunning;
+using kbxmidi::QuietCerr;
+using kbxmidi::silenceSoundLibraries;
 
 // A System Exclusive message longer than this is no message of the keyboard's protocol; its
 // bytes are dropped rather than collected without bound.

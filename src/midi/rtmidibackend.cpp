@@ -2,6 +2,7 @@
 // start here (ALSA without a sequencer, JACK without a server) simply lists nothing.
 
 #include "midibackend.h"
+#include "rtmidisupport.h"
 
 #include <RtMidi.h>
 
@@ -30,9 +31,8 @@ void quietAlsa(const char*, int, const char*, int, const char*, ...) {}
 void quietJack(const char*) {}
 #endif
 
-// The sound libraries print every failure to open their service on stderr; we report failures
-// as exceptions, and a machine without MIDI is normal, not worth a line each time devices are
-// listed.
+} // namespace
+
 void silenceSoundLibraries() {
     static std::once_flag once;
     std::call_once(once, [] {
@@ -46,35 +46,19 @@ void silenceSoundLibraries() {
     });
 }
 
-#if defined(KBX_HAVE_JACK)
-// RtMidi 5.0 allocates its JACK output buffers on every attempt to reach the server and loses
-// them when there is none; asking first keeps a machine without JACK from leaking at each listing.
 bool jackServerRunning() {
+#if defined(KBX_HAVE_JACK)
     jack_client_t* client = jack_client_open("KbxMan", JackNoStartServer, nullptr);
     if (!client)
         return false;
     jack_client_close(client);
     return true;
-}
+#else
+    return false;
 #endif
+}
 
-// RtMidi prints constructor failures on std::cerr before it throws (no error callback can be set
-// yet); they are swallowed here and reported through the exception.
-class QuietCerr {
-public:
-    QuietCerr()
-        : m_old(std::cerr.rdbuf(&m_null)) {}
-    ~QuietCerr() { std::cerr.rdbuf(m_old); }
-    QuietCerr(const QuietCerr&) = delete;
-    QuietCerr& operator=(const QuietCerr&) = delete;
-
-private:
-    struct NullBuf : std::streambuf {
-        int overflow(int c) override { return traits_type::not_eof(c); }
-    };
-    NullBuf m_null;
-    std::streambuf* m_old;
-};
+namespace {
 
 // Collects what RtMidi reports through its error callback (which may run on RtMidi's threads),
 // so the caller can turn it into an exception. Without a callback RtMidi prints and throws.
