@@ -1,0 +1,198 @@
+#!/usr/bin/python3
+"""The benchmark table: every figure beside its reference, the ratio and the target.
+
+Usage: report.py RESULTS-DIR
+Reads the JSON files that run.sh leaves there (codec.json, keyboard.json, jack.json,
+localpane.json, startup.json; any may be missing) and jack-kbxtool.txt, and prints a Markdown
+table.
+"""
+import json
+import os
+import sys
+
+
+def load(folder, name):
+    path = os.path.join(folder, name)
+    if not os.path.exists(path):
+        return {}
+    with open(path) as f:
+        doc = json.load(f)
+    found = {}
+    for b in doc.get("benchmarks", []):
+        if b.get("run_type", "iteration") != "iteration":
+            continue
+        found[b["name"]] = b
+    return found
+
+
+def find(results, prefix):
+    for name, b in results.items():
+        if name.startswith(prefix):
+            return b
+    return None
+
+
+def ms(b):
+    """Time per iteration in milliseconds, whatever unit the benchmark chose."""
+    scale = {"ns": 1e-6, "us": 1e-3, "ms": 1.0, "s": 1e3}[b.get("time_unit", "ns")]
+    return b["real_time"] * scale
+
+
+def fmt(value, unit=""):
+    if value is None:
+        return "–"
+    if abs(value) >= 100:
+        text = f"{value:,.0f}"
+    elif abs(value) >= 10:
+        text = f"{value:.1f}"
+    elif abs(value) >= 0.1:
+        text = f"{value:.2f}"
+    else:
+        text = f"{value:.3g}"
+    return text + (f" {unit}" if unit else "")
+
+
+rows = []
+
+
+def row(figure, measured, reference, ratio, target, met):
+    verdict = "–" if met is None else ("met" if met else "**missed**")
+    rows.append((figure, measured, reference, ratio, target, verdict))
+
+
+def failed(figure, b):
+    rows.append((figure, "error: " + b.get("error_message", "?"), "", "", "", "**failed**"))
+
+
+def main():
+    folder = sys.argv[1]
+    codec = load(folder, "codec.json")
+    kbd = load(folder, "keyboard.json")
+    jack = load(folder, "jack.json")
+    pane = load(folder, "localpane.json")
+    start = load(folder, "startup.json")
+
+    b = find(codec, "BM_EncodeDecodeFullBlock")
+    if b:
+        rate = b.get("bytes_per_second", 0)
+        row("1 codec: encode + decode of a 207-byte block", fmt(rate / 1e6, "MB/s"),
+            "wire 3125 B/s", fmt(rate / 3125.0) + " x", "–", None)
+
+    for name, figure, target in [
+        ("BM_List/virtual", "2 list, no latency (54 exchanges)", 5.0),
+        ("BM_SendSong21504/virtual", "3 send 21504 bytes, no latency (171 exchanges)", 30.0),
+        ("BM_ImportSong21504/virtual", "3 import 21504 bytes, no latency (169 exchanges)", 30.0),
+    ]:
+        b = find(kbd, name)
+        if not b:
+            continue
+        if b.get("error_occurred"):
+            failed(figure, b)
+            continue
+        t = ms(b)
+        row(figure, fmt(t, "ms"), f"target {fmt(target, 'ms')}; wire {fmt(b['wire_ms'], 'ms')}",
+            f"{fmt(t / target)} of target; {fmt(100 * t / b['wire_ms'])} % of wire",
+            f"< {fmt(target, 'ms')}", t < target)
+
+    for name, figure in [
+        ("BM_SendSong21504/wire", "4 send 21504 bytes at 31250 baud"),
+        ("BM_ImportSong21504/wire", "4 import 21504 bytes at 31250 baud"),
+        ("BM_List/wire", "(extra) list at 31250 baud"),
+    ]:
+        b = find(kbd, name)
+        if not b:
+            continue
+        if b.get("error_occurred"):
+            failed(figure, b)
+            continue
+        t = ms(b)
+        ratio = t / b["wire_ms"]
+        extra = name.startswith("BM_List")
+        row(figure, fmt(t, "ms"), f"wire {fmt(b['wire_ms'], 'ms')} ({int(b['wire_bytes'])} bytes)",
+            f"{ratio:.4f} (+{fmt(t - b['wire_ms'], 'ms')})", "–" if extra else "≤ 1.03",
+            None if extra else ratio <= 1.03)
+
+    for name, figure in [
+        ("BM_FreeMemory/jack", "5 JACK: one request with opening and closing the ports"),
+        ("BM_List/jack", "5 JACK: list (54 exchanges)"),
+        ("BM_SendSong21504/jack", "5 JACK: send 21504 bytes (171 exchanges)"),
+        ("BM_ImportSong21504/jack", "5 JACK: import 21504 bytes (169 exchanges)"),
+    ]:
+        b = find(jack, name)
+        if not b:
+            continue
+        if b.get("error_occurred"):
+            failed(figure, b)
+            continue
+        t = ms(b)
+        period = b["period_ms"]
+        per = t / b["exchanges"]
+        if name.startswith("BM_FreeMemory"):
+            row(figure, fmt(t, "ms"), f"period {fmt(period, 'ms')}",
+                f"{fmt(t / period)} periods", "–", None)
+            continue
+        measured = f"{fmt(t, 'ms')}; {fmt(per, 'ms')} per exchange"
+        ratio = f"{fmt(per / period)} periods per exchange"
+        if "block_ms_med" in b:
+            measured += f"; one block {fmt(b['block_ms_med'], 'ms')} (p90 {fmt(b['block_ms_p90'], 'ms')})"
+            ratio += f"; one block {fmt(b['block_ms_med'] / period)} periods"
+        elif "net_ms_per_exch" in b:
+            measured += f"; {fmt(b['net_ms_per_exch'], 'ms')} without opening"
+            ratio += f"; {fmt(b['net_ms_per_exch'] / period)} without opening"
+        if b.get("failed_attempts"):
+            measured += f" ({int(b['failed_attempts'])} failed attempts retried)"
+        row(figure, measured, f"period {fmt(period, 'ms')}", ratio, "–", None)
+    kbxtool = os.path.join(folder, "jack-kbxtool.txt")
+    if os.path.exists(kbxtool):
+        with open(kbxtool) as f:
+            for line in f:
+                if line.startswith("kbxtool "):
+                    parts = line.split(" median ")
+                    row("5 " + parts[0].strip() + ", whole process",
+                        parts[1].strip() if len(parts) > 1 else line.strip(), "–", "–", "–", None)
+
+    for files, target in [(10000, 300.0), (100000, 3000.0)]:
+        read = find(pane, f"BM_ReadFolder/{files}/")
+        for kind in ["fill", "fill+paint"]:
+            b = find(pane, f"BM_ListLocalFiles/{kind}/{files}/")
+            if not b:
+                continue
+            figure = f"6 local pane, {files:,} files ({kind})"
+            if b.get("error_occurred"):
+                failed(figure, b)
+                continue
+            t = ms(b)
+            reference = f"target {fmt(target, 'ms')}"
+            ratio = f"{fmt(t / target)} of target"
+            if read:
+                reference += f"; bare folder read {fmt(ms(read), 'ms')}"
+                ratio += f"; {fmt(t / ms(read))} x read"
+            row(figure, fmt(t, "ms"), reference, ratio, f"< {fmt(target, 'ms')}", t < target)
+
+    minimal = find(start, "BM_StartToShown/minimal_qt")
+    b = find(start, "BM_StartToShown/kbxman")
+    if b and minimal and not b.get("error_occurred"):
+        row("6 kbxman: process start to main window painted", fmt(ms(b), "ms"),
+            f"minimal Qt window {fmt(ms(minimal), 'ms')}", fmt(ms(b) / ms(minimal)) + " x", "–",
+            None)
+    minimal = find(start, "BM_PeakMemory/minimal_qt")
+    b = find(start, "BM_PeakMemory/kbxman_after_list")
+    if b and minimal and not b.get("error_occurred"):
+        row("7 kbxman: peak memory after a list", fmt(b["maxrss_MiB"], "MiB"),
+            f"minimal Qt window {fmt(minimal['maxrss_MiB'], 'MiB')}",
+            fmt(b["maxrss_MiB"] / minimal["maxrss_MiB"]) + " x", "–", None)
+    version = find(start, "BM_KbxtoolMemory/version")
+    b = find(start, "BM_KbxtoolMemory/virtual_list")
+    if b and version and not b.get("error_occurred"):
+        row("7 kbxtool --virtual list: peak memory", fmt(b["maxrss_MiB"], "MiB"),
+            f"kbxtool --version {fmt(version['maxrss_MiB'], 'MiB')}",
+            fmt(b["maxrss_MiB"] / version["maxrss_MiB"]) + " x", "–", None)
+
+    print("| figure | measured | reference | ratio | target | |")
+    print("| --- | --- | --- | --- | --- | --- |")
+    for r in rows:
+        print("| " + " | ".join(r) + " |")
+
+
+if __name__ == "__main__":
+    main()
