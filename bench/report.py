@@ -144,12 +144,28 @@ def main():
         row(figure, measured, f"period {fmt(period, 'ms')}", ratio, "–", None)
     kbxtool = os.path.join(folder, "jack-kbxtool.txt")
     if os.path.exists(kbxtool):
+        medians = {}
         with open(kbxtool) as f:
             for line in f:
-                if line.startswith("kbxtool "):
-                    parts = line.split(" median ")
-                    row("5 " + parts[0].strip() + ", whole process",
-                        parts[1].strip() if len(parts) > 1 else line.strip(), "–", "–", "–", None)
+                if " median " not in line:
+                    continue
+                what, rest = line[len("kbxtool "):].split(" median ", 1)
+                medians[what.strip()] = (float(rest.split()[0]), rest.strip())
+        virtual = medians.get("list (--virtual, no latency)")
+        wire = {"send": find(kbd, "BM_SendSong21504/"), "import": find(kbd, "BM_ImportSong21504/")}
+        for what, (median, text) in medians.items():
+            if not what.endswith("(jack)"):
+                continue
+            reference, ratio = "–", "–"
+            if what.startswith("list") and virtual:
+                reference = f"kbxtool --virtual list {fmt(virtual[0], 'ms')}"
+                ratio = fmt(median / virtual[0]) + " x"
+            for op, b in wire.items():
+                if what.startswith(op) and b and "wire_ms" in b:
+                    reference = f"wire {fmt(b['wire_ms'], 'ms')}"
+                    ratio = fmt(median / b["wire_ms"]) + " of wire"
+            row(f"5 kbxtool {what}, whole process", text.replace(" ms of", " ms, median of"),
+                reference, ratio, "–", None)
 
     for files, target in [(10000, 300.0), (100000, 3000.0)]:
         read = find(pane, f"BM_ReadFolder/{files}/")
