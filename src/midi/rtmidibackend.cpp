@@ -6,6 +6,8 @@
 
 #include <RtMidi.h>
 
+#include <atomic>
+
 #include <functional>
 #include <iostream>
 #include <mutex>
@@ -46,9 +48,14 @@ void silenceSoundLibraries() {
     });
 }
 
+std::string clientName() {
+    static std::atomic<unsigned> serial{0};
+    return std::string(kClientName) + " " + std::to_string(++serial);
+}
+
 bool jackServerRunning() {
 #if defined(KBX_HAVE_JACK)
-    jack_client_t* client = jack_client_open("KbxMan", JackNoStartServer, nullptr);
+    jack_client_t* client = jack_client_open(clientName().c_str(), JackNoStartServer, nullptr);
     if (!client)
         return false;
     jack_client_close(client);
@@ -116,7 +123,7 @@ Opened<Port> makePort(RtMidi::Api api) {
     opened.trap = std::make_unique<ErrorTrap>();
     try {
         QuietCerr quiet;
-        opened.port = std::make_unique<Port>(api, kClientName);
+        opened.port = std::make_unique<Port>(api, clientName());
     } catch (const RtMidiError&) {
         return {};
     }

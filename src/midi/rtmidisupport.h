@@ -17,6 +17,12 @@ void silenceSoundLibraries();
 // JACK from leaking each time devices are listed.
 bool jackServerRunning();
 
+// The name of a new client of this process. A JACK server asked for a client under the name of
+// one just closed now and then fails to start it, and after some hundreds of such rounds (a
+// backup opens ports for every item) refuses every new client; each client therefore gets a
+// name of its own ("KbxMan 12").
+std::string clientName();
+
 // RtMidi prints constructor failures on std::cerr before it throws (no error callback can be set
 // yet); while one of these lives they are swallowed, and reported through the exception.
 class QuietCerr {
