@@ -236,7 +236,7 @@ void KbxMidiStream::receive() {
     m_decoder.decode(m_incoming);
 }
 
-void KbxMidiStream::receiveTransfer(std::vector<std::uint16_t>& payload) {
+void KbxMidiStream::beginTransfer(std::uint8_t firstMessageType) {
     m_sentNotification->setHandler([this] {
         // A reply can overtake the report that the request has gone out; the timer then has
         // nothing left to guard.
@@ -249,10 +249,14 @@ void KbxMidiStream::receiveTransfer(std::vector<std::uint16_t>& payload) {
     });
     m_encoder.setModelCode(kModelCode);
     m_encoder.setFixedByte(kFixedByte);
-    m_encoder.setType(ZxSysExType::DataRequest);
+    m_encoder.setType(firstMessageType);
     m_encoder.setAddress(m_request);
     m_decoder.setAddress(m_replyAddress);
     m_decoder.setParam(m_replyParam);
+}
+
+void KbxMidiStream::receiveTransfer(std::vector<std::uint16_t>& payload) {
+    beginTransfer(ZxSysExType::DataRequest);
 
     m_position = 0;
     // Blocks of the announced size that have arrived: an end before all of them is no item.
@@ -340,20 +344,7 @@ void KbxMidiStream::sendBlock(std::uint16_t block, std::uint32_t length) {
 }
 
 void KbxMidiStream::sendTransfer() {
-    m_sentNotification->setHandler([this] {
-        if (!m_done)
-            m_timer->start();
-    });
-    m_receivedNotification->setHandler([this] {
-        m_timer->stop();
-        m_done = true;
-    });
-    m_encoder.setModelCode(kModelCode);
-    m_encoder.setFixedByte(kFixedByte);
-    m_encoder.setType(ZxSysExType::DataBlock);
-    m_encoder.setAddress(m_request);
-    m_decoder.setAddress(m_replyAddress);
-    m_decoder.setParam(m_replyParam);
+    beginTransfer(ZxSysExType::DataBlock);
 
     std::uint16_t block = 0;
     auto remaining = static_cast<std::uint32_t>(m_request.byteCount);

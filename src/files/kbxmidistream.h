@@ -48,6 +48,8 @@ private:
     void fillRequest(ZxDataFile& item);
     void receiveTransfer(std::vector<std::uint16_t>& payload);
     void sendTransfer();
+    // The notification handlers, the codec's header and records, and the first message's type.
+    void beginTransfer(std::uint8_t firstMessageType);
     void sendBlock(std::uint16_t block, std::uint32_t length);
     void openPorts();
     void closePorts();
