@@ -211,10 +211,10 @@ void TPcLinkForm::KbdFileViewDragDrop(const QString& source, const QPoint& pos) 
     try {
         const int row = m_ui->KbdFileView->rowAt(pos);
         if (row < 0)
-            throw OperateException(1);
+            throw OperateException(OperateException::NoSendTarget);
         const ZxData* entry = KbdItemData(row);
         if (!entry || (entry->attributes() & ZxAttr::Directory))
-            throw OperateException(5);
+            throw OperateException(OperateException::NotAcceptable);
         m_ui->KbdFileView->setSelectedRow(row);
         SendActionExecute();
     } catch (...) {

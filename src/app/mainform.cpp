@@ -387,15 +387,15 @@ void TPcLinkForm::SendSelectedFile() {
     QTreeWidgetItem* localNode = m_ui->LocalDirView->currentItem();
     const int localRow = m_ui->LocalFileView->selectedRow();
     if (!localNode || localRow < 0)
-        throw OperateException(0);
+        throw OperateException(OperateException::NoSendSource);
     QTreeWidgetItem* kbdNode = m_ui->KbdDirView->currentItem();
     const int kbdRow = m_ui->KbdFileView->selectedRow();
     if (!kbdNode || kbdRow < 0)
-        throw OperateException(1);
+        throw OperateException(OperateException::NoSendTarget);
     ZxData* slot = KbdItemData(kbdRow);
     // A folder entry is no place for data: its path would find the folder node as a "slot".
     if (!slot || (slot->attributes() & ZxAttr::Directory))
-        throw OperateException(5);
+        throw OperateException(OperateException::NotAcceptable);
 
     ZxDataFile item(ZxKind::Undetermined);
     {
@@ -428,13 +428,13 @@ void TPcLinkForm::ReceiveSelectedData() {
     QTreeWidgetItem* kbdNode = m_ui->KbdDirView->currentItem();
     const int kbdRow = m_ui->KbdFileView->selectedRow();
     if (!kbdNode || kbdRow < 0)
-        throw OperateException(2);
+        throw OperateException(OperateException::NoImportSource);
     ZxData* slot = KbdItemData(kbdRow);
     if (!slot || (slot->attributes() & ZxAttr::Directory))
-        throw OperateException(2);
+        throw OperateException(OperateException::NoImportSource);
     QTreeWidgetItem* localNode = m_ui->LocalDirView->currentItem();
     if (!localNode)
-        throw OperateException(3);
+        throw OperateException(OperateException::NoImportTarget);
     // Local tree items can be replaced during the transfer; keep the folder by its path.
     const QString folder = GetNodePath(localNode);
 
@@ -474,13 +474,13 @@ void TPcLinkForm::DeleteSelectedData() {
     QTreeWidgetItem* kbdNode = m_ui->KbdDirView->currentItem();
     const int kbdRow = m_ui->KbdFileView->selectedRow();
     if (!kbdNode || kbdRow < 0)
-        throw OperateException(4);
+        throw OperateException(OperateException::NoDeleteTarget);
     ZxData* slot = KbdItemData(kbdRow);
     // Deleting a folder entry would address the song or rhythm numbered like the folder.
     if (!slot || (slot->attributes() & ZxAttr::Directory))
-        throw OperateException(4);
+        throw OperateException(OperateException::NoDeleteTarget);
     if (!KbdDrv->isListed())
-        throw OperateException(6);
+        throw OperateException(OperateException::ListFirst);
     KbdDrv->deleteItem(*slot);
     ListKbdFiles(m_ui->KbdDirView->currentItem());
 }

@@ -180,12 +180,12 @@ auto ZxKbdDrv::withLink(F&& body) -> decltype(body()) {
 void ZxKbdDrv::readList(int inputDevice, int outputDevice) {
     // A model without a layout has nothing to list and no keyboard type to check against.
     if (!m_hasLayout)
-        throw ZxKbdDrvException(0);
+        throw ZxKbdDrvException(ZxKbdDrvException::UnknownKeyboard);
     m_inputDevice = inputDevice;
     m_outputDevice = outputDevice;
     withLink([this] {
         if (static_cast<std::int32_t>(m_link->readKeyboardType()) != m_expectedType)
-            throw ZxKbdDrvException(0);
+            throw ZxKbdDrvException(ZxKbdDrvException::UnknownKeyboard);
         for (std::size_t i = 0; i < m_folderNames.size(); ++i) {
             ZxDataDrive* folder = folderByName(m_folderNames[i]);
             if (folder && folder->kind() == ZxKind::Song)
@@ -266,7 +266,9 @@ void ZxKbdDrv::deleteItem(ZxData& slot) {
     else if (slot.kind() == ZxKind::Rhythm)
         emptyPrefix = "User ";
     else
-        throw ZxKbdDrvException(0); // tones, DSP settings and registrations cannot be deleted
+        throw ZxKbdDrvException(
+            ZxKbdDrvException::UnknownKeyboard); // tones, DSP settings and registrations cannot be
+                                                 // deleted
 
     withLink([&] {
         if (slot.kind() == ZxKind::Song)

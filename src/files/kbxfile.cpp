@@ -30,7 +30,7 @@ bool isDataFile(const std::uint8_t* bytes, std::size_t count, std::uint64_t file
 void parse(const std::vector<std::uint8_t>& bytes, ZxDataFile& item) {
     // Everything is checked before the item is touched, so a refused file leaves it as it was.
     if (!isDataFile(bytes.data(), bytes.size(), bytes.size()))
-        throw KbxStreamException(0);
+        throw KbxStreamException(KbxStreamException::NotKbxFile);
     const std::size_t payloadBytes = bytes.size() - kHeaderSize;
 
     std::copy_n(bytes.begin(), kHeaderSize, item.header().begin());

@@ -60,7 +60,7 @@ void KbxFileStream::checkDataFile() {
     const auto length = static_cast<std::uint64_t>(std::max<qint64>(m_file->size(), 0));
     if (!kbxfile::isDataFile(bytes, static_cast<std::size_t>(head.size()), length)) {
         m_file.reset();
-        throw KbxStreamException(0);
+        throw KbxStreamException(KbxStreamException::NotKbxFile);
     }
     if (!m_file->seek(0))
         throw std::runtime_error(describe("Cannot read file", m_path, m_file->errorString()));

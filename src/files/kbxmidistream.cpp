@@ -173,10 +173,10 @@ void KbxMidiStream::read(ZxDataFile& item) {
 void KbxMidiStream::write(ZxDataFile& item) {
     // Refusals come before anything in the keyboard or the tree changes.
     if (item.kind() != m_slot->kind())
-        throw KbxStreamException(1);
+        throw KbxStreamException(KbxStreamException::KindMismatch);
     if (item.kind() == ZxKind::Song || item.kind() == ZxKind::Rhythm) {
         if (m_drive->freeSongMemory() < item.size())
-            throw KbxStreamException(2);
+            throw KbxStreamException(KbxStreamException::NotEnoughMemory);
         if (item.kind() == ZxKind::Song)
             m_drive->deleteItem(*m_slot);
     }
@@ -227,7 +227,7 @@ void KbxMidiStream::sendAndAwaitReply() {
     send();
     wait();
     if (m_timedOut)
-        fail(6);
+        fail(ZxSysExException::Timeout);
 }
 
 void KbxMidiStream::receive() {
@@ -270,7 +270,8 @@ void KbxMidiStream::receiveTransfer(std::vector<std::uint16_t>& payload) {
                 const auto& words = m_decoder.words();
                 const std::size_t first = std::size_t{kBlockWords} * m_decoder.blockNumber();
                 if (first > payload.size() || words.size() > payload.size() - first)
-                    fail(4); // more than the slot announced: nothing is stored past the payload
+                    fail(ZxSysExException::BadMessage); // more than the slot announced: nothing is
+                                                        // stored past the payload
                 std::copy(words.begin(), words.end(),
                           payload.begin() + static_cast<std::ptrdiff_t>(first));
                 if (!words.empty())
@@ -285,14 +286,16 @@ void KbxMidiStream::receiveTransfer(std::vector<std::uint16_t>& payload) {
                 switch (m_decoder.status()) {
                 case ZxSysExStatus::End:
                     if (!std::all_of(arrived.begin(), arrived.end(), [](bool b) { return b; }))
-                        fail(1); // ended early: a partly filled item must not pass for the whole
+                        fail(ZxSysExException::CommunicationError); // ended early: a partly filled
+                                                                    // item must not pass for the
+                                                                    // whole
                     break;
                 case ZxSysExStatus::Rejected:
-                    fail(0);
+                    fail(ZxSysExException::Rejected);
                 case ZxSysExStatus::Error:
-                    fail(1);
+                    fail(ZxSysExException::CommunicationError);
                 default:
-                    fail(2);
+                    fail(ZxSysExException::UnknownStatus);
                 }
                 break;
             }
@@ -304,7 +307,7 @@ void KbxMidiStream::receiveTransfer(std::vector<std::uint16_t>& payload) {
             m_receivedNotification->setHandler({});
             send();
             wait();
-            fail(4);
+            fail(ZxSysExException::BadMessage);
         }
     } catch (...) {
         try {
@@ -332,13 +335,13 @@ void KbxMidiStream::sendBlock(std::uint16_t block, std::uint32_t length) {
         case ZxSysExStatus::Accepted:
             return;
         case ZxSysExStatus::Rejected:
-            fail(0);
+            fail(ZxSysExException::Rejected);
         case ZxSysExStatus::Error:
-            fail(1);
+            fail(ZxSysExException::CommunicationError);
         default:
             // Sent again, but not for ever: a keyboard that never accepts ends the transfer.
             if (resends == kMaxResends)
-                fail(2);
+                fail(ZxSysExException::UnknownStatus);
         }
     }
 }

@@ -219,7 +219,7 @@ std::uint32_t ZxKbd::requestValue() {
         m_timer->stop();
         if (m_timedOut) {
             close();
-            throw ZxSysExException(6);
+            throw ZxSysExException(ZxSysExException::Timeout);
         }
         m_received.clear();
         m_in->lastMessage(m_received);

@@ -122,7 +122,7 @@ void ZxSysExEncoder::encode(std::vector<std::uint8_t>& out) {
         m_message.push_back(static_cast<std::uint8_t>(m_status & 0x7F));
         break;
     default:
-        throw ZxSysExException(4);
+        throw ZxSysExException(ZxSysExException::BadMessage);
     }
     m_message.push_back(kEndOfExclusive);
     out.insert(out.end(), m_message.begin(), m_message.end());
@@ -133,7 +133,7 @@ void ZxSysExDecoder::decode(const std::vector<std::uint8_t>& in) {
     const std::vector<std::uint8_t>& m = m_message;
     // Without the fixed part there is no type to tell; refuse before touching the records.
     if (m.size() < kHeaderLength)
-        throw ZxSysExException(4);
+        throw ZxSysExException(ZxSysExException::BadMessage);
 
     m_type = static_cast<std::uint8_t>(m[5] >> 4);
     if (m_address) {
@@ -155,7 +155,7 @@ void ZxSysExDecoder::decode(const std::vector<std::uint8_t>& in) {
         // refused rather than read beyond its end.
         const std::size_t groups = static_cast<std::size_t>(groupCount(width));
         if (m.size() < kHeaderLength + indexLength + groups + 1)
-            throw ZxSysExException(3);
+            throw ZxSysExException(ZxSysExException::NoData);
         std::uint32_t value = 0;
         for (std::size_t i = 0; i < groups; ++i)
             value |= static_cast<std::uint32_t>(m[kHeaderLength + indexLength + i]) << (7 * i);
@@ -170,7 +170,7 @@ void ZxSysExDecoder::decode(const std::vector<std::uint8_t>& in) {
     case ZxSysExType::DataBlock: {
         // Block number and word count, whole three-byte groups, checksum, F7.
         if (m.size() < kBlockHeaderLength + 2 || (m.size() - kBlockHeaderLength - 2) % 3 != 0)
-            throw ZxSysExException(4);
+            throw ZxSysExException(ZxSysExException::BadMessage);
         m_words.clear();
         unsigned sum = 0;
         const std::size_t end = m.size() - 2;
@@ -180,16 +180,16 @@ void ZxSysExDecoder::decode(const std::vector<std::uint8_t>& in) {
             sum = (sum + b0 + b1 + b2) & 0x7F;
         }
         if (((sum + m[end]) & 0x7F) != 0)
-            throw ZxSysExException(5);
+            throw ZxSysExException(ZxSysExException::BadChecksum);
         break;
     }
     case ZxSysExType::Handshake:
         if (m.size() < kHeaderLength + 2) // status byte and F7
-            throw ZxSysExException(4);
+            throw ZxSysExException(ZxSysExException::BadMessage);
         m_status = m[10];
         break;
     default:
-        throw ZxSysExException(4);
+        throw ZxSysExException(ZxSysExException::BadMessage);
     }
 }
 
