@@ -4,9 +4,9 @@
 #include "appicons.h"
 #include "errorreporter.h"
 #include "kbddrvpropform.h"
-#include "kbxfilestream.h"
-#include "kbxmidistream.h"
 #include "kbxnames.h"
+#include "ops/datafile.h"
+#include "ops/keyboard.h"
 #include "platform.h"
 #include "preferform.h"
 #include "propform.h"
@@ -40,11 +40,6 @@ Q_DECLARE_METATYPE(std::shared_ptr<ZxDataFile>)
 namespace {
 
 enum StatusIndex { StatusList = 0, StatusSend = 1, StatusImport = 2, StatusDelete = 3 };
-
-int progressMaximum(std::uint32_t bytes) {
-    // A range of 0 to 0 would turn the bar into a busy indicator.
-    return static_cast<int>(std::max<std::uint32_t>(bytes, 1));
-}
 
 } // namespace
 
@@ -369,8 +364,8 @@ void TPcLinkForm::ConnectActionExecute() {
 }
 
 void TPcLinkForm::ReadKbdList() {
-    ProgressBar->setMaximum(KbdDrv->progressTotal());
-    KbdDrv->readList(MidiInDevice, MidiOutDevice);
+    PBarProgress progress(ProgressBar);
+    kbxops::Keyboard(*KbdDrv, {MidiInDevice, MidiOutDevice}, &progress).list();
     SetupKbdDirView();
     m_ui->SendAction->setEnabled(true);
     m_ui->LocalSendMenuItem->setEnabled(true);
@@ -397,25 +392,17 @@ void TPcLinkForm::SendSelectedFile() {
     if (!slot || (slot->attributes() & ZxAttr::Directory))
         throw OperateException(OperateException::NotAcceptable);
 
-    ZxDataFile item(ZxKind::Undetermined);
-    {
-        KbxFileStream file(GetNodePath(localNode) + m_ui->LocalFileView->itemText(localRow),
-                           KbxFileStream::Read);
-        item.setSize(file.size());
-        file.read(item);
-    }
-    ProgressBar->setMaximum(progressMaximum(item.size()));
-    PBarKbxObserver observer(ProgressBar);
+    PBarProgress progress(ProgressBar);
     // By the node, not by its path: names repeat within a folder (blank tones).
-    KbxMidiStream stream(*slot, MidiInDevice, MidiOutDevice);
-    stream.attach(&observer);
-    stream.write(item);
+    const std::unique_ptr<ZxDataFile> item =
+        kbxops::Keyboard(*KbdDrv, {MidiInDevice, MidiOutDevice}, &progress)
+            .sendFile(GetNodePath(localNode) + m_ui->LocalFileView->itemText(localRow), *slot);
 
     // The user may have moved in the keyboard tree while the data travelled.
     QTreeWidgetItem* now = m_ui->KbdDirView->currentItem();
     ListKbdFiles(now);
     if (now == kbdNode) {
-        m_ui->KbdFileView->setSelectedRow(item.number());
+        m_ui->KbdFileView->setSelectedRow(item->number());
         m_ui->KbdFileView->setFocus();
     }
 }
@@ -438,19 +425,10 @@ void TPcLinkForm::ReceiveSelectedData() {
     // Local tree items can be replaced during the transfer; keep the folder by its path.
     const QString folder = GetNodePath(localNode);
 
-    ZxDataFile item(ZxKind::Undetermined);
-    KbxMidiStream stream(*slot, MidiInDevice, MidiOutDevice);
-    item.setSize(stream.size());
-    ProgressBar->setMaximum(progressMaximum(item.size()));
-    PBarKbxObserver observer(ProgressBar);
-    stream.attach(&observer);
-    stream.read(item);
-
-    const QString fileName = kbxnames::importFileName(item.kind(), item.name());
-    {
-        KbxFileStream file(folder + fileName, KbxFileStream::Create);
-        file.write(item);
-    }
+    PBarProgress progress(ProgressBar);
+    const QString fileName = kbxops::Keyboard(*KbdDrv, {MidiInDevice, MidiOutDevice}, &progress)
+                                 .importSlot(*slot, folder)
+                                 .fileName;
 
     QTreeWidgetItem* now = m_ui->LocalDirView->currentItem();
     if (!now || GetNodePath(now) != folder)
@@ -481,7 +459,7 @@ void TPcLinkForm::DeleteSelectedData() {
         throw OperateException(OperateException::NoDeleteTarget);
     if (!KbdDrv->isListed())
         throw OperateException(OperateException::ListFirst);
-    KbdDrv->deleteItem(*slot);
+    kbxops::Keyboard(*KbdDrv, {MidiInDevice, MidiOutDevice}).remove(*slot);
     ListKbdFiles(m_ui->KbdDirView->currentItem());
 }
 
@@ -587,7 +565,7 @@ void TPcLinkForm::PropOpenExecute() {
         if (!file && text.endsWith(QStringLiteral(".kbx"), Qt::CaseSensitive) &&
             !QFileInfo(path).isDir()) {
             try {
-                file = kbxapp::readDataFile(path);
+                file = kbxops::readDataFile(path);
             } catch (...) {
                 ReportError(QString::fromStdString(
                     describeException(*Messages, std::current_exception()).message));
@@ -614,7 +592,7 @@ void TPcLinkForm::PropOpenExecute() {
         return;
     try {
         // Written atomically: a failure leaves the file, and the item, with the old name.
-        kbxapp::renameDataFile(path, *file, form.GetDataName());
+        kbxops::renameDataFile(path, *file, form.GetDataName());
     } catch (...) {
         ReportError(
             QString::fromStdString(describeException(*Messages, std::current_exception()).message));

@@ -1,6 +1,7 @@
 #include "progressobservers.h"
 
 #include <QProgressBar>
+#include <algorithm>
 
 PBarKbdDrvObserver::PBarKbdDrvObserver(QProgressBar* bar)
     : m_bar(bar) {}
@@ -19,5 +20,23 @@ void PBarKbxObserver::update(KbxStream& stream) {
     if (!m_bar)
         return;
     m_bar->setValue(static_cast<int>(stream.position()));
+    m_bar->repaint();
+}
+
+PBarProgress::PBarProgress(QProgressBar* bar)
+    : m_bar(bar) {}
+
+void PBarProgress::begin(const kbxops::Step& step) {
+    m_transfer = step.kind == kbxops::Step::Send || step.kind == kbxops::Step::Import;
+    if (!m_bar || step.kind == kbxops::Step::Delete)
+        return;
+    // A range of 0 to 0 would turn the bar into a busy indicator.
+    m_bar->setMaximum(static_cast<int>(std::max<std::uint32_t>(step.total, 1)));
+}
+
+void PBarProgress::advanceTo(std::uint32_t done) {
+    if (!m_bar || !m_transfer)
+        return;
+    m_bar->setValue(static_cast<int>(done));
     m_bar->repaint();
 }

@@ -4,6 +4,7 @@
 // GUI thread and the next regular paint may come only after it.
 
 #include "kbxstream.h"
+#include "ops/progress.h"
 #include "zxkbddrv.h"
 
 #include <QPointer>
@@ -28,4 +29,19 @@ public:
 
 private:
     QPointer<QProgressBar> m_bar;
+};
+
+// The operations' progress on the window's bar: a transfer sets the bar's range to the item's
+// bytes and its position to the bytes moved, as PBarKbxObserver does; a list moves the bar
+// through the drive's observer above, which the window keeps attached.
+class PBarProgress : public kbxops::Progress {
+public:
+    explicit PBarProgress(QProgressBar* bar);
+    void begin(const kbxops::Step& step) override;
+    void advanceTo(std::uint32_t done) override;
+    void end() override {}
+
+private:
+    QPointer<QProgressBar> m_bar;
+    bool m_transfer = false;
 };

@@ -1,10 +1,12 @@
 #include "kbxtool.h"
 
+#include "backup.h"
+#include "datafile.h"
+#include "keyboard.h"
+
 #include "clitext.h"
 #include "deviceselect.h"
 #include "emulate.h"
-#include "kbxfilestream.h"
-#include "kbxmidistream.h"
 #include "mididevices.h"
 #include "virtualzr7316.h"
 #include "zxkbddrv.h"
@@ -15,11 +17,8 @@
 #include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
-#include <QSaveFile>
-#include <QSettings>
 #include <algorithm>
 #include <cstdio>
-#include <map>
 #include <stdexcept>
 
 #ifndef KBX_VERSION
@@ -30,17 +29,7 @@ namespace kbxcli {
 
 namespace {
 
-constexpr const char* kManifestName = "manifest.json";
 constexpr const char* kDefaultPortName = "ZR-7316 Virtual";
-// Status texts of the message table.
-constexpr int kStatusList = 0;
-constexpr int kStatusSend = 1;
-constexpr int kStatusImport = 2;
-
-DriveProgress& driveProgress() {
-    static DriveProgress progress; // attached to the process-wide drive, which has no detach
-    return progress;
-}
 
 // Control characters would move a terminal's cursor; a person sees "_" instead.
 QString printable(QString text) {
@@ -74,25 +63,14 @@ QJsonObject errorObject(const ErrorReport& report) {
     return error;
 }
 
-ErrorReport generalReport(const QString& text) {
-    return ErrorReport{"general", std::nullopt, text.toStdString()};
-}
-
-// A manifest entry must name a file in the backup's own folder, nothing above or beside it.
-bool isPlainFileName(const QString& name) {
-    return !name.isEmpty() && name != u"." && name != u".." && !name.contains(u'/') &&
-           !name.contains(u'\\') && !name.contains(u':') && !name.contains(QChar(0));
-}
-
 } // namespace
 
 KbxTool::KbxTool(Options options)
     : m_options(std::move(options))
-    , m_bar(!m_options.json && ProgressBar::stderrIsTerminal()) {}
+    , m_bar(!m_options.json && ProgressBar::stderrIsTerminal())
+    , m_progress(m_bar, m_messages) {}
 
-KbxTool::~KbxTool() {
-    driveProgress().setBar(nullptr);
-}
+KbxTool::~KbxTool() = default;
 
 int KbxTool::run() {
     if (m_options.help) {
@@ -151,18 +129,11 @@ int KbxTool::run() {
 // ---- devices and the keyboard ----------------------------------------------------------------
 
 ZxKbdDrv& KbxTool::drive() {
-    ZxKbdDrv& drive = ZxKbdDrv::instance(ZxKbdDrv::kKnownModel);
-    drive.attach(&driveProgress());
-    driveProgress().setBar(&m_bar);
-    return drive;
+    return ZxKbdDrv::instance(ZxKbdDrv::kKnownModel);
 }
 
-int KbxTool::settingsDevice(const char* key) const {
-    const QSettings settings(QSettings::NativeFormat, QSettings::UserScope,
-                             QLatin1String(kOrganisation), QLatin1String(kApplication));
-    bool ok = false;
-    const int number = settings.value(QLatin1String(key)).toInt(&ok);
-    return ok ? number : 0;
+kbxops::Keyboard KbxTool::keyboard() {
+    return kbxops::Keyboard(drive(), kbxops::Devices{m_input, m_output}, &m_progress);
 }
 
 void KbxTool::chooseDevices() {
@@ -189,17 +160,17 @@ void KbxTool::chooseDevices() {
                                       deviceListing(names).chopped(1))};
         return match.number;
     };
-    m_input = m_options.hasIn ? pick(m_options.in, registry.inputNames(), "--in", "input")
-                              : settingsDevice("MIDI/InputDevice");
+    // kbxman's choice, read with kbxman's checks; only what the options leave open.
+    const kbxops::Devices stored =
+        m_options.hasIn && m_options.hasOut ? kbxops::Devices{} : kbxops::storedDevices();
+    m_input =
+        m_options.hasIn ? pick(m_options.in, registry.inputNames(), "--in", "input") : stored.input;
     m_output = m_options.hasOut ? pick(m_options.out, registry.outputNames(), "--out", "output")
-                                : settingsDevice("MIDI/OutputDevice");
+                                : stored.output;
 }
 
 void KbxTool::readList() {
-    ZxKbdDrv& d = drive();
-    m_bar.start(QString::fromStdString(m_messages.GetStatusMsg(kStatusList)), d.progressTotal());
-    d.readList(m_input, m_output);
-    m_bar.finish();
+    keyboard().list();
 }
 
 void KbxTool::checkSlotText(const QString& text) {
@@ -222,55 +193,6 @@ const SlotEntry& KbxTool::resolveSlot(const std::vector<SlotEntry>& slotList, co
                                     "`kbxtool list` shows them, or by tone:N, dsp:N, reg:BANK:N, "
                                     "song:N, rhythm:N)")
                          .arg(text)};
-}
-
-std::unique_ptr<KbxMidiStream> KbxTool::openSlot(const SlotEntry& entry) {
-    // By the node, not by its path: names repeat within a folder (blank tones, a song named like
-    // the empty slot beside it), and a short form must reach its own slot.
-    return std::make_unique<KbxMidiStream>(*entry.node, m_input, m_output);
-}
-
-KbxTool::Imported KbxTool::importSlot(const SlotEntry& entry, const QString& dir,
-                                      QSet<QString>* taken, const QString& label) {
-    ZxDataFile item(ZxKind::Undetermined);
-    StreamProgress progress(m_bar);
-    auto stream = openSlot(entry);
-    stream->attach(&progress);
-    item.setSize(stream->size());
-    m_bar.start(label, item.size());
-    stream->read(item);
-    m_bar.finish();
-    stream.reset();
-
-    QString fileName = importFileName(item.kind(), item.name());
-    if (taken) {
-        // Two items of one kind may carry the same name; neither may overwrite the other.
-        const QString base = fileName.chopped(4);
-        for (int n = 2; taken->contains(fileName.toLower()); ++n)
-            fileName = base + QStringLiteral(" (%1).kbx").arg(n);
-        taken->insert(fileName.toLower());
-    }
-    const QString path = QDir(dir).filePath(fileName);
-    {
-        KbxFileStream file(path, KbxFileStream::Create);
-        file.write(item);
-    }
-    return Imported{absoluteNative(path), fileName, item.kind(), item.size(), item.name()};
-}
-
-void KbxTool::sendItem(ZxDataFile& item, const SlotEntry& entry, const QString& label) {
-    StreamProgress progress(m_bar);
-    auto stream = openSlot(entry);
-    stream->attach(&progress);
-    m_bar.start(label, item.size());
-    stream->write(item);
-    m_bar.finish();
-}
-
-void KbxTool::readFile(const QString& path, ZxDataFile& item) {
-    KbxFileStream file(path, KbxFileStream::Read);
-    item.setSize(file.size());
-    file.read(item);
 }
 
 // ---- documents ----------------------------------------------------------------------------
@@ -427,8 +349,7 @@ void KbxTool::importCommand() {
     readList();
     const std::vector<SlotEntry> slotList = slotsOf(drive().root());
     const SlotEntry& entry = resolveSlot(slotList, slotText);
-    const Imported file = importSlot(
-        entry, dir, nullptr, QString::fromStdString(m_messages.GetStatusMsg(kStatusImport)));
+    const kbxops::ImportedFile file = keyboard().importSlot(*entry.node, dir);
     if (m_options.json) {
         QJsonObject document;
         document.insert(QStringLiteral("path"), file.path);
@@ -446,14 +367,13 @@ void KbxTool::send() {
     const QString slotText = m_options.args.value(1);
     checkSlotText(slotText);
     // The file first: one that is no data file is refused before the keyboard is asked anything.
-    ZxDataFile item(ZxKind::Undetermined);
-    readFile(path, item);
+    const std::unique_ptr<ZxDataFile> item = kbxops::readDataFile(path);
     chooseDevices();
     readList();
     const std::vector<SlotEntry> slotList = slotsOf(drive().root());
     const SlotEntry& entry = resolveSlot(slotList, slotText);
     const SlotAddress address = addressOf(*entry.node);
-    sendItem(item, entry, QString::fromStdString(m_messages.GetStatusMsg(kStatusSend)));
+    keyboard().send(*item, *entry.node);
 
     const std::vector<SlotEntry> after = slotsOf(drive().root());
     const SlotEntry& written = *findSlot(after, address);
@@ -488,7 +408,7 @@ void KbxTool::remove() {
         throw refuse(keyboardText(entry.path), entry.node->kind());
     const SlotAddress address = addressOf(*entry.node);
     const QString oldPath = keyboardText(entry.path);
-    drive().deleteItem(*entry.node);
+    keyboard().remove(*entry.node);
 
     const std::vector<SlotEntry> after = slotsOf(drive().root());
     const SlotEntry& emptied = *findSlot(after, address);
@@ -503,274 +423,108 @@ void KbxTool::remove() {
 
 void KbxTool::info() {
     const QString path = m_options.args.value(0);
-    ZxDataFile item(ZxKind::Undetermined);
-    readFile(path, item);
-    printFile(absoluteNative(path), item);
+    printFile(absoluteNative(path), *kbxops::readDataFile(path));
 }
 
 void KbxTool::rename() {
     const QString path = m_options.args.value(0);
-    const std::string name = itemName(m_options.args.value(1));
+    const QString typed = m_options.args.value(1);
+    const std::string name = kbxops::storableName(typed);
     if (name.empty())
         throw UsageError{QStringLiteral("rename: the new name is empty")};
     if (name.size() > kNameLength)
         throw UsageError{
             QStringLiteral("rename: a name has at most %1 characters").arg(kNameLength)};
 
-    ZxDataFile item(ZxKind::Undetermined);
-    readFile(path, item);
-    if (!ZxKind::isDataKind(item.kind()))
+    const std::unique_ptr<ZxDataFile> item = kbxops::readDataFile(path);
+    if (kbxops::renameDataFile(path, *item, typed) == kbxops::RenameResult::NoName)
         throw generalError(QStringLiteral("\"%1\" holds an item of %2; it has no name to change")
-                               .arg(QDir::toNativeSeparators(path), kindTitle(item.kind())));
-    item.setName(name);
-    // The name must have reached the data, or the file would be rewritten unchanged.
-    item.refreshName();
-    std::string padded = name;
-    padded.resize(kNameLength, ' ');
-    if (item.name() != padded)
-        throw generalError(QStringLiteral("\"%1\" is too short to hold a name")
-                               .arg(QDir::toNativeSeparators(path)));
-    {
-        KbxFileStream file(path, KbxFileStream::Create);
-        file.write(item);
-    }
-    printFile(absoluteNative(path), item);
+                               .arg(QDir::toNativeSeparators(path), kindTitle(item->kind())));
+    printFile(absoluteNative(path), *item);
 }
 
 void KbxTool::backup() {
     const QString dir = m_options.args.value(0);
-    if (!QDir().mkpath(dir))
-        throw generalError(
-            QStringLiteral("Cannot create folder \"%1\"").arg(QDir::toNativeSeparators(dir)));
     chooseDevices();
-    readList();
-
-    // An older manifest would name files that this backup is about to replace.
-    const QString manifestPath = QDir(dir).filePath(QLatin1String(kManifestName));
-    if (QFileInfo::exists(manifestPath) && !QFile::remove(manifestPath))
-        throw generalError(
-            QStringLiteral("Cannot replace \"%1\"").arg(QDir::toNativeSeparators(manifestPath)));
-
-    const std::vector<SlotEntry> slotList = slotsOf(drive().root());
-    std::vector<const SlotEntry*> present;
-    QJsonArray empty;
-    for (const SlotEntry& s : slotList) {
-        if (s.node->isPresent())
-            present.push_back(&s);
-        else if (isDeletable(s.node->kind()))
-            empty.append(shortForm(addressOf(*s.node)));
-    }
-
-    QSet<QString> taken;
-    QJsonObject files;
-    QJsonArray documents;
-    const QString status = QString::fromStdString(m_messages.GetStatusMsg(kStatusImport));
-    for (std::size_t i = 0; i < present.size(); ++i) {
-        const SlotEntry& s = *present[i];
-        const QString slot = shortForm(addressOf(*s.node));
-        const Imported file = importSlot(
-            s, dir, &taken, QStringLiteral("%1 %2/%3").arg(status).arg(i + 1).arg(present.size()));
-        files.insert(file.fileName, slot);
-        QJsonObject document;
-        document.insert(QStringLiteral("file"), file.fileName);
-        document.insert(QStringLiteral("slot"), slot);
-        document.insert(QStringLiteral("path"), file.path);
-        document.insert(QStringLiteral("kind"), kindName(file.kind));
-        document.insert(QStringLiteral("size"), static_cast<qint64>(file.size));
-        document.insert(QStringLiteral("name"), keyboardText(file.name));
-        documents.append(document);
-        if (!m_options.json)
-            print(QStringLiteral("%1 %2\n").arg(slot, -10).arg(file.fileName));
-    }
-
-    QJsonObject manifest;
-    manifest.insert(QStringLiteral("model"), keyboardText(drive().root().name()));
-    manifest.insert(QStringLiteral("files"), files);
-    manifest.insert(QStringLiteral("empty"), empty);
-    QSaveFile out(manifestPath);
-    if (!out.open(QIODevice::WriteOnly) ||
-        out.write(QJsonDocument(manifest).toJson(QJsonDocument::Indented)) < 0 || !out.commit())
-        throw generalError(QStringLiteral("Cannot write \"%1\": %2")
-                               .arg(QDir::toNativeSeparators(manifestPath), out.errorString()));
+    kbxops::Keyboard kbd = keyboard();
+    const kbxops::BackupResult result =
+        kbxops::backupKeyboard(kbd, dir, [this](const kbxops::BackupEntry& entry) {
+            if (!m_options.json)
+                print(QStringLiteral("%1 %2\n").arg(entry.slot, -10).arg(entry.file.fileName));
+        });
 
     if (m_options.json) {
+        QJsonArray documents;
+        for (const kbxops::BackupEntry& entry : result.files) {
+            QJsonObject document;
+            document.insert(QStringLiteral("file"), entry.file.fileName);
+            document.insert(QStringLiteral("slot"), entry.slot);
+            document.insert(QStringLiteral("path"), entry.file.path);
+            document.insert(QStringLiteral("kind"), kindName(entry.file.kind));
+            document.insert(QStringLiteral("size"), static_cast<qint64>(entry.file.size));
+            document.insert(QStringLiteral("name"), keyboardText(entry.file.name));
+            documents.append(document);
+        }
         QJsonObject document;
-        document.insert(QStringLiteral("directory"), absoluteNative(dir));
-        document.insert(QStringLiteral("manifest"), absoluteNative(manifestPath));
+        document.insert(QStringLiteral("directory"), result.directory);
+        document.insert(QStringLiteral("manifest"), result.manifest);
         document.insert(QStringLiteral("files"), documents);
-        document.insert(QStringLiteral("empty"), empty);
+        document.insert(QStringLiteral("empty"), QJsonArray::fromStringList(result.empty));
         printJson(document);
     } else {
         print(QStringLiteral("%1 items backed up into %2\n")
-                  .arg(present.size())
-                  .arg(absoluteNative(dir)));
+                  .arg(result.files.size())
+                  .arg(result.directory));
     }
 }
 
 void KbxTool::restore() {
     const QString dir = m_options.args.value(0);
-    const QString manifestPath = QDir(dir).filePath(QLatin1String(kManifestName));
-    QFile manifestFile(manifestPath);
-    if (!manifestFile.open(QIODevice::ReadOnly))
-        throw generalError(
-            QStringLiteral("Cannot open file \"%1\": %2")
-                .arg(QDir::toNativeSeparators(manifestPath), manifestFile.errorString()));
-    QJsonParseError parseError{};
-    const QJsonDocument manifestDocument =
-        QJsonDocument::fromJson(manifestFile.readAll(), &parseError);
-    const QJsonObject manifest = manifestDocument.object();
-    if (parseError.error != QJsonParseError::NoError || !manifestDocument.isObject() ||
-        !manifest.value(QStringLiteral("files")).isObject())
-        throw generalError(QStringLiteral("\"%1\" is not a backup manifest")
-                               .arg(QDir::toNativeSeparators(manifestPath)));
-    const QString model = manifest.value(QStringLiteral("model")).toString();
-    const QString ownModel = QString::fromLatin1(ZxKbdDrv::kKnownModel);
-    if (manifest.contains(QStringLiteral("model")) && model != ownModel)
-        throw generalError(QStringLiteral("The backup in \"%1\" is of the model %2, not %3")
-                               .arg(QDir::toNativeSeparators(dir), model, ownModel));
-
-    QJsonArray restored;
-    QJsonArray cleared;
-    QJsonArray failed;
-    QJsonObject firstError;
-    const auto fail = [&](const QString& file, const QString& slot, const ErrorReport& report) {
-        QJsonObject failure;
-        failure.insert(QStringLiteral("file"), file);
-        failure.insert(QStringLiteral("slot"), slot);
-        failure.insert(QStringLiteral("error"), errorObject(report));
-        failed.append(failure);
-        if (firstError.isEmpty())
-            firstError = errorObject(report);
+    kbxops::RestoreCallbacks callbacks;
+    callbacks.restored = [this](const QString& file, const QString& slot) {
+        if (!m_options.json)
+            print(QStringLiteral("%1 %2\n").arg(slot, -10).arg(file));
+    };
+    callbacks.failed = [this](const kbxops::RestoreFailure& failure) {
         if (!m_options.json)
             printError(QStringLiteral("kbxtool: restore: %1 -> %2: %3")
-                           .arg(file.isEmpty() ? QStringLiteral("(empty)") : file, slot,
-                                QString::fromStdString(report.message)));
+                           .arg(failure.file.isEmpty() ? QStringLiteral("(empty)") : failure.file,
+                                failure.slot, QString::fromStdString(failure.error.message)));
     };
-    const auto current = [this] { return describeException(m_messages, std::current_exception()); };
-
-    // What the manifest asks for, checked against the layout before the keyboard is touched.
-    const std::vector<SlotEntry> layout = slotsOf(drive().root());
-    const auto layoutIndex = [&layout](const SlotAddress& address) {
-        for (std::size_t i = 0; i < layout.size(); ++i)
-            if (addressOf(*layout[i].node) == address)
-                return static_cast<int>(i);
-        return -1;
-    };
-    struct Entry {
-        QString file;
-        QString slot;
-        SlotAddress address;
-        int order = 0;
-        std::unique_ptr<ZxDataFile> item;
-    };
-    std::vector<Entry> entries;
-    std::map<int, QString> claimed; // layout index -> file
-    const QJsonObject files = manifest.value(QStringLiteral("files")).toObject();
-    for (auto it = files.begin(); it != files.end(); ++it) {
-        Entry e;
-        e.file = it.key();
-        e.slot = it.value().toString();
-        const ShortFormParse parsed = parseShortForm(e.slot);
-        e.order = parsed.status == ShortFormParse::Valid ? layoutIndex(parsed.address) : -1;
-        if (!isPlainFileName(e.file)) {
-            fail(e.file, e.slot, generalReport(QStringLiteral("not a file of the backup folder")));
-            continue;
-        }
-        if (e.order < 0) {
-            fail(e.file, e.slot, generalReport(QStringLiteral("no slot of the ZR-7316")));
-            continue;
-        }
-        if (claimed.count(e.order)) {
-            fail(e.file, e.slot,
-                 generalReport(
-                     QStringLiteral("the slot is named for %1 as well").arg(claimed[e.order])));
-            continue;
-        }
-        claimed[e.order] = e.file;
-        e.address = parsed.address;
-        e.item = std::make_unique<ZxDataFile>(ZxKind::Undetermined);
-        try {
-            readFile(QDir(dir).filePath(e.file), *e.item);
-        } catch (...) {
-            fail(e.file, e.slot, current());
-            continue;
-        }
-        entries.push_back(std::move(e));
-    }
-    std::vector<SlotAddress> toEmpty;
-    for (const QJsonValue& value : manifest.value(QStringLiteral("empty")).toArray()) {
-        const QString slot = value.toString();
-        const ShortFormParse parsed = parseShortForm(slot);
-        if (parsed.status != ShortFormParse::Valid || !isDeletable(parsed.address.kind) ||
-            layoutIndex(parsed.address) < 0) {
-            fail(QString(), slot, generalReport(QStringLiteral("not a song or rhythm slot")));
-            continue;
-        }
-        if (claimed.count(layoutIndex(parsed.address)))
-            continue; // a file fills it
-        toEmpty.push_back(parsed.address);
-    }
-    std::sort(entries.begin(), entries.end(),
-              [](const Entry& a, const Entry& b) { return a.order < b.order; });
-
     chooseDevices();
-    readList();
+    kbxops::Keyboard kbd = keyboard();
+    const kbxops::RestoreResult result = kbxops::restoreBackup(kbd, dir, m_messages, callbacks);
 
-    // Song memory is shared: the songs and rhythms that the backup fills or leaves empty are
-    // deleted first, so that what the keyboard holds now does not crowd out what comes back.
-    std::vector<SlotAddress> clear = toEmpty;
-    for (const Entry& e : entries)
-        if (isDeletable(e.address.kind) && e.item->kind() == e.address.kind)
-            clear.push_back(e.address);
-    for (const SlotEntry& s : slotsOf(drive().root())) {
-        const SlotAddress address = addressOf(*s.node);
-        if (std::find(clear.begin(), clear.end(), address) == clear.end() || !s.node->isPresent())
-            continue;
-        try {
-            drive().deleteItem(*s.node);
-            cleared.append(shortForm(address));
-        } catch (...) {
-            const int index = layoutIndex(address);
-            fail(claimed.count(index) ? claimed[index] : QString(), shortForm(address), current());
-        }
-    }
-
-    const QString status = QString::fromStdString(m_messages.GetStatusMsg(kStatusSend));
-    int done = 0;
-    for (Entry& e : entries) {
-        ++done;
-        try {
-            const std::vector<SlotEntry> slotList = slotsOf(drive().root());
-            sendItem(*e.item, *findSlot(slotList, e.address),
-                     QStringLiteral("%1 %2/%3").arg(status).arg(done).arg(entries.size()));
-        } catch (...) {
-            m_bar.finish();
-            fail(e.file, e.slot, current());
-            continue;
-        }
-        QJsonObject item;
-        item.insert(QStringLiteral("file"), e.file);
-        item.insert(QStringLiteral("slot"), e.slot);
-        restored.append(item);
-        if (!m_options.json)
-            print(QStringLiteral("%1 %2\n").arg(e.slot, -10).arg(e.file));
-    }
-
-    m_failed = !failed.isEmpty();
+    m_failed = !result.failed.empty();
     if (m_options.json) {
+        QJsonArray restored;
+        for (const auto& [file, slot] : result.restored) {
+            QJsonObject item;
+            item.insert(QStringLiteral("file"), file);
+            item.insert(QStringLiteral("slot"), slot);
+            restored.append(item);
+        }
+        QJsonArray failed;
+        for (const kbxops::RestoreFailure& f : result.failed) {
+            QJsonObject failure;
+            failure.insert(QStringLiteral("file"), f.file);
+            failure.insert(QStringLiteral("slot"), f.slot);
+            failure.insert(QStringLiteral("error"), errorObject(f.error));
+            failed.append(failure);
+        }
         QJsonObject document;
-        document.insert(QStringLiteral("directory"), absoluteNative(dir));
+        document.insert(QStringLiteral("directory"), result.directory);
         document.insert(QStringLiteral("restored"), restored);
-        document.insert(QStringLiteral("cleared"), cleared);
+        document.insert(QStringLiteral("cleared"), QJsonArray::fromStringList(result.cleared));
         document.insert(QStringLiteral("failed"), failed);
         if (m_failed)
-            document.insert(QStringLiteral("error"), firstError);
+            document.insert(QStringLiteral("error"), errorObject(result.failed.front().error));
         printJson(document);
     } else {
         print(QStringLiteral("%1 of %2 items restored from %3\n")
-                  .arg(restored.size())
-                  .arg(restored.size() + failed.size())
-                  .arg(absoluteNative(dir)));
+                  .arg(result.restored.size())
+                  .arg(result.restored.size() + result.failed.size())
+                  .arg(result.directory));
     }
 }
 

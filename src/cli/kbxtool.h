@@ -3,6 +3,7 @@
 // the exit status: 0 done, 1 the operation failed, 2 usage error.
 
 #include "cliargs.h"
+#include "keyboard.h"
 #include "msgstr.h"
 #include "progress.h"
 #include "slotref.h"
@@ -15,11 +16,12 @@
 #include <string>
 #include <vector>
 
-class KbxMidiStream;
 class ZxDataFile;
 class ZxKbdDrv;
 
 namespace kbxcli {
+
+using namespace kbxops;
 
 enum ExitStatus { ExitOk = 0, ExitFailed = 1, ExitUsage = 2 };
 
@@ -41,14 +43,6 @@ public:
     static constexpr const char* kApplication = "KbxMan";
 
 private:
-    struct Imported {
-        QString path;
-        QString fileName;
-        std::uint16_t kind = 0;
-        std::uint32_t size = 0;
-        std::string name;
-    };
-
     void devices();
     void list();
     void importCommand();
@@ -61,16 +55,11 @@ private:
     void emulate();
 
     ZxKbdDrv& drive();
+    kbxops::Keyboard keyboard();
     void chooseDevices();
-    int settingsDevice(const char* key) const;
     void readList();
     void checkSlotText(const QString& text);
     const SlotEntry& resolveSlot(const std::vector<SlotEntry>& slots, const QString& text);
-    std::unique_ptr<KbxMidiStream> openSlot(const SlotEntry& entry);
-    Imported importSlot(const SlotEntry& entry, const QString& dir, QSet<QString>* taken,
-                        const QString& label);
-    void sendItem(ZxDataFile& item, const SlotEntry& entry, const QString& label);
-    void readFile(const QString& path, ZxDataFile& item);
 
     QJsonObject slotDocument(const SlotEntry& entry) const;
     static QJsonObject fileDocument(const QString& path, const ZxDataFile& item);
@@ -84,6 +73,7 @@ private:
     Options m_options;
     MsgStr m_messages;
     ProgressBar m_bar;
+    TerminalProgress m_progress;
     int m_input = 0;
     int m_output = 0;
     bool m_failed = false; // some items of a restore failed; each was reported

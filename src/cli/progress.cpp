@@ -71,9 +71,14 @@ void ProgressBar::finish() {
     m_lastDrawn = -1;
 }
 
-void DriveProgress::update(ZxKbdDrv& drive) {
-    if (m_bar)
-        m_bar->advance(drive.progressStep());
+void TerminalProgress::begin(const kbxops::Step& step) {
+    if (step.kind == kbxops::Step::Delete)
+        return; // one message, nothing to watch
+    QString label =
+        QString::fromStdString(m_messages.GetStatusMsg(static_cast<std::int32_t>(step.kind)));
+    if (step.count > 0)
+        label += QStringLiteral(" %1/%2").arg(step.index).arg(step.count);
+    m_bar.start(label, step.total);
 }
 
 } // namespace kbxcli

@@ -2,8 +2,8 @@
 // A one-line progress bar on stderr, for a person watching a terminal: never drawn when stderr is
 // not a terminal or when the output is JSON.
 
-#include "kbxstream.h"
-#include "zxkbddrv.h"
+#include "msgstr.h"
+#include "ops/progress.h"
 
 #include <QString>
 
@@ -35,25 +35,20 @@ private:
     int m_lastDrawn = -1;
 };
 
-// Advances the bar by the drive's progress step at each node the drive lists.
-class DriveProgress : public ZxKbdDrvObserver {
+// The operations' progress on the bar: the message table's status text as the label, with the
+// item's number and the count within a job ("Receiving a data... 3/31").
+class TerminalProgress : public kbxops::Progress {
 public:
-    void setBar(ProgressBar* bar) { m_bar = bar; }
-    void update(ZxKbdDrv& drive) override;
-
-private:
-    ProgressBar* m_bar = nullptr;
-};
-
-// Sets the bar to the bytes a stream has moved.
-class StreamProgress : public KbxStreamObserver {
-public:
-    explicit StreamProgress(ProgressBar& bar)
-        : m_bar(bar) {}
-    void update(KbxStream& stream) override { m_bar.setValue(stream.position()); }
+    TerminalProgress(ProgressBar& bar, const MsgStr& messages)
+        : m_bar(bar)
+        , m_messages(messages) {}
+    void begin(const kbxops::Step& step) override;
+    void advanceTo(std::uint32_t done) override { m_bar.setValue(done); }
+    void end() override { m_bar.finish(); }
 
 private:
     ProgressBar& m_bar;
+    const MsgStr& m_messages;
 };
 
 } // namespace kbxcli

@@ -4,6 +4,7 @@
 #include "kbxfilestream.h"
 #include "loopbackbackend.h"
 #include "mididevices.h"
+#include "ops/datafile.h"
 #include "prefdirform.h"
 #include "preferform.h"
 #include "propform.h"
@@ -355,7 +356,7 @@ protected:
     // What the main window does when the dialog is confirmed for a local data file.
     void confirmInDialog(ZxDataFile& item) {
         if (m_form.Execute())
-            kbxapp::renameDataFile(m_path, item, m_form.GetDataName());
+            kbxops::renameDataFile(m_path, item, m_form.GetDataName());
     }
 
     QTemporaryDir m_root;
@@ -364,7 +365,7 @@ protected:
 };
 
 TEST_F(PropFormTest, importedToneShowsKindSizeLocationAndNameWithBlanks) {
-    const auto item = kbxapp::readDataFile(m_path);
+    const auto item = kbxops::readDataFile(m_path);
     EXPECT_EQ(item->kind(), ZxKind::Tone);
     EXPECT_EQ(item->size(), 60u);
     EXPECT_EQ(item->name(), "ABC     ");
@@ -427,7 +428,7 @@ TEST_F(PropFormTest, storedKatakanaNameIsShownAndKeptByOkWithoutEdit) {
     // Half-width katakana 0xB1 0xB2 as the window shows them: U+FF71 U+FF72.
     QByteArray stored = toneFile("\xB1\xB2KANA");
     ASSERT_TRUE(writeAll(m_path, stored));
-    const auto item = kbxapp::readDataFile(m_path);
+    const auto item = kbxops::readDataFile(m_path);
     const QString shown = QString::fromUtf8("\xEF\xBD\xB1\xEF\xBD\xB2KANA  ");
     m_form.SetDataName(shown);
     EXPECT_EQ(m_form.GetDataName(), shown);
@@ -455,7 +456,7 @@ TEST_F(PropFormTest, keyboardSlotShowsNoNameField) {
 }
 
 TEST_F(PropFormTest, okWithNameRenamesItemInsideTheFile) {
-    const auto item = kbxapp::readDataFile(m_path);
+    const auto item = kbxops::readDataFile(m_path);
     m_form.SetDataName(QString::fromStdString(item->name()));
     whenModal<TZxDataPropertyForm>([this](TZxDataPropertyForm*) {
         nameEdit()->setText(QStringLiteral("Piano"));
@@ -465,11 +466,11 @@ TEST_F(PropFormTest, okWithNameRenamesItemInsideTheFile) {
 
     EXPECT_EQ(item->name(), "Piano   ");
     EXPECT_EQ(readAll(m_path), toneFile("Piano"));
-    EXPECT_EQ(kbxapp::readDataFile(m_path)->name(), "Piano   ");
+    EXPECT_EQ(kbxops::readDataFile(m_path)->name(), "Piano   ");
 }
 
 TEST_F(PropFormTest, okWithEmptyNameReturnsFalseAndLeavesFile) {
-    const auto item = kbxapp::readDataFile(m_path);
+    const auto item = kbxops::readDataFile(m_path);
     m_form.SetDataName(QString::fromStdString(item->name()));
     whenModal<TZxDataPropertyForm>([this](TZxDataPropertyForm*) {
         nameEdit()->clear();
@@ -490,26 +491,28 @@ TEST_F(PropFormTest, cancelReturnsFalse) {
 }
 
 TEST_F(PropFormTest, renameStoresOnlySingleByteCharacters) {
-    const auto item = kbxapp::readDataFile(m_path);
-    EXPECT_TRUE(kbxapp::renameDataFile(m_path, *item, QString::fromUtf8("Pi~n\xC3\xB6Long")));
+    const auto item = kbxops::readDataFile(m_path);
+    EXPECT_EQ(kbxops::renameDataFile(m_path, *item, QString::fromUtf8("Pi~n\xC3\xB6Long")),
+              kbxops::RenameResult::Renamed);
     EXPECT_EQ(item->name(), "Pi_n_Lon");
     EXPECT_EQ(readAll(m_path), toneFile("Pi_n_Lon"));
 }
 
 TEST_F(PropFormTest, renameToSameNameWritesNothing) {
-    const auto item = kbxapp::readDataFile(m_path);
+    const auto item = kbxops::readDataFile(m_path);
     // Trailing bytes beyond the size field would be dropped by a rewrite.
     QByteArray withTail = toneFile("ABC") + QByteArray("tail");
     ASSERT_TRUE(writeAll(m_path, withTail));
-    EXPECT_FALSE(kbxapp::renameDataFile(m_path, *item, QStringLiteral("ABC")));
+    EXPECT_NE(kbxops::renameDataFile(m_path, *item, QStringLiteral("ABC")),
+              kbxops::RenameResult::Renamed);
     EXPECT_EQ(readAll(m_path), withTail);
 }
 
 TEST_F(PropFormTest, renameFailureLeavesItemWithOldNameAndThrows) {
-    const auto item = kbxapp::readDataFile(m_path);
+    const auto item = kbxops::readDataFile(m_path);
     const QString folder = m_root.filePath(QStringLiteral("folder.kbx"));
     ASSERT_TRUE(QDir(m_root.path()).mkdir(QStringLiteral("folder.kbx")));
-    EXPECT_THROW(kbxapp::renameDataFile(folder, *item, QStringLiteral("NEW")), std::runtime_error);
+    EXPECT_THROW(kbxops::renameDataFile(folder, *item, QStringLiteral("NEW")), std::runtime_error);
     EXPECT_EQ(item->name(), "ABC     ");
     EXPECT_TRUE(QFileInfo(folder).isDir());
     EXPECT_EQ(readAll(m_path), toneFile("ABC"));
@@ -539,10 +542,10 @@ private:
 };
 
 TEST_F(PropFormTest, renameFailingMidWriteKeepsOldFileWhole) {
-    const auto item = kbxapp::readDataFile(m_path);
+    const auto item = kbxops::readDataFile(m_path);
     {
         const FileSizeLimit limit(20);
-        EXPECT_THROW(kbxapp::renameDataFile(m_path, *item, QStringLiteral("NEW")),
+        EXPECT_THROW(kbxops::renameDataFile(m_path, *item, QStringLiteral("NEW")),
                      std::runtime_error);
     }
     EXPECT_EQ(readAll(m_path), toneFile("ABC"));
@@ -555,8 +558,8 @@ TEST_F(PropFormTest, renameFailingMidWriteKeepsOldFileWhole) {
 TEST_F(PropFormTest, readingFileThatIsNotDataFileThrowsStreamError) {
     const QString other = m_root.filePath(QStringLiteral("notes.kbx"));
     ASSERT_TRUE(writeAll(other, QByteArray("just some text, not a data file at all")));
-    EXPECT_THROW(kbxapp::readDataFile(other), KbxStreamException);
-    EXPECT_THROW(kbxapp::readDataFile(m_root.filePath(QStringLiteral("missing.kbx"))),
+    EXPECT_THROW(kbxops::readDataFile(other), KbxStreamException);
+    EXPECT_THROW(kbxops::readDataFile(m_root.filePath(QStringLiteral("missing.kbx"))),
                  std::runtime_error);
 }
 
@@ -568,9 +571,10 @@ TEST_F(PropFormTest, registrationIsRenamedInTheHeader) {
     const QString path = m_root.filePath(QStringLiteral("REG_Preset01.kbx"));
     KbxFileStream(path, KbxFileStream::Create).write(registration);
 
-    const auto item = kbxapp::readDataFile(path);
+    const auto item = kbxops::readDataFile(path);
     ASSERT_EQ(item->name(), "Preset01");
-    EXPECT_TRUE(kbxapp::renameDataFile(path, *item, QStringLiteral("Live")));
+    EXPECT_EQ(kbxops::renameDataFile(path, *item, QStringLiteral("Live")),
+              kbxops::RenameResult::Renamed);
     const QByteArray bytes = readAll(path);
     EXPECT_EQ(bytes.mid(24, 8), QByteArray("iLev    "));
     EXPECT_EQ(bytes.size(), 64 + 176);

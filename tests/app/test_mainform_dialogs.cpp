@@ -6,6 +6,7 @@
 #include "kbddrvpropform.h"
 #include "kbxfilestream.h"
 #include "loopbackbackend.h"
+#include "ops/datafile.h"
 #include "prefdirform.h"
 #include "preferform.h"
 #include "propform.h"
@@ -80,7 +81,7 @@ class MainFormDialogsTest : public QObject, public MainFormFixture {
     }
 
     std::string storedName(const QString& fileName) {
-        return kbxapp::readDataFile(m_local->filePath(fileName))->name();
+        return kbxops::readDataFile(m_local->filePath(fileName))->name();
     }
 
     void selectLocal(const QString& text) {

@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 using namespace kbxcli;
+using namespace kbxops;
 
 namespace {
 

@@ -103,6 +103,9 @@ protected:
         env.remove(QStringLiteral("JACK_DEFAULT_SERVER"));
         // The machine's own MIDI devices stay out of the device lists.
         env.insert(QStringLiteral("KBX_TEST"), QStringLiteral("1"));
+        // kbxman's settings where this machine's store would keep them.
+        env.insert(QStringLiteral("KBX_SETTINGS"),
+                   path(QStringLiteral("config/Tovanel/KbxMan.conf")));
         return env;
     }
 

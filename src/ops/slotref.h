@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-namespace kbxcli {
+namespace kbxops {
 
 // A slot by kind, number and (registrations only) bank.
 struct SlotAddress {
@@ -57,4 +57,4 @@ std::vector<SlotEntry> slotsOf(const ZxDataDrive& root);
 const SlotEntry* findSlot(const std::vector<SlotEntry>& slotList, const QString& text);
 const SlotEntry* findSlot(const std::vector<SlotEntry>& slotList, const SlotAddress& address);
 
-} // namespace kbxcli
+} // namespace kbxops

@@ -19,7 +19,8 @@ public:
     };
 
     // The store KbxSettings() uses: the user's own (native format, organisation "Tovanel",
-    // application "KbxMan"), unless setDefaultStore() has redirected it. Under the test runner
+    // application "KbxMan"), unless setDefaultStore() has redirected it or the environment
+    // variable KBX_SETTINGS names a text (INI) file to use instead. Under the test runner
     // (KBX_TEST=1) an unredirected store is a file in a temporary folder of the process, so no
     // test can reach the user's real settings.
     KbxSettings();

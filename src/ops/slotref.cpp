@@ -1,10 +1,10 @@
 #include "slotref.h"
 
-#include "clitext.h"
+#include "kbxnames.h"
 
 #include <QRegularExpression>
 
-namespace kbxcli {
+namespace kbxops {
 
 namespace {
 
@@ -109,7 +109,7 @@ const SlotEntry* findSlot(const std::vector<SlotEntry>& slotList, const QString&
     if (parsed.status == ShortFormParse::Invalid)
         return nullptr;
 
-    if (const std::optional<std::string> bytes = keyboardBytes(text)) {
+    if (const std::optional<std::string> bytes = kbxnames::keyboardBytes(text)) {
         for (const SlotEntry& s : slotList)
             if (s.path == *bytes)
                 return &s;
@@ -119,7 +119,7 @@ const SlotEntry* findSlot(const std::vector<SlotEntry>& slotList, const QString&
         wanted.replace(u'/', u'\\');
     const SlotEntry* found = nullptr;
     for (const SlotEntry& s : slotList) {
-        if (keyboardText(s.path).compare(wanted, Qt::CaseInsensitive) != 0)
+        if (kbxnames::keyboardText(s.path).compare(wanted, Qt::CaseInsensitive) != 0)
             continue;
         if (found)
             return nullptr; // ambiguous
@@ -128,4 +128,4 @@ const SlotEntry* findSlot(const std::vector<SlotEntry>& slotList, const QString&
     return found;
 }
 
-} // namespace kbxcli
+} // namespace kbxops

@@ -4,6 +4,7 @@
 
 #include "zxexception.h"
 
+#include <QString>
 #include <cstdint>
 #include <exception>
 #include <optional>
@@ -15,12 +16,19 @@ inline constexpr std::int32_t kLcidJapanese = 1041; // Japanese as used in Japan
 // Japanese in Japan (from the system locale) and 1033 otherwise.
 std::int32_t userDefaultLcid();
 
+// A text of ours that the message table does not hold (the additions around the described
+// program): the Japanese one for the user's default locale 1041, else the English one. Both are
+// UTF-8.
+QString localText(const char* english, const char* japanese);
+
 class MsgStr {
 public:
-    MsgStr();                          // language of the user's default locale
+    MsgStr();                           // language of the user's default locale
     explicit MsgStr(std::int32_t lcid); // 1041 Japanese, anything else English
 
     bool isJapanese() const { return m_japanese; }
+    // One of two texts of ours, in this table's language.
+    QString text(const char* english, const char* japanese) const;
 
     std::string GetSysExMsg(std::int32_t code) const;
     std::string GetKbdDrvMsg(std::int32_t code) const;

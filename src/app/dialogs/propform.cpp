@@ -130,38 +130,4 @@ QString byteCountText(qint64 bytes) {
     return QString::number(bytes) + QStringLiteral("byte(s)");
 }
 
-std::unique_ptr<ZxDataFile> readDataFile(const QString& path) {
-    auto item = std::make_unique<ZxDataFile>(ZxKind::Undetermined);
-    KbxFileStream stream(path, KbxFileStream::Read);
-    item->setSize(stream.size());
-    stream.read(*item);
-    item->refreshName();
-    return item;
-}
-
-bool renameDataFile(const QString& path, ZxDataFile& item, const QString& newName) {
-    const std::uint16_t kind = item.kind();
-    if (kind != ZxKind::Registration && ZxKind::nameOffset(kind) < 0)
-        return false;
-
-    // A name shown as stored (katakana included) maps back to its own bytes; anything else is
-    // made storable character by character.
-    std::string name = kbxnames::keyboardBytes(newName).value_or(kbxnames::itemName(newName));
-    name.resize(kNameLength, ' ');
-    const std::string oldName = item.name();
-    if (name == oldName)
-        return false;
-
-    item.setName(name);
-    try {
-        KbxFileStream stream(path, KbxFileStream::Create);
-        stream.write(item);
-    } catch (...) {
-        // The file still holds the old name; so must the item that stands for it.
-        item.setName(oldName);
-        throw;
-    }
-    return true;
-}
-
 } // namespace kbxapp

@@ -178,6 +178,14 @@ std::string MsgStr::GetFolderTypeMsg(std::int32_t index) const {
     return labelText(texts(m_japanese).folderType, index);
 }
 
+QString MsgStr::text(const char* english, const char* japanese) const {
+    return QString::fromUtf8(m_japanese ? japanese : english);
+}
+
+QString localText(const char* english, const char* japanese) {
+    return MsgStr().text(english, japanese);
+}
+
 ErrorReport describeException(const MsgStr& messages, std::exception_ptr error) {
     if (!error)
         return {"general", std::nullopt, {}};

@@ -88,6 +88,10 @@ KbxSettings::KbxSettings() {
         m_userStore = false;
         m_format = store->format;
         m_fileName = store->fileName;
+    } else if (const QString file = qEnvironmentVariable("KBX_SETTINGS"); !file.isEmpty()) {
+        m_userStore = false;
+        m_format = QSettings::IniFormat;
+        m_fileName = file;
     } else if (underTestRunner()) {
         m_userStore = false;
         m_format = QSettings::IniFormat;

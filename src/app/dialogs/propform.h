@@ -1,8 +1,8 @@
 #pragma once
 // TZxDataPropertyForm: the properties of a data item of either list of the main window: its file
 // or slot name, kind, size, location and, for a data file on the computer, the name stored in the
-// data, which the user may change. The dialog only shows and edits; readDataFile and
-// renameDataFile below do the file work of the property action.
+// data, which the user may change. The dialog only shows and edits; the operations' data-file
+// functions (ops/datafile.h) do the file work of the property action.
 
 #include <QDialog>
 #include <QString>
@@ -61,18 +61,5 @@ namespace kbxapp {
 
 // A byte count as the dialogs show it: signed decimal digits followed by "byte(s)".
 QString byteCountText(qint64 bytes);
-
-// Reads the data file at path for the property dialog: a data item of kind 0xFFFF sized by the
-// file, read from it, its name taken out of the data. Throws std::runtime_error when the file
-// cannot be read and KbxStreamException 0 when it is not a data file.
-std::unique_ptr<ZxDataFile> readDataFile(const QString& path);
-
-// Gives the item the new name and writes it to path, replacing the file atomically. The name is
-// cut or blank-padded to 8 characters; a name as the window shows stored ones maps back to the
-// same bytes, and in any other name each character outside blank..'}' becomes "_".
-// Returns false, writing nothing, when the name does not change or the item's kind stores no
-// name. A failure leaves the file as it was and the item with its old name, and throws
-// (std::runtime_error with the file's name and the system's reason).
-bool renameDataFile(const QString& path, ZxDataFile& item, const QString& newName);
 
 } // namespace kbxapp

@@ -1,0 +1,160 @@
+#include "keyboard.h"
+
+#include "datafile.h"
+#include "kbxmidistream.h"
+#include "kbxnames.h"
+#include "msgstr.h"
+#include "settings.h"
+#include "zxkbddrv.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <stdexcept>
+
+namespace kbxops {
+
+namespace {
+
+// The drive keeps its observers for life and has no detach, so one relay of the process stands
+// attached to every drive and forwards to whichever action is listing now.
+class DriveRelay : public ZxKbdDrvObserver {
+public:
+    void update(ZxKbdDrv& drive) override {
+        m_done += drive.progressStep();
+        if (m_progress)
+            m_progress->advanceTo(m_done);
+    }
+    void start(Progress* progress) {
+        m_progress = progress;
+        m_done = 0;
+    }
+    void stop() { m_progress = nullptr; }
+
+private:
+    Progress* m_progress = nullptr;
+    std::uint32_t m_done = 0;
+};
+
+DriveRelay& driveRelay() {
+    static DriveRelay relay;
+    return relay;
+}
+
+class StreamRelay : public KbxStreamObserver {
+public:
+    explicit StreamRelay(Progress* progress)
+        : m_progress(progress) {}
+    void update(KbxStream& stream) override {
+        if (m_progress)
+            m_progress->advanceTo(stream.position());
+    }
+
+private:
+    Progress* m_progress;
+};
+
+// begin() on construction, end() when the step is left, also by an exception.
+class StepScope {
+public:
+    StepScope(Progress* progress, const Step& step)
+        : m_progress(progress) {
+        if (m_progress)
+            m_progress->begin(step);
+    }
+    ~StepScope() {
+        if (m_progress)
+            m_progress->end();
+    }
+    StepScope(const StepScope&) = delete;
+    StepScope& operator=(const StepScope&) = delete;
+
+private:
+    Progress* m_progress;
+};
+
+} // namespace
+
+Devices storedDevices() {
+    Devices devices;
+    QString dir;
+    try {
+        KbxSettings().load(devices.input, devices.output, dir);
+    } catch (const std::exception& error) {
+        throw std::runtime_error(
+            localText("kbxman's settings cannot be read: %1", "kbxman の設定を読み込めません: %1")
+                .arg(QString::fromUtf8(error.what()))
+                .toStdString());
+    }
+    return devices;
+}
+
+QString TakenNames::claim(const QString& fileName) {
+    QString name = fileName;
+    const QString base = fileName.endsWith(QStringLiteral(".kbx")) ? fileName.chopped(4) : fileName;
+    for (int n = 2; m_taken.count(name.toLower()); ++n)
+        name = base + QStringLiteral(" (%1).kbx").arg(n);
+    m_taken.insert(name.toLower());
+    return name;
+}
+
+Keyboard::Keyboard(ZxKbdDrv& drive, Devices devices, Progress* progress)
+    : m_drive(drive)
+    , m_devices(devices)
+    , m_progress(progress) {
+    m_drive.attach(&driveRelay());
+}
+
+void Keyboard::list() {
+    StepScope scope(m_progress,
+                    Step{Step::List, static_cast<std::uint32_t>(m_drive.progressTotal())});
+    driveRelay().start(m_progress);
+    try {
+        m_drive.readList(m_devices.input, m_devices.output);
+    } catch (...) {
+        driveRelay().stop();
+        throw;
+    }
+    driveRelay().stop();
+}
+
+ImportedFile Keyboard::importSlot(ZxData& slot, const QString& folder, TakenNames* taken, int index,
+                                  int count) {
+    ZxDataFile item(ZxKind::Undetermined);
+    {
+        KbxMidiStream stream(slot, m_devices.input, m_devices.output);
+        item.setSize(stream.size());
+        StepScope scope(m_progress, Step{Step::Import, item.size(), index, count});
+        StreamRelay relay(m_progress);
+        stream.attach(&relay);
+        stream.read(item);
+    }
+
+    QString fileName = kbxnames::importFileName(item.kind(), item.name());
+    if (taken)
+        fileName = taken->claim(fileName);
+    const QString path = QDir(folder).filePath(fileName);
+    writeDataFile(path, item);
+    return ImportedFile{QDir::toNativeSeparators(QFileInfo(path).absoluteFilePath()), fileName,
+                        item.kind(), item.size(), item.name()};
+}
+
+void Keyboard::send(ZxDataFile& item, ZxData& slot, int index, int count) {
+    StepScope scope(m_progress, Step{Step::Send, item.size(), index, count});
+    StreamRelay relay(m_progress);
+    KbxMidiStream stream(slot, m_devices.input, m_devices.output);
+    stream.attach(&relay);
+    stream.write(item);
+}
+
+std::unique_ptr<ZxDataFile> Keyboard::sendFile(const QString& path, ZxData& slot) {
+    std::unique_ptr<ZxDataFile> item = readDataFile(path);
+    send(*item, slot);
+    return item;
+}
+
+void Keyboard::remove(ZxData& slot) {
+    StepScope scope(m_progress, Step{Step::Delete, 0});
+    m_drive.deleteItem(slot);
+}
+
+} // namespace kbxops
