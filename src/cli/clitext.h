@@ -3,6 +3,11 @@
 // shares (kbxnames); kind names for the command line are kbxtool's own.
 
 #include "kbxnames.h"
+#include "msgstr.h"
+
+#include <QJsonObject>
+#include <stdexcept>
+#include <string>
 
 #include <QString>
 #include <cstdint>
@@ -20,5 +25,17 @@ using kbxnames::keyboardText;
 QString kindName(std::uint16_t kind);
 // The kind as a person reads it: "Tone", "DSP", ...; other codes in hex.
 QString kindTitle(std::uint16_t kind);
+
+// Control characters would move a terminal's cursor; a person sees "_" instead.
+QString printable(QString text);
+// A keyboard-side name in double quotes, printable.
+QString quotedName(const std::string& name);
+QString absoluteNative(const QString& path);
+// Songs and user rhythms are the only items the keyboard deletes.
+bool isDeletable(std::uint16_t kind);
+// The host's general failure, with its text.
+std::runtime_error generalError(const QString& text);
+// {"class", "code", "message"} of a failure.
+QJsonObject errorObject(const ErrorReport& report);
 
 } // namespace kbxcli

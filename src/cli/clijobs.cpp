@@ -1,0 +1,145 @@
+// kbxtool's commands over the whole keyboard (backup, restore) and the virtual keyboard on MIDI
+// ports (emulate).
+#include "kbxtool.h"
+
+#include "backup.h"
+#include "clitext.h"
+#include "emulate.h"
+#include "virtualzr7316.h"
+
+#include <QJsonArray>
+
+namespace kbxcli {
+
+namespace {
+constexpr const char* kDefaultPortName = "ZR-7316 Virtual";
+} // namespace
+
+void KbxTool::backup() {
+    const QString dir = m_options.args.value(0);
+    chooseDevices();
+    kbxops::Keyboard kbd = keyboard();
+    const kbxops::BackupResult result =
+        kbxops::backupKeyboard(kbd, dir, [this](const kbxops::BackupEntry& entry) {
+            if (!m_options.json)
+                print(QStringLiteral("%1 %2\n").arg(entry.slot, -10).arg(entry.file.fileName));
+        });
+
+    if (m_options.json) {
+        QJsonArray documents;
+        for (const kbxops::BackupEntry& entry : result.files) {
+            QJsonObject document;
+            document.insert(QStringLiteral("file"), entry.file.fileName);
+            document.insert(QStringLiteral("slot"), entry.slot);
+            document.insert(QStringLiteral("path"), entry.file.path);
+            document.insert(QStringLiteral("kind"), kindName(entry.file.kind));
+            document.insert(QStringLiteral("size"), static_cast<qint64>(entry.file.size));
+            document.insert(QStringLiteral("name"), keyboardText(entry.file.name));
+            documents.append(document);
+        }
+        QJsonObject document;
+        document.insert(QStringLiteral("directory"), result.directory);
+        document.insert(QStringLiteral("manifest"), result.manifest);
+        document.insert(QStringLiteral("files"), documents);
+        document.insert(QStringLiteral("empty"), QJsonArray::fromStringList(result.empty));
+        printJson(document);
+    } else {
+        print(QStringLiteral("%1 items backed up into %2\n")
+                  .arg(result.files.size())
+                  .arg(result.directory));
+    }
+}
+
+void KbxTool::restore() {
+    const QString dir = m_options.args.value(0);
+    kbxops::RestoreCallbacks callbacks;
+    callbacks.restored = [this](const QString& file, const QString& slot) {
+        if (!m_options.json)
+            print(QStringLiteral("%1 %2\n").arg(slot, -10).arg(file));
+    };
+    callbacks.failed = [this](const kbxops::RestoreFailure& failure) {
+        if (!m_options.json)
+            printError(QStringLiteral("kbxtool: restore: %1 -> %2: %3")
+                           .arg(failure.file.isEmpty() ? QStringLiteral("(empty)") : failure.file,
+                                failure.slot, QString::fromStdString(failure.error.message)));
+    };
+    chooseDevices();
+    kbxops::Keyboard kbd = keyboard();
+    const kbxops::RestoreResult result = kbxops::restoreBackup(kbd, dir, m_messages, callbacks);
+
+    m_failed = !result.failed.empty();
+    if (m_options.json) {
+        QJsonArray restored;
+        for (const auto& [file, slot] : result.restored) {
+            QJsonObject item;
+            item.insert(QStringLiteral("file"), file);
+            item.insert(QStringLiteral("slot"), slot);
+            restored.append(item);
+        }
+        QJsonArray failed;
+        for (const kbxops::RestoreFailure& f : result.failed) {
+            QJsonObject failure;
+            failure.insert(QStringLiteral("file"), f.file);
+            failure.insert(QStringLiteral("slot"), f.slot);
+            failure.insert(QStringLiteral("error"), errorObject(f.error));
+            failed.append(failure);
+        }
+        QJsonObject document;
+        document.insert(QStringLiteral("directory"), result.directory);
+        document.insert(QStringLiteral("restored"), restored);
+        document.insert(QStringLiteral("cleared"), QJsonArray::fromStringList(result.cleared));
+        document.insert(QStringLiteral("failed"), failed);
+        if (m_failed)
+            document.insert(QStringLiteral("error"), errorObject(result.failed.front().error));
+        printJson(document);
+    } else {
+        print(QStringLiteral("%1 of %2 items restored from %3\n")
+                  .arg(result.restored.size())
+                  .arg(result.restored.size() + result.failed.size())
+                  .arg(result.directory));
+    }
+}
+
+void KbxTool::emulate() {
+    const QString name = m_options.hasName ? m_options.name : QString::fromLatin1(kDefaultPortName);
+    const QString state = m_options.hasState               ? m_options.state
+                          : !m_options.stateFile.isEmpty() ? m_options.stateFile
+                                                           : VirtualZr7316::defaultStateFile();
+    VirtualZr7316 keyboard;
+    keyboard.setStateFile(state);
+    {
+        InterruptWatcher interrupts;
+        VirtualPortServer server(keyboard, name);
+        const std::vector<VirtualPortServer::Published> ports = server.publish();
+        if (m_options.json) {
+            QJsonArray array;
+            for (const auto& p : ports) {
+                QJsonObject port;
+                port.insert(QStringLiteral("api"), p.api);
+                port.insert(QStringLiteral("input"), p.input);
+                port.insert(QStringLiteral("output"), p.output);
+                array.append(port);
+            }
+            QJsonObject document;
+            document.insert(QStringLiteral("name"), name);
+            document.insert(QStringLiteral("stateFile"), absoluteNative(state));
+            document.insert(QStringLiteral("ports"), array);
+            printJson(document);
+        } else {
+            QString text = QStringLiteral("The virtual ZR-7316 answers on these MIDI ports:\n");
+            for (const auto& p : ports)
+                text += QStringLiteral("  %1 input:  %2\n  %1 output: %3\n")
+                            .arg(p.api, -5)
+                            .arg(p.input, p.output);
+            text += QStringLiteral("State file: %1\n").arg(absoluteNative(state));
+            print(text);
+            for (const QString& why : server.skipped())
+                printError(QStringLiteral("kbxtool: emulate: not on %1").arg(why));
+            printError(QStringLiteral("kbxtool: emulate: serving until interrupted (Ctrl+C)"));
+        }
+        interrupts.wait();
+    }
+    keyboard.save();
+}
+
+} // namespace kbxcli
