@@ -1,0 +1,289 @@
+// The use cases against the virtual keyboard through the real ports and event loop: what each
+// operation leaves in the keyboard, in the folder and on the progress observer.
+
+#include "ops/backup.h"
+#include "ops/datafile.h"
+#include "ops/keyboard.h"
+#include "ops/slotref.h"
+
+#include "kbxfilestream.h"
+#include "mididevices.h"
+#include "settings.h"
+#include "virtualzr7316.h"
+#include "zxkbddrv.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+
+using namespace kbxops;
+using Bytes = std::vector<std::uint8_t>;
+
+namespace {
+
+QByteArray readAll(const QString& path) {
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+// The payload of a data file, as the keyboard stores the item.
+Bytes payloadOf(const QString& path) {
+    const QByteArray all = readAll(path);
+    return Bytes(all.begin() + 64, all.end());
+}
+
+// A tone file: 64-byte header (signature, model 0x1101, kind 2, size 60) and the name at 36.
+QByteArray toneFile(const QByteArray& name, int size = 60) {
+    QByteArray header(64, '\0');
+    header.replace(0, 16, QByteArray("VELMO Music Lib\0", 16));
+    header[16] = 0;
+    header[17] = 0;
+    header[18] = 0;
+    header[19] = static_cast<char>(size);
+    header[20] = 0x11;
+    header[21] = 0x01;
+    header[22] = 0;
+    header[23] = 2;
+    QByteArray payload(size, 'x');
+    if (size >= 44)
+        payload.replace(36, 8, name.leftJustified(8, ' '));
+    return header + payload;
+}
+
+class Recorder : public Progress {
+public:
+    void begin(const Step& step) override { steps.push_back(step); }
+    void advanceTo(std::uint32_t done) override { positions.push_back(done); }
+    void end() override { ++ends; }
+    std::vector<Step> steps;
+    std::vector<std::uint32_t> positions;
+    int ends = 0;
+};
+
+class OpsTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        auto& registry = kbxmidi::DeviceRegistry::instance();
+        registry.setSystemDevicesEnabled(false);
+        m_keyboard = &registry.virtualKeyboard();
+        m_keyboard->setStateFile(QString());
+        m_keyboard->factoryReset();
+        m_keyboard->setFaults({});
+        m_keyboard->clearLog();
+        // The streams work on the slots of the process-wide drive.
+        ZxKbdDrv::destroyInstance();
+        m_drive = &ZxKbdDrv::instance(ZxKbdDrv::kKnownModel);
+        m_devices = {registry.virtualInputNumber(), registry.virtualOutputNumber()};
+    }
+
+    Keyboard keyboard(Progress* progress = nullptr) {
+        return Keyboard(*m_drive, m_devices, progress);
+    }
+    ZxData& slot(const QString& text) {
+        const std::vector<SlotEntry> entries = slotsOf(m_drive->root());
+        const SlotEntry* entry = findSlot(entries, text);
+        EXPECT_NE(entry, nullptr) << text.toStdString();
+        return *entry->node;
+    }
+    QString path(const QString& name) const { return m_dir.filePath(name); }
+
+    QTemporaryDir m_dir;
+    VirtualZr7316* m_keyboard = nullptr;
+    ZxKbdDrv* m_drive = nullptr;
+    Devices m_devices;
+};
+
+} // namespace
+
+// ---- data files ------------------------------------------------------------------------------
+
+TEST(DataFileOps, typedNamesKeepKatakanaAndMapEverythingElseCharacterByCharacter) {
+    EXPECT_EQ(storableName(QString::fromUtf8("\xEF\xBD\xB1\xEF\xBD\xB2KANA")), "\xB1\xB2KANA");
+    EXPECT_EQ(storableName(QStringLiteral("New~One")), "New_One");
+    EXPECT_EQ(storableName(QString::fromUtf8("Pi~n\xC3\xB6")), "Pi_n_");
+    EXPECT_EQ(storableName(QStringLiteral("a\tb")), "a_b");
+}
+
+TEST(DataFileOps, renameKeepsAnUneditedShownNameAndItsBytes) {
+    QTemporaryDir dir;
+    const QString file = dir.filePath(QStringLiteral("t.kbx"));
+    const QByteArray stored = toneFile("A~\xB1Z");
+    {
+        QFile out(file);
+        ASSERT_TRUE(out.open(QIODevice::WriteOnly));
+        out.write(stored);
+    }
+    auto item = readDataFile(file);
+    // What the window shows for "A~", 0xB1, "Z": the tilde and the half-width katakana.
+    const QString shown = QString::fromUtf8("A~\xEF\xBD\xB1Z    ");
+    EXPECT_EQ(renameDataFile(file, *item, shown), RenameResult::Unchanged);
+    EXPECT_EQ(readAll(file), stored);
+
+    EXPECT_EQ(renameDataFile(file, *item, QStringLiteral("Fresh~")), RenameResult::Renamed);
+    EXPECT_EQ(item->name(), "Fresh_  ");
+    EXPECT_EQ(readAll(file), toneFile("Fresh_"));
+}
+
+TEST(DataFileOps, renameOfAnItemTooShortForItsNameFailsAndChangesNothing) {
+    QTemporaryDir dir;
+    const QString file = dir.filePath(QStringLiteral("short.kbx"));
+    const QByteArray stored = toneFile("", 38); // the name field would end past the data
+    {
+        QFile out(file);
+        ASSERT_TRUE(out.open(QIODevice::WriteOnly));
+        out.write(stored);
+    }
+    auto item = readDataFile(file);
+    const std::string before = item->name();
+    EXPECT_THROW(renameDataFile(file, *item, QStringLiteral("Longname")), std::runtime_error);
+    EXPECT_EQ(item->name(), before);
+    EXPECT_EQ(readAll(file), stored);
+}
+
+TEST(DataFileOps, takenNamesNumberRepeatsWithoutRegardToCase) {
+    TakenNames taken;
+    EXPECT_EQ(taken.claim(QStringLiteral("TON_Piano   .kbx")), QStringLiteral("TON_Piano   .kbx"));
+    EXPECT_EQ(taken.claim(QStringLiteral("TON_PIANO   .kbx")),
+              QStringLiteral("TON_PIANO    (2).kbx"));
+    EXPECT_EQ(taken.claim(QStringLiteral("TON_Piano   .kbx")),
+              QStringLiteral("TON_Piano    (3).kbx"));
+}
+
+TEST(DataFileOps, storedDevicesComeFromTheSettingsWithTheirChecks) {
+    QTemporaryDir dir;
+    const QString store = dir.filePath(QStringLiteral("KbxMan.ini"));
+    KbxSettings::setDefaultStore(QSettings::IniFormat, store);
+    EXPECT_EQ(storedDevices().input, 0); // nothing stored yet: the first start's devices
+
+    {
+        QSettings settings(store, QSettings::IniFormat);
+        settings.setValue(QStringLiteral("MIDI/InputDevice"), 2);
+        settings.setValue(QStringLiteral("MIDI/OutputDevice"), 3);
+    }
+    EXPECT_EQ(storedDevices().input, 2);
+    EXPECT_EQ(storedDevices().output, 3);
+
+    {
+        QSettings settings(store, QSettings::IniFormat);
+        settings.setValue(QStringLiteral("MIDI/OutputDevice"), QStringLiteral("three"));
+    }
+    try {
+        storedDevices();
+        ADD_FAILURE() << "a malformed device number was taken";
+    } catch (const std::runtime_error& error) {
+        EXPECT_NE(std::string(error.what()).find("MIDI/OutputDevice"), std::string::npos)
+            << error.what();
+    }
+    KbxSettings::setDefaultStore(QSettings::IniFormat, QString());
+}
+
+// ---- the keyboard ----------------------------------------------------------------------------
+
+TEST_F(OpsTest, listReportsOneStepOverTheDrivesTotal) {
+    Recorder progress;
+    keyboard(&progress).list();
+    ASSERT_EQ(progress.steps.size(), 1u);
+    EXPECT_EQ(progress.steps[0].kind, Step::List);
+    EXPECT_EQ(progress.steps[0].total, 143u);
+    ASSERT_FALSE(progress.positions.empty());
+    EXPECT_TRUE(std::is_sorted(progress.positions.begin(), progress.positions.end()));
+    EXPECT_EQ(progress.positions.back(), 143u);
+    EXPECT_EQ(progress.ends, 1);
+}
+
+TEST_F(OpsTest, importWritesTheSlotsBytesUnderItsKindAndNameAndReportsTheBytes) {
+    Keyboard kbd = keyboard();
+    kbd.list();
+    Recorder progress;
+    const ImportedFile file = Keyboard(*m_drive, m_devices, &progress)
+                                  .importSlot(slot(QStringLiteral("song:0")), m_dir.path());
+    EXPECT_TRUE(file.fileName.startsWith(QStringLiteral("SNG_")));
+    EXPECT_EQ(payloadOf(file.path), m_keyboard->itemBytes(10, 0));
+    ASSERT_EQ(progress.steps.size(), 1u);
+    EXPECT_EQ(progress.steps[0].kind, Step::Import);
+    EXPECT_EQ(progress.steps[0].total, file.size);
+    EXPECT_EQ(progress.positions.back(), file.size);
+}
+
+TEST_F(OpsTest, aFailedImportLeavesTheEarlierFileWholeAndEndsItsStep) {
+    Keyboard kbd = keyboard();
+    kbd.list();
+    const ImportedFile first = kbd.importSlot(slot(QStringLiteral("tone:0")), m_dir.path());
+    const QByteArray before = readAll(first.path);
+    VirtualZr7316::Faults faults;
+    faults.silentFrom = 0;
+    m_keyboard->setFaults(faults);
+    Recorder progress;
+    EXPECT_THROW(Keyboard(*m_drive, m_devices, &progress)
+                     .importSlot(slot(QStringLiteral("tone:0")), m_dir.path()),
+                 ZxSysExException);
+    EXPECT_EQ(readAll(first.path), before);
+    EXPECT_EQ(progress.ends, static_cast<int>(progress.steps.size()));
+}
+
+TEST_F(OpsTest, sendFileReadsTheFileFirstAndRefusesOneThatIsNoDataFile) {
+    Keyboard kbd = keyboard();
+    kbd.list();
+    const QString junk = path(QStringLiteral("junk.kbx"));
+    {
+        QFile out(junk);
+        ASSERT_TRUE(out.open(QIODevice::WriteOnly));
+        out.write(QByteArray(100, 'x'));
+    }
+    m_keyboard->clearLog();
+    EXPECT_THROW(kbd.sendFile(junk, slot(QStringLiteral("tone:1"))), KbxStreamException);
+    EXPECT_TRUE(m_keyboard->received().empty()) << "the keyboard was asked before the file";
+
+    const QString tone = path(QStringLiteral("tone.kbx"));
+    {
+        QFile out(tone);
+        ASSERT_TRUE(out.open(QIODevice::WriteOnly));
+        out.write(toneFile("Sent"));
+    }
+    const auto item = kbd.sendFile(tone, slot(QStringLiteral("tone:1")));
+    EXPECT_EQ(m_keyboard->itemBytes(2, 1), payloadOf(tone));
+    EXPECT_EQ(slot(QStringLiteral("tone:1")).name(), "Sent    ");
+    EXPECT_EQ(item->number(), 1);
+}
+
+TEST_F(OpsTest, backupThenRestoreIntoAWipedKeyboardGivesBackEveryItemByteForByte) {
+    std::map<QString, Bytes> before;
+    Keyboard kbd = keyboard();
+    kbd.list();
+    for (const SlotEntry& s : slotsOf(m_drive->root())) {
+        const SlotAddress a = addressOf(*s.node);
+        before[shortForm(a)] = m_keyboard->itemBytes(a.kind, a.number, a.bank);
+    }
+
+    int reported = 0;
+    const BackupResult backup = backupKeyboard(kbd, path(QStringLiteral("backup")),
+                                               [&reported](const BackupEntry&) { ++reported; });
+    EXPECT_EQ(reported, static_cast<int>(backup.files.size()));
+    EXPECT_TRUE(QFileInfo::exists(backup.manifest));
+
+    m_keyboard->wipe();
+    const RestoreResult restored = restoreBackup(kbd, path(QStringLiteral("backup")), MsgStr(1033));
+    EXPECT_TRUE(restored.failed.empty());
+    EXPECT_EQ(restored.restored.size(), backup.files.size());
+    for (const SlotEntry& s : slotsOf(m_drive->root())) {
+        const SlotAddress a = addressOf(*s.node);
+        EXPECT_EQ(m_keyboard->itemBytes(a.kind, a.number, a.bank), before[shortForm(a)])
+            << shortForm(a).toStdString();
+    }
+}
+
+TEST_F(OpsTest, restoreChecksTheManifestBeforeTheKeyboardIsTouched) {
+    QDir().mkpath(path(QStringLiteral("bad")));
+    {
+        QFile out(path(QStringLiteral("bad/manifest.json")));
+        ASSERT_TRUE(out.open(QIODevice::WriteOnly));
+        out.write(R"({"model": "ZR-1", "files": {}})");
+    }
+    Keyboard kbd = keyboard();
+    EXPECT_THROW(restoreBackup(kbd, path(QStringLiteral("bad")), MsgStr(1033)), std::runtime_error);
+    EXPECT_THROW(restoreBackup(kbd, path(QStringLiteral("none")), MsgStr(1033)),
+                 std::runtime_error);
+    EXPECT_TRUE(m_keyboard->received().empty());
+}
