@@ -14,3 +14,10 @@ add_library(kbx::dialogs ALIAS kbx_dialogs)
 set_target_properties(kbx_dialogs PROPERTIES AUTOUIC ON AUTOMOC ON)
 target_include_directories(kbx_dialogs PUBLIC ${CMAKE_CURRENT_LIST_DIR})
 target_link_libraries(kbx_dialogs PUBLIC Qt6::Widgets kbx::files kbx::messages kbx::midi)
+# The per-system host services: the folder chooser needs them, and the settings' registry access
+# on Windows lives there.
+target_sources(kbx_dialogs PRIVATE ${CMAKE_CURRENT_LIST_DIR}/platform.h
+                                   ${CMAKE_CURRENT_LIST_DIR}/platform.cpp)
+if(WIN32)
+  target_link_libraries(kbx_dialogs PRIVATE advapi32)
+endif()
