@@ -41,12 +41,14 @@ for n in "${sizes[@]}"; do
   done
 done
 
-# Desktop entry: valid, names the program, the icon that exists and the data-file type.
+# Desktop entry: valid, names the program and the icon that exists. No MimeType: kbxman takes no
+# file on its command line, so it must not be offered to open one.
 desktop=$root/share/applications/$id.desktop
 desktop-file-validate "$desktop" || fail "desktop-file-validate"
-for line in "Exec=kbxman" "Icon=$id" "Categories=AudioVideo;Audio;Midi;" "MimeType=application/x-zr7316-kbx;"; do
+for line in "Exec=kbxman" "Icon=$id" "Categories=AudioVideo;Audio;Midi;"; do
   grep -qxF "$line" "$desktop" || fail "desktop entry lacks $line"
 done
+grep -q "^MimeType=" "$desktop" && fail "desktop entry offers kbxman to open files"
 for key in Name GenericName Comment; do
   grep -q "^$key=." "$desktop" || fail "desktop entry lacks $key"
 done
