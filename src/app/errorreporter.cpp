@@ -2,6 +2,7 @@
 
 #include <QCoreApplication>
 #include <QMessageBox>
+#include <memory>
 
 namespace {
 ErrorReporter* g_reporter = nullptr;
@@ -16,7 +17,15 @@ void ErrorReporter::setInstance(ErrorReporter* reporter) {
     g_reporter = reporter;
 }
 
+QMessageBox* MessageBoxErrorReporter::createBox(QWidget* parent, const QString& text) {
+    auto* box = new QMessageBox(QMessageBox::Critical,
+                                QCoreApplication::translate("ErrorReporter", "Error"), text,
+                                QMessageBox::Ok, parent);
+    box->setDefaultButton(QMessageBox::Ok);
+    return box;
+}
+
 void MessageBoxErrorReporter::showError(QWidget* parent, const QString& text) {
-    QMessageBox::critical(parent, QCoreApplication::translate("ErrorReporter", "Error"), text,
-                          QMessageBox::Ok);
+    const std::unique_ptr<QMessageBox> box(createBox(parent, text));
+    box->exec();
 }

@@ -4,6 +4,7 @@
 
 #include <QString>
 
+class QMessageBox;
 class QWidget;
 
 class ErrorReporter {
@@ -22,4 +23,8 @@ public:
 class MessageBoxErrorReporter : public ErrorReporter {
 public:
     void showError(QWidget* parent, const QString& text) override;
+
+    // The box showError shows, not yet shown: caption "Error", the error symbol, one OK button.
+    // The caller owns it.
+    static QMessageBox* createBox(QWidget* parent, const QString& text);
 };

@@ -1,5 +1,6 @@
-// kbxman: one instance per user, the application title, the main window.
+// kbxman: one instance per user, the application's names, the main window.
 #include "appicons.h"
+#include "errorreporter.h"
 #include "mainform.h"
 #include "mididevices.h"
 #include "platform.h"
@@ -7,7 +8,6 @@
 
 #include <QApplication>
 #include <QLockFile>
-#include <QMessageBox>
 #include <exception>
 
 int main(int argc, char** argv) {
@@ -18,10 +18,9 @@ int main(int argc, char** argv) {
         return 1;
 
     QApplication app(argc, argv);
-    QApplication::setOrganizationName(QStringLiteral("Tovanel"));
-    QApplication::setApplicationName(QStringLiteral("KbxMan"));
-    QApplication::setApplicationDisplayName(
-        QStringLiteral("ZR-7316 MUSIC DATA MANAGEMENT SOFTWARE"));
+    // The application title is the main window's caption (its form sets it); a display name
+    // would be appended to every dialog's caption as well.
+    kbxapp::initApplication();
     QApplication::setWindowIcon(kbxapp::appIcon());
 
     try {
@@ -35,9 +34,9 @@ int main(int argc, char** argv) {
         form.show();
         return app.exec();
     } catch (const std::exception& error) {
-        QMessageBox::critical(nullptr, QString(), QString::fromStdString(error.what()));
+        ErrorReporter::instance().showError(nullptr, QString::fromStdString(error.what()));
     } catch (...) {
-        QMessageBox::critical(nullptr, QString(), QString());
+        ErrorReporter::instance().showError(nullptr, QString());
     }
     return 0;
 }

@@ -21,6 +21,8 @@ struct StoreOverride {
     QString fileName;
 };
 
+const KbxSettings::DirectoryValueAccess* g_directoryAccess = nullptr;
+
 std::optional<StoreOverride>& storeOverride() {
     static std::optional<StoreOverride> store;
     return store;
@@ -111,10 +113,18 @@ void KbxSettings::setDefaultStore(QSettings::Format format, const QString& fileN
         storeOverride() = StoreOverride{format, fileName};
 }
 
+void KbxSettings::setUserDirectoryAccess(const DirectoryValueAccess* access) {
+    g_directoryAccess = access;
+}
+
 std::unique_ptr<QSettings> KbxSettings::open() const {
-    if (m_userStore)
-        return std::make_unique<QSettings>(QSettings::NativeFormat, QSettings::UserScope,
-                                           kOrganization, kApplication);
+    if (m_userStore) {
+        auto settings = std::make_unique<QSettings>(QSettings::NativeFormat, QSettings::UserScope,
+                                                    kOrganization, kApplication);
+        // Only the program's own key counts: not the organisation's nor the machine's.
+        settings->setFallbacksEnabled(false);
+        return settings;
+    }
     return std::make_unique<QSettings>(m_fileName, m_format);
 }
 
@@ -140,7 +150,16 @@ KbxSettings::LoadResult KbxSettings::load(std::int32_t& in, std::int32_t& out, Q
     in = readDeviceNumber(*settings, kInputKey);
     out = readDeviceNumber(*settings, kOutputKey);
 
-    const QVariant defaultDir = settings->value(kDefaultKey);
+    QVariant defaultDir;
+    if (const DirectoryValueAccess* access = m_userStore ? g_directoryAccess : nullptr) {
+        ValueRead read = access->read();
+        if (!read.error.isEmpty())
+            throw settingsError(QStringLiteral("The settings in %1 cannot be read.")
+                                    .arg(QDir::toNativeSeparators(settings->fileName())));
+        defaultDir = read.value;
+    } else {
+        defaultDir = settings->value(kDefaultKey);
+    }
     if (!defaultDir.isValid()) {
         dir.clear();
     } else if (defaultDir.typeId() == QMetaType::QString) {
@@ -156,9 +175,16 @@ void KbxSettings::save(std::int32_t in, std::int32_t out, const QString& dir) co
     const auto settings = open();
     settings->setValue(kInputKey, in);
     settings->setValue(kOutputKey, out);
-    settings->setValue(kDefaultKey, dir);
+    const DirectoryValueAccess* access = m_userStore ? g_directoryAccess : nullptr;
+    if (!access)
+        settings->setValue(kDefaultKey, dir);
     settings->sync();
     if (settings->status() != QSettings::NoError)
         throw settingsError(QStringLiteral("The settings cannot be saved to %1.")
                                 .arg(QDir::toNativeSeparators(settings->fileName())));
+    if (access) {
+        if (!access->write(dir).isEmpty())
+            throw settingsError(QStringLiteral("The settings cannot be saved to %1.")
+                                    .arg(QDir::toNativeSeparators(settings->fileName())));
+    }
 }

@@ -6,6 +6,7 @@
 
 #include <QSettings>
 #include <QString>
+#include <QVariant>
 #include <cstdint>
 #include <memory>
 
@@ -48,6 +49,20 @@ public:
 
     // Where the values live, for messages.
     QString location() const;
+
+    // Access to the directory value of the user's own store where QSettings cannot reach it (on
+    // Windows QSettings takes a value named "Default" for the key's unnamed value). The platform
+    // installs it at start; redirected stores and the test runner's never use it.
+    struct ValueRead {
+        QVariant value; // invalid: the value or its key is missing
+        QString error;  // not empty: the store could not be read
+    };
+    struct DirectoryValueAccess {
+        ValueRead (*read)();
+        QString (*write)(const QString& dir); // returns the failure's text, empty when written
+    };
+    // Not owned; nullptr goes back to QSettings.
+    static void setUserDirectoryAccess(const DirectoryValueAccess* access);
 
 private:
     std::unique_ptr<QSettings> open() const;

@@ -315,6 +315,37 @@ TEST_F(DirBrowseTest, foldersAreReadOneLevelAtATime) {
     EXPECT_EQ(childTexts(b), (QStringList{"C", "D"}));
 }
 
+TEST_F(DirBrowseTest, selectionSurvivesCollapsingAndReopeningAnAncestor) {
+    makeFolders({"A/B/C", "A/B2"});
+    m_form.SetDirectory(path("A/B/C"));
+    QTreeWidgetItem* a = view()->currentItem()->parent()->parent();
+    ASSERT_EQ(a->text(0), "A");
+    a->setExpanded(true);
+    a->setExpanded(false);
+    makeFolders({"A/B/C0"}); // reopening reads the folders again: the new one shows too
+    a->setExpanded(true);
+
+    QTreeWidgetItem* current = view()->currentItem();
+    ASSERT_NE(current, nullptr);
+    EXPECT_EQ(m_form.GetNodePath(current), path("A/B/C") + kSep);
+    EXPECT_TRUE(current->parent()->isExpanded()); // the selection is in sight again
+    EXPECT_EQ(childTexts(current->parent()), (QStringList{"C", "C0"}));
+    control<QPushButton>(&m_form, "OkBtn")->click();
+    EXPECT_EQ(m_form.GetDirectory(), path("A/B/C") + kSep);
+}
+
+TEST_F(DirBrowseTest, reopeningAfterTheSelectedFolderVanishedSelectsItsParent) {
+    makeFolders({"A/B/C"});
+    m_form.SetDirectory(path("A/B/C"));
+    QTreeWidgetItem* a = view()->currentItem()->parent()->parent();
+    a->setExpanded(true);
+    a->setExpanded(false);
+    ASSERT_TRUE(QDir(m_root.filePath("A/B/C")).removeRecursively());
+    a->setExpanded(true);
+    ASSERT_NE(view()->currentItem(), nullptr);
+    EXPECT_EQ(m_form.GetNodePath(view()->currentItem()), path("A/B") + kSep);
+}
+
 // ---- Data property dialog and the property action's file work ----
 
 // A tone file as an import writes it: header, 60 bytes of payload, the name at payload byte 36.

@@ -1,5 +1,6 @@
 #include "prefdirform.h"
 
+#include "platform.h"
 #include "ui_prefdirform.h"
 
 #include <QDir>
@@ -7,7 +8,6 @@
 #include <QFileIconProvider>
 #include <QFileInfo>
 #include <QPushButton>
-#include <QStorageInfo>
 #include <QTreeWidget>
 
 namespace {
@@ -65,9 +65,10 @@ void TDirBrowseForm::FormCreate() {
         const QString root = QDir::toNativeSeparators(drive.absoluteFilePath());
         auto* node = new QTreeWidgetItem(m_ui->DirView, QStringList{root});
         node->setIcon(0, m_icons->icon(drive));
-        // A drive without its medium is not probed; it shows no expansion button until opened.
-        const bool ready = QStorageInfo(drive.absoluteFilePath()).isReady();
-        node->setChildIndicatorPolicy(ready && HasSubDirs(root)
+        // As in the main window's tree: removable drives are not probed until opened, so a
+        // floppy or card reader is never spun up just to draw an expansion button.
+        const bool probe = !kbxapp::isRemovableDrive(root);
+        node->setChildIndicatorPolicy(probe && HasSubDirs(root)
                                           ? QTreeWidgetItem::ShowIndicator
                                           : QTreeWidgetItem::DontShowIndicatorWhenChildless);
     }
@@ -101,8 +102,26 @@ void TDirBrowseForm::AddSubDirs(QTreeWidgetItem* node) {
 void TDirBrowseForm::ReadSubDirs(QTreeWidgetItem* node) {
     // Removing children may move the current item; that must not read folders again from here.
     const Detached detached(m_handlersDetached);
+    // Reading a folder again replaces its subtree. A selection inside it (left there when the
+    // folder was collapsed) is found again by its path, so reopening an ancestor keeps it.
+    QTreeWidget* view = m_ui->DirView;
+    QString kept;
+    for (const QTreeWidgetItem* p = view->currentItem(); p; p = p->parent()) {
+        if (p->parent() == node) {
+            kept = GetNodePath(view->currentItem()).mid(GetNodePath(node).size());
+            break;
+        }
+    }
     qDeleteAll(node->takeChildren());
-    AddSubDirs(node);
+    if (kept.isEmpty()) {
+        AddSubDirs(node);
+        return;
+    }
+    // The walk reads the node and each folder on the way down.
+    QTreeWidgetItem* found = FindNode(withSeparator(node->text(0)) + kept, node);
+    for (QTreeWidgetItem* p = found ? found->parent() : nullptr; p && p != node; p = p->parent())
+        p->setExpanded(true);
+    view->setCurrentItem(found ? found : node);
 }
 
 QTreeWidgetItem* TDirBrowseForm::FindNode(const QString& path, QTreeWidgetItem* node) {

@@ -1,6 +1,10 @@
 // Draws kbxman's icon set and writes icons.qrc beside it.
 //
-// Usage: kbx-icongen <icons folder>
+// Usage: kbx-icongen <icons folder> [<hicolor folder>]
+//
+// With a second folder it also writes the desktop's icon theme set there: the application icon
+// and the data-file icon in the hicolor sizes (NxN/apps, NxN/mimetypes), which the install lays
+// out under share/icons/hicolor.
 //
 // Every picture is drawn on a design grid (16 units for toolbar and keyboard images, 32 for the
 // application icon) and rendered at each size it ships in. Outlines are drawn inside the shapes,
@@ -18,6 +22,7 @@
 #include <QStringList>
 #include <QTransform>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <functional>
@@ -489,6 +494,12 @@ void appIcon(Canvas& c) {
     keyboard(c, 0, 16, 32, 14, 4, 7);
 }
 
+// A data file (.kbx) in a file manager: a page with the keyboard across its foot.
+void dataFileIcon(Canvas& c) {
+    page(c, 5, 1, 22, 30, 7, 6);
+    keyboard(c, 3, 19, 26, 11, 3, 6);
+}
+
 // ---------------------------------------------------------------------------------------------
 
 using Draw = std::function<void(Canvas&)>;
@@ -504,8 +515,8 @@ bool save(const QImage& img, const QString& path) {
 } // namespace
 
 int main(int argc, char** argv) {
-    if (argc != 2) {
-        std::fprintf(stderr, "usage: %s <icons folder>\n", argv[0]);
+    if (argc != 2 && argc != 3) {
+        std::fprintf(stderr, "usage: %s <icons folder> [<hicolor folder>]\n", argv[0]);
         return 2;
     }
     const QDir out(QString::fromLocal8Bit(argv[1]));
@@ -545,6 +556,27 @@ int main(int argc, char** argv) {
     render(appIcon, 32, 32, 1, "app.png");
     render(appIcon, 64, 32, 2, "app@2x.png");
     render(appIcon, 256, 32, 6, "app-256.png");
+
+    if (argc == 3) {
+        // Outlines grow with the size, as the 64 and 256 pixel application icons above do.
+        const QDir theme(QString::fromLocal8Bit(argv[2]));
+        for (const int size : {16, 22, 24, 32, 48, 64, 128, 256, 512}) {
+            const int outline = std::max(1, static_cast<int>(std::lround(size / 42.0)));
+            const QString dir = QString("%1x%1").arg(size);
+            if (!theme.mkpath(dir + "/apps") || !theme.mkpath(dir + "/mimetypes")) {
+                std::fprintf(stderr, "cannot create folders in %s\n", argv[2]);
+                return 1;
+            }
+            Canvas app(size, 32, outline);
+            appIcon(app);
+            ok = save(app.finish(), theme.filePath(dir + "/apps/com.tovanel.KbxMan.png")) && ok;
+            Canvas data(size, 32, outline);
+            dataFileIcon(data);
+            ok = save(data.finish(),
+                      theme.filePath(dir + "/mimetypes/application-x-zr7316-kbx.png")) &&
+                 ok;
+        }
+    }
 
     // Aliases equal the file names, so QIcon finds each @2x file beside its 1x file.
     QString qrc = "<!-- Written by tools/icongen.cpp; rerun it rather than editing. -->\n"

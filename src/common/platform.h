@@ -1,6 +1,7 @@
 #pragma once
 // The few host services that differ per system: the file explorer, removable drives, where the
-// single-instance lock lives, and starting a process (a seam tests replace).
+// single-instance lock lives, the registry value QSettings cannot reach, and starting a process
+// (a seam tests replace).
 
 #include <QString>
 #include <QStringList>
@@ -15,6 +16,11 @@ bool isRemovableDrive(const QString& root);
 
 // The lock file that keeps one instance per user on the desktop.
 QString singleInstanceLockPath();
+
+// Names the program for its settings and data folders. No application display name: Qt would
+// append it to every dialog's caption. On Windows it also routes the directory setting to the
+// registry value "Default", which QSettings takes for the key's unnamed value.
+void initApplication();
 
 class ProcessLauncher {
 public:
