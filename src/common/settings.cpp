@@ -15,6 +15,9 @@ const QString kMidiGroup = QStringLiteral("MIDI");
 const QString kInputKey = QStringLiteral("MIDI/InputDevice");
 const QString kOutputKey = QStringLiteral("MIDI/OutputDevice");
 const QString kDefaultKey = QStringLiteral("Directory/Default");
+const QString kKeepHistoryKey = QStringLiteral("Safety/KeepHistory");
+const QString kVerifySendKey = QStringLiteral("Safety/VerifySend");
+const QString kVerifyRestoreKey = QStringLiteral("Safety/VerifyRestoreUndo");
 
 struct StoreOverride {
     QSettings::Format format;
@@ -83,6 +86,25 @@ std::int32_t readDeviceNumber(const QSettings& settings, const QString& key) {
     return static_cast<std::int32_t>(number);
 }
 
+// A yes or no as a native store (a bool) or a text store ("true", "1") keeps it; anything else
+// is the fallback.
+bool readFlag(const QSettings& settings, const QString& key, bool fallback) {
+    const QVariant value = settings.value(key);
+    if (value.typeId() == QMetaType::Bool)
+        return value.toBool();
+    if (value.typeId() == QMetaType::Int || value.typeId() == QMetaType::UInt ||
+        value.typeId() == QMetaType::LongLong || value.typeId() == QMetaType::ULongLong) {
+        const qlonglong number = value.toLongLong();
+        return number == 0 || number == 1 ? number == 1 : fallback;
+    }
+    const QString text = value.toString().trimmed().toLower();
+    if (text == u"true" || text == u"1")
+        return true;
+    if (text == u"false" || text == u"0")
+        return false;
+    return fallback;
+}
+
 } // namespace
 
 KbxSettings::KbxSettings() {
@@ -138,7 +160,10 @@ KbxSettings::LoadResult KbxSettings::load(std::int32_t& in, std::int32_t& out, Q
         throw settingsError(QStringLiteral("The settings in %1 cannot be read.")
                                 .arg(QDir::toNativeSeparators(settings->fileName())));
 
-    if (settings->childGroups().isEmpty() && settings->childKeys().isEmpty()) {
+    // The safety net's own group alone is no sign that the described values were ever saved.
+    QStringList groups = settings->childGroups();
+    groups.removeAll(QStringLiteral("Safety"));
+    if (groups.isEmpty() && settings->childKeys().isEmpty()) {
         in = 0;
         out = 0;
         dir = QDir::toNativeSeparators(QDir::currentPath());
@@ -187,4 +212,27 @@ void KbxSettings::save(std::int32_t in, std::int32_t out, const QString& dir) co
             throw settingsError(QStringLiteral("The settings cannot be saved to %1.")
                                     .arg(QDir::toNativeSeparators(settings->fileName())));
     }
+}
+
+KbxSettings::Safety KbxSettings::loadSafety() const {
+    const Safety defaults;
+    const auto settings = open();
+    if (settings->status() != QSettings::NoError)
+        return defaults;
+    Safety safety;
+    safety.keepHistory = readFlag(*settings, kKeepHistoryKey, defaults.keepHistory);
+    safety.verifySend = readFlag(*settings, kVerifySendKey, defaults.verifySend);
+    safety.verifyRestore = readFlag(*settings, kVerifyRestoreKey, defaults.verifyRestore);
+    return safety;
+}
+
+void KbxSettings::saveSafety(const Safety& safety) const {
+    const auto settings = open();
+    settings->setValue(kKeepHistoryKey, safety.keepHistory);
+    settings->setValue(kVerifySendKey, safety.verifySend);
+    settings->setValue(kVerifyRestoreKey, safety.verifyRestore);
+    settings->sync();
+    if (settings->status() != QSettings::NoError)
+        throw settingsError(QStringLiteral("The settings cannot be saved to %1.")
+                                .arg(QDir::toNativeSeparators(settings->fileName())));
 }

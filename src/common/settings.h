@@ -43,6 +43,22 @@ public:
     // std::runtime_error when the store cannot be written.
     void save(std::int32_t in, std::int32_t out, const QString& dir) const;
 
+    // The safety net's preferences, in a group of our own ("Safety"): keep a copy of every item a
+    // change replaces (history and undo), and read an item back after sending it, for a single
+    // send and for restore and undo apart: a restore or an undo puts back what must be right, a
+    // single send is often tried again at once, so the two have different defaults.
+    struct Safety {
+        bool keepHistory = true;
+        bool verifySend = false;
+        bool verifyRestore = true; // restore (of a backup or from the history) and undo
+        bool operator==(const Safety&) const = default;
+    };
+    // Missing values, and values that are not a yes or no, give the defaults: a damaged store must
+    // never switch the safety net off.
+    Safety loadSafety() const;
+    // Throws std::runtime_error when the store cannot be written.
+    void saveSafety(const Safety& safety) const;
+
     // Redirects KbxSettings() to a store of the given format in the given file for the rest of
     // the process (tests of the main window); an empty file name brings the default back.
     static void setDefaultStore(QSettings::Format format, const QString& fileName);

@@ -507,6 +507,8 @@ struct VirtualZr7316::Impl {
             note("transfer ended with an item of the wrong size, nothing stored", raw);
             return;
         }
+        if (faults.corruptStoredByte >= 0)
+            item[std::min(std::size_t(faults.corruptStoredByte), item.size() - 1)] ^= 0x01;
         *memory.item(transferSlot.kind, transferSlot.number, transferSlot.bank) = std::move(item);
         blocks.clear();
         q->save();

@@ -39,6 +39,12 @@ public:
     // node that is no data slot.
     static std::int32_t dataNumber(const ZxData& slot);
     ZxData& slot() { return *m_slot; }
+    // After write, also a failed one: whether the old song's delete was asked for (the song may
+    // then be gone from the keyboard), and whether the whole item went out with the final
+    // handshake (the keyboard then holds it; a later failure is only the refresh of the free
+    // space).
+    bool deleteAsked() const { return m_deleteAsked; }
+    bool committed() const { return m_committed; }
     // True while a transfer holds the MIDI devices; every transfer closes them before it ends.
     bool portsOpen() const;
 
@@ -80,5 +86,7 @@ private:
     std::vector<std::uint8_t> m_incoming;
     bool m_done = false;
     bool m_timedOut = false;
+    bool m_deleteAsked = false;
+    bool m_committed = false;
     std::unique_ptr<QTimer> m_timer;
 };
