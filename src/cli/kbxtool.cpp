@@ -8,6 +8,7 @@
 #include "deviceselect.h"
 #include "emulate.h"
 #include "mididevices.h"
+#include "settings.h"
 #include "virtualzr7316.h"
 #include "zxkbddrv.h"
 
@@ -65,6 +66,10 @@ int KbxTool::run() {
             restore();
         else if (command == u"emulate")
             emulate();
+        else if (command == u"undo")
+            undo();
+        else if (command == u"history")
+            historyCommand();
         else
             throw UsageError{QStringLiteral("unknown command %1").arg(command)};
         return m_failed ? ExitFailed : ExitOk;
@@ -95,7 +100,23 @@ ZxKbdDrv& KbxTool::drive() {
 }
 
 kbxops::Keyboard KbxTool::keyboard() {
-    return kbxops::Keyboard(drive(), kbxops::Devices{m_input, m_output}, &m_progress);
+    return kbxops::Keyboard(drive(), kbxops::Devices{m_input, m_output}, &m_progress, safety());
+}
+
+kbxops::History& KbxTool::history() {
+    if (!m_history)
+        m_history = std::make_unique<kbxops::History>();
+    return *m_history;
+}
+
+kbxops::Safety KbxTool::safety() {
+    const KbxSettings::Safety preferences = KbxSettings().loadSafety();
+    kbxops::Safety safety;
+    if (preferences.keepHistory && !m_options.noHistory)
+        safety.history = &history();
+    safety.verifySend = preferences.verifySend || m_options.verify;
+    safety.verifyRestore = preferences.verifyRestore || m_options.verify;
+    return safety;
 }
 
 void KbxTool::chooseDevices() {

@@ -3,6 +3,7 @@
 // the exit status: 0 done, 1 the operation failed, 2 usage error.
 
 #include "cliargs.h"
+#include "history.h"
 #include "keyboard.h"
 #include "msgstr.h"
 #include "progress.h"
@@ -53,9 +54,15 @@ private:
     void backup();
     void restore();
     void emulate();
+    void undo();
+    void historyCommand();
 
     ZxKbdDrv& drive();
     kbxops::Keyboard keyboard();
+    // The history every command shares; created on first use.
+    kbxops::History& history();
+    // kbxman's safety preferences with --no-history and --verify applied.
+    kbxops::Safety safety();
     void chooseDevices();
     void readList();
     void checkSlotText(const QString& text);
@@ -65,6 +72,8 @@ private:
     static QJsonObject fileDocument(const QString& path, const ZxDataFile& item);
     void printFile(const QString& path, const ZxDataFile& item);
     QJsonObject errorDocument(std::exception_ptr error) const;
+    static QJsonObject entryDocument(const kbxops::HistoryEntry& entry);
+    static QString entryLine(const kbxops::HistoryEntry& entry);
 
     void print(const QString& text);
     void printJson(const QJsonObject& document);
@@ -77,6 +86,7 @@ private:
     int m_input = 0;
     int m_output = 0;
     bool m_failed = false; // some items of a restore failed; each was reported
+    std::unique_ptr<kbxops::History> m_history;
 };
 
 // Parses the arguments (without the program's name) and runs the command: the exit status.
