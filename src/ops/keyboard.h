@@ -4,7 +4,7 @@
 // devices to use and the caller's progress observer; it is cheap and made per action. Failures are
 // the layers' exceptions, unchanged.
 
-#include "progress.h"
+#include "ops/progress.h"
 
 #include <QString>
 #include <QStringList>
