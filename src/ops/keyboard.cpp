@@ -76,6 +76,17 @@ private:
     Progress* m_progress;
 };
 
+// Asked of the folder itself before the keyboard is asked anything: a transfer that cannot be
+// written would take its whole time for nothing.
+void requireWritableFolder(const QString& folder) {
+    QTemporaryFile probe(QDir(folder).filePath(QStringLiteral(".kbxman-XXXXXX")));
+    if (!QFileInfo(folder).isDir() || !probe.open())
+        throw std::runtime_error(
+            localText("The folder \"%1\" cannot be written to.", "フォルダ「%1」に書き込めません。")
+                .arg(QDir::toNativeSeparators(QFileInfo(folder).absoluteFilePath()))
+                .toStdString());
+}
+
 } // namespace
 
 QString moveAsideIfDifferent(const QString& path, const std::vector<std::uint8_t>& bytes) {
@@ -98,7 +109,7 @@ QString moveAsideIfDifferent(const QString& path, const std::vector<std::uint8_t
                       "「%1」には別のデータがあり、ごみ箱に移せないため、置き換えませんでした。")
                 .arg(QDir::toNativeSeparators(path))
                 .toStdString());
-    return trashed.isEmpty() ? path : trashed;
+    return QFileInfo(trashed.isEmpty() ? path : trashed).absoluteFilePath();
 }
 
 Devices storedDevices() {
@@ -146,6 +157,7 @@ void Keyboard::list() {
 
 ImportedFile Keyboard::importSlot(ZxData& slot, const QString& folder, TakenNames* taken, int index,
                                   int count) {
+    requireWritableFolder(folder);
     ZxDataFile item(ZxKind::Undetermined);
     {
         KbxMidiStream stream(slot, m_devices.input, m_devices.output);
