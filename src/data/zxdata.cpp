@@ -29,29 +29,6 @@ std::array<char, kNameLength> nameField(const std::string& text) {
 
 } // namespace
 
-namespace ZxKind {
-
-int nameOffset(std::uint16_t kind) {
-    switch (kind) {
-    case Tone:
-        return 36;
-    case Dsp:
-        return 0;
-    case Song:
-        return 4;
-    case Rhythm:
-        return 2;
-    default:
-        return -1;
-    }
-}
-
-bool isDataKind(std::uint16_t kind) {
-    return kind == Tone || kind == Dsp || kind == Song || kind == Rhythm || kind == Registration;
-}
-
-} // namespace ZxKind
-
 ZxData::ZxData(std::uint16_t kind)
     : ZxData(kind, ZxAttr::Node) {}
 

@@ -95,20 +95,7 @@ void KbxMidiStream::findSlot(const std::string& slotPath) {
 }
 
 std::int32_t KbxMidiStream::dataNumber(const ZxData& slot) {
-    switch (slot.kind()) {
-    case ZxKind::Tone:
-        return 384 + slot.number();
-    case ZxKind::Dsp:
-        return 100 + slot.number();
-    case ZxKind::Song:
-        return slot.number();
-    case ZxKind::Rhythm:
-        return 100 + slot.number();
-    case ZxKind::Registration:
-        return 16 + 4 * slot.number() + slot.bank();
-    default:
-        return 0;
-    }
+    return ZxKind::dataNumber(slot.kind(), slot.bank(), slot.number());
 }
 
 std::uint32_t KbxMidiStream::size() {

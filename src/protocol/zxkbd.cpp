@@ -1,5 +1,7 @@
 #include "zxkbd.h"
 
+#include "zxkinds.h"
+
 namespace {
 
 // Parameter numbers of the keyboard's parameter table.
@@ -15,10 +17,6 @@ constexpr std::uint8_t kParamDspName = 48;  // and 49
 constexpr std::uint8_t kParamToneName = 96; // and 97
 
 constexpr std::uint8_t kKindSystem = 0;
-constexpr std::uint8_t kKindTone = 2;
-constexpr std::uint8_t kKindDsp = 9;
-constexpr std::int32_t kToneDataBase = 384;
-constexpr std::int32_t kDspDataBase = 100;
 
 // The characters of one name chunk: the keyboard packs four characters into a value, the first
 // in the most significant byte; a zero byte ends the chunk early.
@@ -98,12 +96,12 @@ std::string ZxKbd::readSongName(int n) {
 }
 
 std::string ZxKbd::readToneName(int slot) {
-    setRequest(kKindTone, kToneDataBase + slot, kParamToneName, 32, 0);
+    setRequest(ZxKind::Tone, ZxKind::dataNumber(ZxKind::Tone, 0, slot), kParamToneName, 32, 0);
     return requestName();
 }
 
 std::string ZxKbd::readDspName(int slot) {
-    setRequest(kKindDsp, kDspDataBase + slot, kParamDspName, 32, 0);
+    setRequest(ZxKind::Dsp, ZxKind::dataNumber(ZxKind::Dsp, 0, slot), kParamDspName, 32, 0);
     return requestName();
 }
 
