@@ -140,13 +140,13 @@ bool renameDataFile(const QString& path, ZxDataFile& item, const QString& newNam
     if (name == oldName)
         return false;
 
-    item.setName(name);
+    item.setItemName(name);
     try {
         KbxFileStream stream(path, KbxFileStream::Create);
         stream.write(item);
     } catch (...) {
         // The file still holds the old name; so must the item that stands for it.
-        item.setName(oldName);
+        item.setItemName(oldName);
         throw;
     }
     return true;

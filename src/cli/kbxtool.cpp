@@ -522,7 +522,7 @@ void KbxTool::rename() {
     if (!ZxKind::isDataKind(item.kind()))
         throw generalError(QStringLiteral("\"%1\" holds an item of %2; it has no name to change")
                                .arg(QDir::toNativeSeparators(path), kindTitle(item.kind())));
-    item.setName(name);
+    item.setItemName(name);
     // The name must have reached the data, or the file would be rewritten unchanged.
     item.refreshName();
     std::string padded = name;

@@ -85,7 +85,7 @@ ZxDataDirectory::ZxDataDirectory(std::uint16_t kind)
 ZxDataFile::ZxDataFile(std::uint16_t kind)
     : ZxData(kind, ZxAttr::Node | ZxAttr::File) {}
 
-void ZxDataFile::setName(const std::string& text) {
+void ZxDataFile::setItemName(const std::string& text) {
     // An item's name has 8 characters at most: the text keeps what the data can hold, so that the
     // name read back from a written file is the one shown before.
     ZxData::setName(text.substr(0, std::min(text.size(), kNameLength)));
@@ -144,7 +144,7 @@ void ZxDataFile::copyAttributes(const ZxData& source) {
     setSize(source.size());
     const std::uint16_t kind = this->kind();
     if (kind == ZxKind::Registration)
-        setName(source.name());
+        setItemName(source.name());
     else if (ZxKind::nameOffset(kind) >= 0)
         refreshName();
 }

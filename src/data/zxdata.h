@@ -34,6 +34,7 @@ public:
     ZxData& operator=(const ZxData&) = delete;
 
     std::string name() const { return m_name; }
+    // The shown text only; an item's stored name changes with ZxDataFile::setItemName.
     void setName(const std::string& text) { m_name = text; }
 
     std::uint16_t kind() const;
@@ -109,7 +110,7 @@ public:
     const std::vector<std::uint16_t>& payload() const { return m_payload; }
 
     // Sets the name text and writes the name (first 8 characters, blank-padded) into the data.
-    void setName(const std::string& text);
+    void setItemName(const std::string& text);
     // Replaces the name text by the 8 characters stored in the data.
     void refreshName();
     // Takes kind, size and name from the source (a slot or another item).

@@ -577,7 +577,7 @@ TEST_F(KbxMidiStreamTest, roundTripThroughFilesKeepsTheDataAndCarriesANewName) {
     {
         ZxDataFile item(ZxKind::Undetermined);
         KbxFileStream(tone0->file, KbxFileStream::Read).read(item);
-        item.setName("RENAMED");
+        item.setItemName("RENAMED");
         KbxFileStream(tone0->file, KbxFileStream::Create).write(item);
     }
 
