@@ -31,11 +31,7 @@ enum KbdImage {
     ImgFolderPresent = 3,
     ImgFolderSelected = 4,
     ImgEmptySlot = 5,
-    ImgTone = 6,
-    ImgDsp = 7,
-    ImgRegistration = 8,
-    ImgSong = 9,
-    ImgRhythm = 10,
+    // 6-10: the kinds' images, by the table of kinds (ZxKindInfo::listImage)
     ImgKeyboard = 11,
 };
 
@@ -49,30 +45,12 @@ ZxData* nodeOf(const QVariant& value) {
 
 // Type word and image of a present slot, by kind.
 bool slotLook(std::uint16_t kind, QString& type, int& image) {
-    switch (kind) {
-    case ZxKind::Tone:
-        type = QStringLiteral("Tone");
-        image = ImgTone;
-        return true;
-    case ZxKind::Dsp:
-        type = QStringLiteral("DSP");
-        image = ImgDsp;
-        return true;
-    case ZxKind::Song:
-        type = QStringLiteral("Song");
-        image = ImgSong;
-        return true;
-    case ZxKind::Rhythm:
-        type = QStringLiteral("Rhythm");
-        image = ImgRhythm;
-        return true;
-    case ZxKind::Registration:
-        type = QStringLiteral("Registraion");
-        image = ImgRegistration;
-        return true;
-    default:
+    const ZxKindInfo* row = ZxKind::info(kind);
+    if (!row)
         return false;
-    }
+    type = QString::fromLatin1(row->listType);
+    image = row->listImage;
+    return true;
 }
 
 } // namespace
