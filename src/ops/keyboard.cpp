@@ -1,6 +1,7 @@
 #include "keyboard.h"
 
 #include "datafile.h"
+#include "kbxfile.h"
 #include "kbxmidistream.h"
 #include "kbxnames.h"
 #include "mididevices.h"
@@ -10,7 +11,10 @@
 #include "zxkbddrv.h"
 
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
+#include <QTemporaryFile>
+#include <algorithm>
 #include <stdexcept>
 
 namespace kbxops {
@@ -74,6 +78,17 @@ private:
     Progress* m_progress;
 };
 
+// Asked of the folder itself before the keyboard is asked anything: a transfer that cannot be
+// written would take its whole time for nothing.
+void requireWritableFolder(const QString& folder) {
+    QTemporaryFile probe(QDir(folder).filePath(QStringLiteral(".kbxman-XXXXXX")));
+    if (!QFileInfo(folder).isDir() || !probe.open())
+        throw std::runtime_error(
+            localText("The folder \"%1\" cannot be written to.", "フォルダ「%1」に書き込めません。")
+                .arg(QDir::toNativeSeparators(QFileInfo(folder).absoluteFilePath()))
+                .toStdString());
+}
+
 bool isDeletable(std::uint16_t kind) {
     return kind == ZxKind::Song || kind == ZxKind::Rhythm;
 }
@@ -122,6 +137,29 @@ const char* const kNothingChangedJa =
     "スロットのデータを履歴に保存できなかったため、何も変更していません。";
 
 } // namespace
+
+QString moveAsideIfDifferent(const QString& path, const std::vector<std::uint8_t>& bytes) {
+    // Only a file is ours to move; anything else in the way makes the write fail as it is.
+    if (!QFileInfo(path).isFile())
+        return {};
+    QFile old(path);
+    if (old.open(QIODevice::ReadOnly) && old.size() == static_cast<qint64>(bytes.size())) {
+        const QByteArray content = old.readAll();
+        if (std::equal(content.begin(), content.end(), bytes.begin(),
+                       [](char a, std::uint8_t b) { return static_cast<std::uint8_t>(a) == b; }))
+            return {}; // the same item again: nothing is lost by writing it over itself
+    }
+    old.close();
+    QString trashed;
+    if (!QFile::moveToTrash(path, &trashed))
+        throw std::runtime_error(
+            localText("\"%1\" holds another item and cannot be moved to the trash; nothing was "
+                      "replaced.",
+                      "「%1」には別のデータがあり、ごみ箱に移せないため、置き換えませんでした。")
+                .arg(QDir::toNativeSeparators(path))
+                .toStdString());
+    return QFileInfo(trashed.isEmpty() ? path : trashed).absoluteFilePath();
+}
 
 Devices storedDevices() {
     Devices devices;
@@ -180,14 +218,21 @@ std::unique_ptr<ZxDataFile> Keyboard::readSlot(ZxData& slot, int index, int coun
 
 ImportedFile Keyboard::importSlot(ZxData& slot, const QString& folder, TakenNames* taken, int index,
                                   int count) {
+    requireWritableFolder(folder);
     const std::unique_ptr<ZxDataFile> item = readSlot(slot, index, count);
     QString fileName = kbxnames::importFileName(item->kind(), item->name());
     if (taken)
         fileName = taken->claim(fileName);
     const QString path = QDir(folder).filePath(fileName);
+    ImportedFile imported{QDir::toNativeSeparators(QFileInfo(path).absoluteFilePath()),
+                          fileName,
+                          item->kind(),
+                          item->size(),
+                          item->name(),
+                          {}};
+    imported.trashed = moveAsideIfDifferent(path, kbxfile::serialize(*item));
     writeDataFile(path, *item);
-    return ImportedFile{QDir::toNativeSeparators(QFileInfo(path).absoluteFilePath()), fileName,
-                        item->kind(), item->size(), item->name()};
+    return imported;
 }
 
 bool Keyboard::verifies(Operation operation) const {

@@ -42,11 +42,10 @@ ShortFormParse parseShortForm(const QString& text) {
         return result;
     result.status = ShortFormParse::Invalid;
     if (const auto m = single.match(text); m.hasMatch()) {
-        const QString kind = m.captured(1).toLower();
-        result.address.kind = kind == u"tone"   ? ZxKind::Tone
-                              : kind == u"dsp"  ? ZxKind::Dsp
-                              : kind == u"song" ? ZxKind::Song
-                                                : ZxKind::Rhythm;
+        const QString word = m.captured(1).toLower();
+        for (const ZxKindInfo& row : ZxKind::table())
+            if (word == QLatin1String(row.shortWord))
+                result.address.kind = row.code;
         result.address.number = m.captured(2).toInt();
         result.status = ShortFormParse::Valid;
     } else if (const auto r = reg.match(text); r.hasMatch()) {
@@ -59,20 +58,13 @@ ShortFormParse parseShortForm(const QString& text) {
 }
 
 QString shortForm(const SlotAddress& address) {
-    switch (address.kind) {
-    case ZxKind::Tone:
-        return QStringLiteral("tone:%1").arg(address.number);
-    case ZxKind::Dsp:
-        return QStringLiteral("dsp:%1").arg(address.number);
-    case ZxKind::Registration:
-        return QStringLiteral("reg:%1:%2").arg(address.bank).arg(address.number);
-    case ZxKind::Song:
-        return QStringLiteral("song:%1").arg(address.number);
-    case ZxKind::Rhythm:
-        return QStringLiteral("rhythm:%1").arg(address.number);
-    default:
+    const ZxKindInfo* row = ZxKind::info(address.kind);
+    if (!row)
         return QStringLiteral("kind%1:%2").arg(address.kind).arg(address.number);
-    }
+    const QString word = QString::fromLatin1(row->shortWord);
+    if (address.kind == ZxKind::Registration)
+        return QStringLiteral("%1:%2:%3").arg(word).arg(address.bank).arg(address.number);
+    return QStringLiteral("%1:%2").arg(word).arg(address.number);
 }
 
 SlotAddress addressOf(const ZxData& slot) {

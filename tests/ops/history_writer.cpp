@@ -29,7 +29,7 @@ int main(int argc, char** argv) {
             const std::uint16_t fill = static_cast<std::uint16_t>(random() % 16);
             item.payload().assign(size / 2, fill);
             item.setSize(size);
-            item.setName("Take " + std::to_string(fill));
+            item.setItemName("Take " + std::to_string(fill));
 
             kbxops::HistoryEntry entry;
             entry.operation = kbxops::Operation::Send;

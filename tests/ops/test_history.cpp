@@ -30,7 +30,7 @@ std::unique_ptr<ZxDataFile> song(const std::string& name, std::uint16_t fill,
     auto item = std::make_unique<ZxDataFile>(ZxKind::Song);
     item->payload().assign((size + 1) / 2, fill);
     item->setSize(size);
-    item->setName(name);
+    item->setItemName(name);
     return item;
 }
 
