@@ -22,12 +22,14 @@ void TPcLinkForm::PrefOpenExecute() {
     form.SetInDevice(MidiInDevice);
     form.SetOutDevice(MidiOutDevice);
     form.SetDefDir(DefaultDir);
+    form.SetSafety(Safety);
     if (form.exec() != QDialog::Accepted)
         return;
     // In effect for the next keyboard action; stored when the window closes.
     MidiInDevice = form.GetInDevice();
     MidiOutDevice = form.GetOutDevice();
     DefaultDir = form.GetDefDir();
+    Safety = form.GetSafety();
 }
 
 FileListView* TPcLinkForm::FocusedList() const {

@@ -4,6 +4,7 @@
 #include "appicons.h"
 #include "errorreporter.h"
 #include "ops/keyboard.h"
+#include "ops/undo.h"
 #include "platform.h"
 #include "settings.h"
 #include "zxdata.h"
@@ -99,6 +100,9 @@ void TPcLinkForm::SetupActions() {
     connect(ui.PrefOpen, &QAction::triggered, this, &TPcLinkForm::PrefOpenExecute);
     connect(ui.KbdDrvPropOpen, &QAction::triggered, this, &TPcLinkForm::KbdDrvPropOpenExecute);
     connect(ui.ShellOpen, &QAction::triggered, this, &TPcLinkForm::ShellOpenExecute);
+    connect(ui.UndoAction, &QAction::triggered, this, &TPcLinkForm::UndoActionExecute);
+    // Another program (kbxtool) may have changed the history since the item was named.
+    connect(ui.Edit1, &QMenu::aboutToShow, this, &TPcLinkForm::UpdateUndoAction);
 
     // Menu items run their action; they have enabled states of their own.
     const std::pair<QAction*, QAction*> items[] = {
@@ -157,6 +161,8 @@ void TPcLinkForm::FormCreate() {
         std::array{ui.LocalIconBtn, ui.LocalSmallIconBtn, ui.LocalListBtn, ui.LocalReportBtn},
         nullptr);
 
+    // Opened on first use: a history that cannot be opened fails the change that needs it.
+    m_history = std::make_unique<kbxops::History>();
     ModelName = QString::fromLatin1(ZxKbdDrv::kKnownModel);
     KbdDrv = &ZxKbdDrv::instance(ModelName.toStdString());
     KbdDrvProgress = std::make_unique<PBarKbdDrvObserver>(ProgressBar);
@@ -183,6 +189,7 @@ void TPcLinkForm::FormCreate() {
     m_local->SelectViewStyle(FileListView::LargeIcon);
     m_kbd->SetupKbdDirView();
     m_kbd->SelectViewStyle(FileListView::LargeIcon);
+    UpdateUndoAction();
 
     connect(qApp, &QGuiApplication::applicationStateChanged, this,
             [this](Qt::ApplicationState state) {
@@ -211,6 +218,8 @@ void TPcLinkForm::FormDestroy() {
 
 void TPcLinkForm::LoadSettings() {
     const KbxSettings settings;
+    // Never fails: a damaged value gives its default, which keeps the safety net on.
+    Safety = settings.loadSafety();
     if (settings.load(MidiInDevice, MidiOutDevice, DefaultDir) ==
         KbxSettings::LoadResult::FirstStart) {
         // First start for this user: the devices are chosen before anything else.
@@ -225,7 +234,9 @@ void TPcLinkForm::LoadSettings() {
 }
 
 void TPcLinkForm::SaveSettings() {
-    KbxSettings().save(MidiInDevice, MidiOutDevice, DefaultDir);
+    const KbxSettings settings;
+    settings.save(MidiInDevice, MidiOutDevice, DefaultDir);
+    settings.saveSafety(Safety);
 }
 
 QString TPcLinkForm::GetNodePath(QTreeWidgetItem* node) const {
@@ -278,6 +289,7 @@ void TPcLinkForm::RunKbdAction(int status, const std::function<void()>& body) {
     if (m_busy)
         return;
     m_busy = true;
+    UpdateUndoAction();
     ProgressBar->setValue(0);
     SetStatusText(QString::fromStdString(Messages->GetStatusMsg(status)));
 
@@ -296,6 +308,7 @@ void TPcLinkForm::RunKbdAction(int status, const std::function<void()>& body) {
     SetStatusText(QString());
     ProgressBar->setValue(0);
     m_busy = false;
+    UpdateUndoAction();
     if (m_closePending) {
         m_closePending = false;
         close();
@@ -308,9 +321,17 @@ void TPcLinkForm::ConnectActionExecute() {
     RunKbdAction(StatusList, [this] { ReadKbdList(); });
 }
 
+kbxops::Keyboard TPcLinkForm::Keyboard(kbxops::Progress* progress) {
+    kbxops::Safety safety;
+    safety.history = Safety.keepHistory ? m_history.get() : nullptr;
+    safety.verifySend = Safety.verifySend;
+    safety.verifyRestore = Safety.verifyRestore;
+    return kbxops::Keyboard(*KbdDrv, {MidiInDevice, MidiOutDevice}, progress, safety);
+}
+
 void TPcLinkForm::ReadKbdList() {
     PBarProgress progress(ProgressBar);
-    kbxops::Keyboard(*KbdDrv, {MidiInDevice, MidiOutDevice}, &progress).list();
+    Keyboard(&progress).list();
     m_kbd->SetupKbdDirView();
     m_ui->SendAction->setEnabled(true);
     m_ui->LocalSendMenuItem->setEnabled(true);
@@ -334,9 +355,8 @@ void TPcLinkForm::SendSelectedFile() {
 
     PBarProgress progress(ProgressBar);
     // By the node, not by its path: names repeat within a folder (blank tones).
-    const std::unique_ptr<ZxDataFile> item =
-        kbxops::Keyboard(*KbdDrv, {MidiInDevice, MidiOutDevice}, &progress)
-            .sendFile(GetNodePath(localNode) + m_ui->LocalFileView->itemText(localRow), *slot);
+    const std::unique_ptr<ZxDataFile> item = Keyboard(&progress).sendFile(
+        GetNodePath(localNode) + m_ui->LocalFileView->itemText(localRow), *slot);
 
     // The user may have moved in the keyboard tree while the data travelled.
     QTreeWidgetItem* now = m_ui->KbdDirView->currentItem();
@@ -361,9 +381,7 @@ void TPcLinkForm::ReceiveSelectedData() {
     const QString folder = GetNodePath(localNode);
 
     PBarProgress progress(ProgressBar);
-    const QString fileName = kbxops::Keyboard(*KbdDrv, {MidiInDevice, MidiOutDevice}, &progress)
-                                 .importSlot(*slot, folder)
-                                 .fileName;
+    const QString fileName = Keyboard(&progress).importSlot(*slot, folder).fileName;
 
     QTreeWidgetItem* now = m_ui->LocalDirView->currentItem();
     if (!now || GetNodePath(now) != folder)
@@ -382,7 +400,49 @@ void TPcLinkForm::DeleteSelectedData() {
         m_kbd->SelectedSlot(OperateException::NoDeleteTarget, OperateException::NoDeleteTarget);
     if (!KbdDrv->isListed())
         throw OperateException(OperateException::ListFirst);
-    kbxops::Keyboard(*KbdDrv, {MidiInDevice, MidiOutDevice}).remove(*slot);
+    PBarProgress progress(ProgressBar);
+    Keyboard(&progress).remove(*slot);
+    m_kbd->ListKbdFiles(m_ui->KbdDirView->currentItem());
+}
+
+void TPcLinkForm::UpdateUndoAction() {
+    std::optional<kbxops::HistoryEntry> target;
+    if (!m_busy) {
+        try {
+            target = kbxops::undoTarget(*m_history);
+        } catch (...) {
+            // A history that cannot be read has nothing to undo; the next change says why.
+        }
+    }
+    m_ui->UndoAction->setEnabled(target.has_value());
+    m_ui->UndoAction->setText(target ? QStringLiteral("&") + kbxops::undoText(*target)
+                                     : QStringLiteral("&Undo"));
+}
+
+void TPcLinkForm::UndoActionExecute() {
+    if (m_busy)
+        return;
+    std::optional<kbxops::HistoryEntry> target;
+    try {
+        target = kbxops::undoTarget(*m_history);
+    } catch (...) {
+        ReportError(
+            QString::fromStdString(describeException(*Messages, std::current_exception()).message));
+    }
+    if (!target) {
+        UpdateUndoAction();
+        return;
+    }
+    RunKbdAction(target->before ? StatusSend : StatusDelete, [this] { UndoLastChange(); });
+}
+
+void TPcLinkForm::UndoLastChange() {
+    // The slot is found in the listed drive, and what it holds now is kept before it goes.
+    if (!KbdDrv->isListed())
+        ReadKbdList();
+    PBarProgress progress(ProgressBar);
+    kbxops::Keyboard keyboard = Keyboard(&progress);
+    kbxops::undoLast(keyboard, *m_history);
     m_kbd->ListKbdFiles(m_ui->KbdDirView->currentItem());
 }
 
@@ -421,4 +481,5 @@ void TPcLinkForm::ExitActionExecute() {
 void TPcLinkForm::FormActivate() {
     if (m_ui->LocalDirView->currentItem())
         LocalUpdateActionExecute();
+    UpdateUndoAction();
 }

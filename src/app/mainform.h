@@ -9,7 +9,10 @@
 #include "kbdpane.h"
 #include "localpane.h"
 #include "msgstr.h"
+#include "ops/history.h"
+#include "ops/keyboard.h"
 #include "progressobservers.h"
+#include "settings.h"
 
 #include <QMainWindow>
 #include <QPoint>
@@ -47,15 +50,24 @@ public:
     QString ExplorerCommand;
     std::unique_ptr<MsgStr> Messages;
     std::unique_ptr<PBarKbdDrvObserver> KbdDrvProgress;
+    // Keep a copy of what a change replaces; read sends back (Safety in the settings store).
+    KbxSettings::Safety Safety;
 
     // True while a keyboard action runs (and waits for the keyboard).
     bool isBusy() const { return m_busy; }
     // The text of the status line.
     QString statusText() const;
 
-    // Settings store: MIDI/InputDevice, MIDI/OutputDevice, Directory/Default.
+    // Settings store: MIDI/InputDevice, MIDI/OutputDevice, Directory/Default, and the group
+    // Safety.
     void LoadSettings();
     void SaveSettings();
+
+    // The history of replaced items that the keyboard actions keep and undo reverts.
+    kbxops::History& history() const { return *m_history; }
+    // Names the newest change not undone in the Edit menu's Undo item, or disables it when there
+    // is none or a keyboard action runs.
+    void UpdateUndoAction();
 
     // The two panes; they exist once the window has been created.
     LocalPane& localPane() const { return *m_local; }
@@ -96,6 +108,7 @@ public Q_SLOTS:
     void PrefOpenExecute();
     void KbdDrvPropOpenExecute();
     void ShellOpenExecute();
+    void UndoActionExecute();
     void FormActivate();
 
 protected:
@@ -116,7 +129,10 @@ private:
     void SendSelectedFile();
     void ReceiveSelectedData();
     void DeleteSelectedData();
+    void UndoLastChange();
     void ReadKbdList();
+    // The keyboard on the chosen devices, with the safety net as the preferences ask.
+    kbxops::Keyboard Keyboard(kbxops::Progress* progress);
 
     void SetStatusText(const QString& text);
     void ReportError(const QString& text);
@@ -141,6 +157,7 @@ private:
     // Destroyed before the widgets they fill, and before the messages they read.
     std::unique_ptr<LocalPane> m_local;
     std::unique_ptr<KbdPane> m_kbd;
+    std::unique_ptr<kbxops::History> m_history;
     bool m_busy = false;
     bool m_closePending = false;
     bool m_shown = false;

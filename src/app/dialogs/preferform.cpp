@@ -4,6 +4,7 @@
 #include "prefdirform.h"
 #include "ui_preferform.h"
 
+#include <QCheckBox>
 #include <QComboBox>
 #include <QPushButton>
 #include <QShowEvent>
@@ -69,16 +70,29 @@ void TPrefForm::SetDefDir(const QString& dir) {
     m_ui->DefDirEdit->setText(dir);
 }
 
+void TPrefForm::SetSafety(const KbxSettings::Safety& safety) {
+    m_safety = safety;
+    m_ui->KeepHistoryCheck->setChecked(safety.keepHistory);
+    m_ui->VerifySendCheck->setChecked(safety.verifySend);
+    m_ui->VerifyRestoreCheck->setChecked(safety.verifyRestore);
+}
+
 void TPrefForm::ShowStoredValues() {
     selectDevice(m_ui->MidiInDevBox, m_inDevice);
     selectDevice(m_ui->MidiOutDevBox, m_outDevice);
     m_ui->DefDirEdit->setText(m_defDir);
+    m_ui->KeepHistoryCheck->setChecked(m_safety.keepHistory);
+    m_ui->VerifySendCheck->setChecked(m_safety.verifySend);
+    m_ui->VerifyRestoreCheck->setChecked(m_safety.verifyRestore);
 }
 
 void TPrefForm::OkBtnClick() {
     m_inDevice = m_ui->MidiInDevBox->currentIndex();
     m_outDevice = m_ui->MidiOutDevBox->currentIndex();
     m_defDir = m_ui->DefDirEdit->text();
+    m_safety.keepHistory = m_ui->KeepHistoryCheck->isChecked();
+    m_safety.verifySend = m_ui->VerifySendCheck->isChecked();
+    m_safety.verifyRestore = m_ui->VerifyRestoreCheck->isChecked();
     accept();
 }
 

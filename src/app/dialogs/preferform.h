@@ -1,7 +1,10 @@
 #pragma once
 // TPrefForm: the preference dialog. The page "MIDI" chooses the input and output devices (entry i
-// of a list is device number i), the page "Directories" the default local directory. The dialog
-// only edits values: the caller hands them in, takes them back after OK and stores them.
+// of a list is device number i), the page "Directories" the default local directory, the page
+// "Safety" the history of replaced items and the checks after sending. The dialog only edits
+// values: the caller hands them in, takes them back after OK and stores them.
+
+#include "settings.h"
 
 #include <QDialog>
 #include <QString>
@@ -27,6 +30,9 @@ public:
     // Setting the directory also puts it into the directory field.
     void SetDefDir(const QString& dir);
     QString GetDefDir() const { return m_defDir; }
+    // Setting the safety preferences also checks their boxes.
+    void SetSafety(const KbxSettings::Safety& safety);
+    KbxSettings::Safety GetSafety() const { return m_safety; }
 
 public Q_SLOTS:
     // Takes the selected entries (-1 for none) and the directory field; closes with OK.
@@ -50,4 +56,5 @@ private:
     std::int32_t m_inDevice = 0;
     std::int32_t m_outDevice = 0;
     QString m_defDir;
+    KbxSettings::Safety m_safety;
 };
