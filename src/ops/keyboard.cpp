@@ -258,7 +258,8 @@ struct Keyboard::Pending {
 Keyboard::Pending Keyboard::prepare(ZxData& slot, const Change& change, const ZxDataFile* after) {
     Pending pending;
     History* history = m_safety.history;
-    if (!history)
+    // Deleting what is not there changes nothing worth a row.
+    if (!history || (!after && !holdsItem(slot)))
         return pending;
     try {
         HistoryEntry entry;
