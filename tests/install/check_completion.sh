@@ -33,7 +33,9 @@ complete_line() {
   fi
 }
 
-complete_line "kbxtool " devices list import send delete info rename backup restore emulate
+complete_line "kbxtool " devices list import send delete info rename backup restore emulate undo history
+complete_line "kbxtool history " export restore
+complete_line "kbxtool --no" --no-history
 complete_line "kbxtool re" rename restore
 complete_line "kbxtool --j" --json
 complete_line "kbxtool --in 2 --out 2 li" list
