@@ -541,6 +541,26 @@ Bytes oldSongBytes(int round) {
 // old song first (its data request, blocks and handshakes, the file and the row), or without.
 // What keeping adds is set against the wire time of the snapshot's messages, which are an
 // import's.
+// When the send proper begins: everything before it in a replacement with the safety net is the
+// snapshot (the old song's read, its file and the history's row).
+class SendStart : public kbxops::Progress {
+public:
+    void begin(const kbxops::Step& step) override {
+        if (step.kind == kbxops::Step::Send && !m_seen) {
+            m_seen = true;
+            m_at = Clock::now();
+        }
+    }
+    void advanceTo(std::uint32_t) override {}
+    void end() override {}
+    void reset() { m_seen = false; }
+    Clock::time_point at() const { return m_at; }
+
+private:
+    bool m_seen = false;
+    Clock::time_point m_at;
+};
+
 void BM_ReplaceSong(benchmark::State& state, bool paced, bool kept) {
     const WireCount send = sendCount();
     const WireCount snapshot = importCount();
@@ -549,7 +569,9 @@ void BM_ReplaceSong(benchmark::State& state, bool paced, bool kept) {
     static int runs = 0;
     kbxops::History history(folder.filePath(QStringLiteral("history-%1").arg(++runs)));
     double totalMs = 0;
+    double snapshotMs = 0;
     int round = 0;
+    SendStart sendStart;
     try {
         auto song = makeSong(kSongBytes);
         totalMs = runRounds(
@@ -562,9 +584,13 @@ void BM_ReplaceSong(benchmark::State& state, bool paced, bool kept) {
                 setWireSpeed(paced);
             },
             [&] {
-                kbxops::Keyboard kbd(drive(), {g_setup.in, g_setup.out}, nullptr,
+                sendStart.reset();
+                const auto start = Clock::now();
+                kbxops::Keyboard kbd(drive(), {g_setup.in, g_setup.out}, &sendStart,
                                      kbxops::Safety{kept ? &history : nullptr, false, false});
                 kbd.send(*song, songSlot(0), kbxops::Change{kbxops::Operation::Send});
+                snapshotMs +=
+                    std::chrono::duration<double, std::milli>(sendStart.at() - start).count();
                 setWireSpeed(false);
             });
         if (keyboard().itemBytes(ZxKind::Song, 0).size() != kSongBytes)
@@ -583,6 +609,12 @@ void BM_ReplaceSong(benchmark::State& state, bool paced, bool kept) {
     state.counters["wire_bytes"] = static_cast<double>(send.bytes + (kept ? snapshot.bytes : 0));
     state.counters["snapshot_wire_ms"] = snapshot.ms();
     state.counters["x_wire"] = perOp / wireMs;
+    if (kept) {
+        // The snapshot on its own, up to the start of the send proper.
+        const double perSnapshot = snapshotMs / static_cast<double>(state.iterations());
+        state.counters["snapshot_ms"] = perSnapshot;
+        state.counters["x_snapshot_wire"] = perSnapshot / snapshot.ms();
+    }
 }
 
 int findDevice(const std::vector<std::string>& names, const std::string& wanted) {
