@@ -11,8 +11,9 @@ struct CommandInfo {
 };
 
 constexpr CommandInfo kCommands[] = {
-    {"devices", 0, 0}, {"list", 0, 0},   {"import", 1, 2}, {"send", 2, 2},    {"delete", 1, 1},
-    {"info", 1, 1},    {"rename", 2, 2}, {"backup", 1, 1}, {"restore", 1, 1}, {"emulate", 0, 0},
+    {"devices", 0, 0}, {"list", 0, 0},    {"import", 1, 2}, {"send", 2, 2},
+    {"delete", 1, 1},  {"info", 1, 1},    {"rename", 2, 2}, {"backup", 1, 1},
+    {"restore", 1, 1}, {"emulate", 0, 0}, {"diff", 2, 2},
 };
 
 // "--opt=value" or "--opt value": takes the value and advances i. False when it is missing.
@@ -159,6 +160,8 @@ QString helpText() {
         "(file -> slot)\n"
         "  restore DIR             send every file of a backup back into the slot its manifest "
         "names\n"
+        "  diff A B                compare two backups, or a backup and the keyboard (A or B\n"
+        "                          \"keyboard\"), slot by slot\n"
         "  emulate [--name NAME] [--state FILE]\n"
         "                          publish the virtual ZR-7316 on virtual MIDI ports named NAME\n"
         "                          (default \"ZR-7316 Virtual\") until interrupted\n"
