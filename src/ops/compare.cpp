@@ -34,7 +34,10 @@ Side sideOfBackup(const QString& dir, QStringList* skipped) {
     side.label = QDir::toNativeSeparators(QFileInfo(manifest.directory).absoluteFilePath());
     std::map<QString, SideItem> bySlot;
     const std::vector<QString> order = layoutOrder();
-    for (const auto& [file, slotText] : manifest.files) {
+    for (const auto& entry : manifest.files) {
+        // Named, not bound: a lambda below takes them (clang does not capture bindings).
+        const QString& file = entry.first;
+        const QString& slotText = entry.second;
         const ShortFormParse parsed = parseShortForm(slotText);
         const QString slot =
             parsed.status == ShortFormParse::Valid ? shortForm(parsed.address) : QString();
@@ -57,12 +60,12 @@ Side sideOfBackup(const QString& dir, QStringList* skipped) {
         const QString path = QDir(manifest.directory).filePath(file);
         try {
             std::unique_ptr<ZxDataFile> item = readDataFile(path);
-            SideItem entry;
-            entry.name = item->name();
-            entry.size = item->size();
-            entry.file = QDir::toNativeSeparators(QFileInfo(path).absoluteFilePath());
-            entry.bytes = kbxfile::serialize(*item);
-            bySlot[slot] = std::move(entry);
+            SideItem read;
+            read.name = item->name();
+            read.size = item->size();
+            read.file = QDir::toNativeSeparators(QFileInfo(path).absoluteFilePath());
+            read.bytes = kbxfile::serialize(*item);
+            bySlot[slot] = std::move(read);
         } catch (const std::exception& error) {
             why(QString::fromUtf8(error.what()));
         } catch (...) {

@@ -39,12 +39,22 @@ Manifest readManifest(const QString& dirOrManifest) {
     if (!file.open(QIODevice::ReadOnly))
         throw generalError(QStringLiteral("Cannot open file \"%1\": %2")
                                .arg(QDir::toNativeSeparators(manifest.path), file.errorString()));
+    if (file.size() > kLargestManifest)
+        throw generalError(QStringLiteral("\"%1\" is not a backup manifest")
+                               .arg(QDir::toNativeSeparators(manifest.path)));
+    Manifest parsed = parseManifest(file.readAll(), manifest.directory);
+    parsed.path = manifest.path;
+    return parsed;
+}
+
+Manifest parseManifest(const QByteArray& json, const QString& directory) {
+    Manifest manifest;
+    manifest.directory = directory;
+    manifest.path = QDir(directory).filePath(QStringLiteral("manifest.json"));
     QJsonParseError parseError{};
-    const QJsonDocument document = file.size() <= kLargestManifest
-                                       ? QJsonDocument::fromJson(file.readAll(), &parseError)
-                                       : QJsonDocument();
+    const QJsonDocument document = QJsonDocument::fromJson(json, &parseError);
     const QJsonObject object = document.object();
-    if (file.size() > kLargestManifest || parseError.error != QJsonParseError::NoError ||
+    if (json.size() > kLargestManifest || parseError.error != QJsonParseError::NoError ||
         !document.isObject() || !object.value(QStringLiteral("files")).isObject())
         throw generalError(QStringLiteral("\"%1\" is not a backup manifest")
                                .arg(QDir::toNativeSeparators(manifest.path)));

@@ -23,6 +23,9 @@ struct Manifest {
 // manifest, or one of another model.
 Manifest readManifest(const QString& dirOrManifest);
 
+// The same from the manifest's text, for a backup in directory.
+Manifest parseManifest(const QByteArray& json, const QString& directory);
+
 // A manifest entry must name a file in the backup's own folder, nothing above or beside it.
 bool isPlainFileName(const QString& name);
 
