@@ -13,7 +13,8 @@ struct CommandInfo {
 constexpr CommandInfo kCommands[] = {
     {"devices", 0, 0}, {"list", 0, 0},    {"import", 1, 2}, {"send", 2, 2},
     {"delete", 1, 1},  {"info", 1, 1},    {"rename", 2, 2}, {"backup", 1, 1},
-    {"restore", 1, 1}, {"emulate", 0, 0}, {"undo", 0, 0},   {"history", 0, 3},
+    {"restore", 1, 1}, {"emulate", 0, 0}, {"diff", 2, 2},   {"undo", 0, 0},
+    {"history", 0, 3},
 };
 
 // "--opt=value" or "--opt value": takes the value and advances i. False when it is missing.
@@ -187,6 +188,8 @@ QString helpText() {
         "(file -> slot)\n"
         "  restore DIR             send every file of a backup back into the slot its manifest "
         "names\n"
+        "  diff A B                compare two backups, or a backup and the keyboard (A or B\n"
+        "                          \"keyboard\"), slot by slot\n"
         "  undo                    revert the newest change not undone yet (send the item before\n"
         "                          back, or delete what was sent into an empty slot)\n"
         "  history                 the changes kept in the history, newest first\n"

@@ -53,6 +53,7 @@ private:
     void rename();
     void backup();
     void restore();
+    void diff();
     void emulate();
     void undo();
     void historyCommand();

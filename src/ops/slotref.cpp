@@ -109,15 +109,32 @@ const SlotEntry* findSlot(const std::vector<SlotEntry>& slotList, const QString&
     QString wanted = text;
     if (!wanted.contains(u'\\'))
         wanted.replace(u'/', u'\\');
-    const SlotEntry* found = nullptr;
-    for (const SlotEntry& s : slotList) {
-        if (kbxnames::keyboardText(s.path).compare(wanted, Qt::CaseInsensitive) != 0)
-            continue;
+    // Ignoring case, then also the blanks that pad a name to 8 characters ("Song 1" for
+    // "Song 1  "): each pass gives the one slot it matches, or nothing when it matches several.
+    const auto trailingBlanksChopped = [](QString path) {
+        while (path.endsWith(u' '))
+            path.chop(1);
+        return path;
+    };
+    for (const bool chopBlanks : {false, true}) {
+        const QString want = chopBlanks ? trailingBlanksChopped(wanted) : wanted;
+        const SlotEntry* found = nullptr;
+        bool ambiguous = false;
+        for (const SlotEntry& s : slotList) {
+            QString shown = kbxnames::keyboardText(s.path);
+            if (chopBlanks)
+                shown = trailingBlanksChopped(shown);
+            if (shown.compare(want, Qt::CaseInsensitive) != 0)
+                continue;
+            ambiguous = found != nullptr;
+            found = &s;
+        }
+        if (ambiguous)
+            return nullptr;
         if (found)
-            return nullptr; // ambiguous
-        found = &s;
+            return found;
     }
-    return found;
+    return nullptr;
 }
 
 } // namespace kbxops

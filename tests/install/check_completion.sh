@@ -33,7 +33,7 @@ complete_line() {
   fi
 }
 
-complete_line "kbxtool " devices list import send delete info rename backup restore emulate undo history
+complete_line "kbxtool " devices list import send delete info rename backup restore diff emulate undo history
 complete_line "kbxtool history " export restore
 complete_line "kbxtool --no" --no-history
 complete_line "kbxtool re" rename restore
