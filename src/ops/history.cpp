@@ -125,9 +125,32 @@ public:
         if (!QDir().mkpath(folder))
             throw historyError(
                 folder, localText("the folder cannot be created", "フォルダーを作成できません"));
-        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), m_connection);
-        db.setDatabaseName(QDir(folder).filePath(kDatabaseName));
-        db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=%1").arg(kBusyTimeoutMs));
+        {
+            QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), m_connection);
+            db.setDatabaseName(QDir(folder).filePath(kDatabaseName));
+            db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=%1").arg(kBusyTimeoutMs));
+        }
+        try {
+            prepare();
+        } catch (...) {
+            // The next use tries again with a connection of its own.
+            close();
+            throw;
+        }
+    }
+
+    ~Database() { close(); }
+
+    void close() {
+        {
+            QSqlDatabase db = QSqlDatabase::database(m_connection, false);
+            db.close();
+        }
+        QSqlDatabase::removeDatabase(m_connection);
+    }
+
+    void prepare() {
+        QSqlDatabase db = this->db();
         if (!db.open())
             fail(db.lastError().text());
         // WAL: a reader never waits for the other program's write, and a write cut short by a
@@ -155,14 +178,6 @@ public:
                                " undoes INTEGER,"
                                " pending INTEGER NOT NULL DEFAULT 0)"));
         });
-    }
-
-    ~Database() {
-        {
-            QSqlDatabase db = QSqlDatabase::database(m_connection, false);
-            db.close();
-        }
-        QSqlDatabase::removeDatabase(m_connection);
     }
 
     QSqlDatabase db() const { return QSqlDatabase::database(m_connection, false); }

@@ -295,18 +295,19 @@ qint64 Keyboard::send(ZxDataFile& item, ZxData& slot, const Change& change) {
     Pending pending = prepare(slot, change, &item);
     History* history = m_safety.history;
 
-    KbxMidiStream stream(slot, m_devices.input, m_devices.output);
+    std::unique_ptr<KbxMidiStream> stream;
     try {
+        stream = std::make_unique<KbxMidiStream>(slot, m_devices.input, m_devices.output);
         StepScope scope(m_progress, Step{Step::Send, item.size(), change.index, change.count});
         StreamRelay relay(m_progress);
-        stream.attach(&relay);
-        stream.write(item);
+        stream->attach(&relay);
+        stream->write(item);
     } catch (...) {
         const std::exception_ptr failure = std::current_exception();
-        if (pending.id && stream.committed()) {
+        if (pending.id && stream && stream->committed()) {
             // The keyboard has the new item; only the refresh of the free space failed.
             settle(history, pending.id);
-        } else if (pending.before && stream.deleteAsked()) {
+        } else if (pending.before && stream && stream->deleteAsked()) {
             putBack(failure, pending, slot, change);
         } else if (pending.id) {
             // Nothing in the keyboard has changed: the keyboard commits an item only on the
