@@ -11,10 +11,9 @@ struct CommandInfo {
 };
 
 constexpr CommandInfo kCommands[] = {
-    {"devices", 0, 0}, {"list", 0, 0},    {"import", 1, 2}, {"send", 2, 2},
-    {"delete", 1, 1},  {"info", 1, 1},    {"rename", 2, 2}, {"backup", 1, 1},
-    {"restore", 1, 1}, {"emulate", 0, 0}, {"diff", 2, 2},   {"undo", 0, 0},
-    {"history", 0, 3},
+    {"devices", 0, 0}, {"list", 0, 0},   {"import", 1, 2},  {"send", 2, 2},    {"delete", 1, 1},
+    {"info", 1, 1},    {"rename", 2, 2}, {"backup", 1, 1},  {"restore", 1, 1}, {"emulate", 0, 0},
+    {"diff", 2, 2},    {"undo", 0, 0},   {"history", 0, 3},
 };
 
 // "--opt=value" or "--opt value": takes the value and advances i. False when it is missing.
