@@ -1,5 +1,6 @@
 #include "backup.h"
 
+#include "cancel.h"
 #include "datafile.h"
 #include "kbxnames.h"
 #include "zxdata.h"
@@ -73,7 +74,15 @@ BackupResult backupKeyboard(Keyboard& keyboard, const QString& dir,
         ZxData& slot = *present[static_cast<std::size_t>(i)];
         BackupEntry entry;
         entry.slot = shortForm(addressOf(slot));
-        entry.file = keyboard.importSlot(slot, dir, &taken, i + 1, count);
+        try {
+            entry.file = keyboard.importSlot(slot, dir, &taken, i + 1, count);
+        } catch (const ZxCancelledException&) {
+            // The files written so far are whole; the manifest says what they lack.
+            result.complete = false;
+            for (int j = i; j < count; ++j)
+                result.notDone.append(shortForm(addressOf(*present[static_cast<std::size_t>(j)])));
+            break;
+        }
         files.insert(entry.file.fileName, entry.slot);
         result.files.push_back(entry);
         if (itemDone)
@@ -85,6 +94,9 @@ BackupResult backupKeyboard(Keyboard& keyboard, const QString& dir,
                     kbxnames::keyboardText(keyboard.drive().root().name()));
     manifest.insert(QStringLiteral("files"), files);
     manifest.insert(QStringLiteral("empty"), QJsonArray::fromStringList(result.empty));
+    manifest.insert(QStringLiteral("complete"), result.complete);
+    if (!result.complete)
+        manifest.insert(QStringLiteral("notDone"), QJsonArray::fromStringList(result.notDone));
     QSaveFile out(manifestPath);
     if (!out.open(QIODevice::WriteOnly) ||
         out.write(QJsonDocument(manifest).toJson(QJsonDocument::Indented)) < 0 || !out.commit())
@@ -119,6 +131,7 @@ RestoreResult restoreBackup(Keyboard& keyboard, const QString& dir, const MsgStr
 
     RestoreResult result;
     result.directory = absoluteNative(dir);
+    result.backupComplete = manifest.value(QStringLiteral("complete")).toBool(true);
     const auto fail = [&](const QString& file, const QString& slot, const ErrorReport& report) {
         RestoreFailure failure{file, slot, report};
         result.failed.push_back(failure);
@@ -207,6 +220,9 @@ RestoreResult restoreBackup(Keyboard& keyboard, const QString& dir, const MsgStr
         try {
             keyboard.remove(*s.node);
             result.cleared.append(shortForm(address));
+        } catch (const ZxCancelledException&) {
+            result.cancelled = true;
+            break;
         } catch (...) {
             const int index = layoutIndex(address);
             fail(claimed.count(index) ? claimed[index] : QString(), shortForm(address), current());
@@ -215,11 +231,16 @@ RestoreResult restoreBackup(Keyboard& keyboard, const QString& dir, const MsgStr
 
     const int count = static_cast<int>(entries.size());
     int done = 0;
-    for (Entry& e : entries) {
+    std::size_t reached = 0; // the entries before it were sent or failed
+    for (; reached < entries.size() && !result.cancelled; ++reached) {
+        Entry& e = entries[reached];
         ++done;
         try {
             const std::vector<SlotEntry> slotList = slotsOf(drive.root());
             keyboard.send(*e.item, *findSlot(slotList, e.address)->node, done, count);
+        } catch (const ZxCancelledException&) {
+            result.cancelled = true;
+            break; // the item under way is not done either
         } catch (...) {
             fail(e.file, e.slot, current());
             continue;
@@ -227,6 +248,15 @@ RestoreResult restoreBackup(Keyboard& keyboard, const QString& dir, const MsgStr
         result.restored.emplace_back(e.file, e.slot);
         if (callbacks.restored)
             callbacks.restored(e.file, e.slot);
+    }
+
+    if (result.cancelled) {
+        for (std::size_t i = reached; i < entries.size(); ++i)
+            result.notDone.emplace_back(entries[i].file, entries[i].slot);
+        const std::vector<SlotEntry> slotList = slotsOf(drive.root());
+        for (const SlotAddress& address : toEmpty)
+            if (findSlot(slotList, address)->node->isPresent())
+                result.notDone.emplace_back(QString(), shortForm(address));
     }
     return result;
 }
