@@ -7,6 +7,7 @@
 #include "clitext.h"
 #include "compare.h"
 #include "emulate.h"
+#include "restoreplan.h"
 #include "virtualzr7316.h"
 
 #include <QJsonArray>
@@ -70,6 +71,10 @@ ErrorReport KbxTool::cancelReport() const {
 
 void KbxTool::restore() {
     const QString dir = m_options.args.value(0);
+    if (m_options.dryRun) {
+        restorePlan();
+        return;
+    }
     kbxops::RestoreCallbacks callbacks;
     callbacks.restored = [this](const QString& file, const QString& slot) {
         if (!m_options.json)
@@ -246,6 +251,51 @@ void KbxTool::diff() {
                     .arg(shown(c.a), shown(c.b));
     }
     text += QStringLiteral("%1 slots equal, %2 differ\n").arg(same).arg(slotList.size() - same);
+    print(text);
+}
+
+void KbxTool::restorePlan() {
+    chooseDevices();
+    kbxops::Keyboard kbd = keyboard();
+    const kbxops::RestorePlan plan = kbxops::planRestore(kbd, m_options.args.value(0));
+    for (const QString& why : plan.skipped)
+        printError(QStringLiteral("kbxtool: restore: %1").arg(why));
+    const auto itemDocument = [](const std::optional<kbxops::PlannedItem>& item) -> QJsonValue {
+        if (!item)
+            return QJsonValue();
+        QJsonObject document;
+        document.insert(QStringLiteral("name"), keyboardText(item->name));
+        document.insert(QStringLiteral("size"), static_cast<qint64>(item->size));
+        if (!item->file.isEmpty())
+            document.insert(QStringLiteral("file"), item->file);
+        return document;
+    };
+    if (m_options.json) {
+        QJsonArray changes;
+        for (const kbxops::PlannedChange& c : plan.changes) {
+            QJsonObject change;
+            change.insert(QStringLiteral("slot"), c.slot);
+            change.insert(QStringLiteral("now"), itemDocument(c.now));
+            change.insert(QStringLiteral("backup"), itemDocument(c.backup));
+            changes.append(change);
+        }
+        QJsonObject document;
+        document.insert(QStringLiteral("changes"), changes);
+        document.insert(QStringLiteral("unchanged"), plan.unchanged);
+        printJson(document);
+        return;
+    }
+    const auto shown = [](const std::optional<kbxops::PlannedItem>& item) {
+        return item ? QStringLiteral("%1 (%2)").arg(quotedName(item->name)).arg(item->size)
+                    : QStringLiteral("empty");
+    };
+    QString text;
+    for (const kbxops::PlannedChange& c : plan.changes)
+        text +=
+            QStringLiteral("  %1 %2 -> %3\n").arg(c.slot, -10).arg(shown(c.now), shown(c.backup));
+    text += QStringLiteral("%1 slots would change, %2 stay as they are; nothing was sent\n")
+                .arg(plan.changes.size())
+                .arg(plan.unchanged);
     print(text);
 }
 

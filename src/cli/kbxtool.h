@@ -55,6 +55,7 @@ private:
     void backup();
     void restore();
     void diff();
+    void restorePlan();
     void emulate();
 
     ZxKbdDrv& drive();

@@ -3,9 +3,12 @@
 #include "cancel.h"
 #include "datafile.h"
 #include "kbxnames.h"
+#include "manifest.h"
 #include "zxdata.h"
 #include "zxkbddrv.h"
 
+#include <QCryptographicHash>
+#include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -37,10 +40,14 @@ ErrorReport generalReport(const QString& text) {
     return ErrorReport{"general", std::nullopt, text.toStdString()};
 }
 
-// A manifest entry must name a file in the backup's own folder, nothing above or beside it.
-bool isPlainFileName(const QString& name) {
-    return !name.isEmpty() && name != u"." && name != u".." && !name.contains(u'/') &&
-           !name.contains(u'\\') && !name.contains(u':') && !name.contains(QChar(0));
+// The SHA-256 of a file's bytes in lower-case hex; empty when it cannot be read.
+QString fileSha256(const QString& path) {
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    QCryptographicHash hash(QCryptographicHash::Sha256);
+    hash.addData(&file);
+    return QString::fromLatin1(hash.result().toHex());
 }
 
 } // namespace
@@ -69,6 +76,7 @@ BackupResult backupKeyboard(Keyboard& keyboard, const QString& dir,
 
     TakenNames taken;
     QJsonObject files;
+    QJsonObject sums;
     const int count = static_cast<int>(present.size());
     for (int i = 0; i < count; ++i) {
         ZxData& slot = *present[static_cast<std::size_t>(i)];
@@ -84,6 +92,7 @@ BackupResult backupKeyboard(Keyboard& keyboard, const QString& dir,
             break;
         }
         files.insert(entry.file.fileName, entry.slot);
+        sums.insert(entry.file.fileName, fileSha256(entry.file.path));
         result.files.push_back(entry);
         if (itemDone)
             itemDone(entry);
@@ -94,6 +103,11 @@ BackupResult backupKeyboard(Keyboard& keyboard, const QString& dir,
                     kbxnames::keyboardText(keyboard.drive().root().name()));
     manifest.insert(QStringLiteral("files"), files);
     manifest.insert(QStringLiteral("empty"), QJsonArray::fromStringList(result.empty));
+    // What a reader may check the files against, and what made them; older manifests lack these.
+    manifest.insert(QStringLiteral("sha256"), sums);
+    manifest.insert(QStringLiteral("created"),
+                    QDateTime::currentDateTimeUtc().toString(Qt::ISODate));
+    manifest.insert(QStringLiteral("program"), QStringLiteral("kbxman " KBX_VERSION));
     manifest.insert(QStringLiteral("complete"), result.complete);
     if (!result.complete)
         manifest.insert(QStringLiteral("notDone"), QJsonArray::fromStringList(result.notDone));
