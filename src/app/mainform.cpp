@@ -3,6 +3,7 @@
 
 #include "appicons.h"
 #include "errorreporter.h"
+#include "ops/cancel.h"
 #include "ops/keyboard.h"
 #include "ops/undo.h"
 #include "platform.h"
@@ -16,6 +17,7 @@
 #include <QMenu>
 #include <QProgressBar>
 #include <QStatusBar>
+#include <QToolButton>
 #include <QTreeWidget>
 #include <algorithm>
 #include <optional>
@@ -62,6 +64,21 @@ void TPcLinkForm::SetupStatusStrip() {
     ProgressBar->setTextVisible(false);
     m_ui->StatusBar->addWidget(m_statusLabel, 0);
     m_ui->StatusBar->addWidget(ProgressBar, 1);
+
+    // Esc reaches the action from anywhere in the window; both are offered only while busy.
+    CancelAction = new QAction(QStringLiteral("Cancel"), this);
+    CancelAction->setObjectName(QStringLiteral("CancelAction"));
+    CancelAction->setShortcut(QKeySequence(Qt::Key_Escape));
+    CancelAction->setShortcutContext(Qt::WindowShortcut);
+    CancelAction->setEnabled(false);
+    addAction(CancelAction);
+    connect(CancelAction, &QAction::triggered, this, &TPcLinkForm::CancelActionExecute);
+    CancelBtn = new QToolButton(m_ui->StatusBar);
+    CancelBtn->setObjectName(QStringLiteral("CancelBtn"));
+    CancelBtn->setDefaultAction(CancelAction);
+    CancelBtn->setToolButtonStyle(Qt::ToolButtonTextOnly);
+    CancelBtn->setVisible(false);
+    m_ui->StatusBar->addWidget(CancelBtn, 0);
 }
 
 void TPcLinkForm::SetupActions() {
@@ -262,12 +279,22 @@ void TPcLinkForm::ReportError(const QString& text) {
 
 void TPcLinkForm::closeEvent(QCloseEvent* event) {
     if (m_busy || m_dragRunning) {
-        // The action or drag on the stack still uses the window; close when it has ended.
+        // The action or drag on the stack still uses the window; close when it has ended. The
+        // user wants to leave: the action stops at its next message boundary.
         m_closePending = true;
+        CancelActionExecute();
         event->ignore();
         return;
     }
     QMainWindow::closeEvent(event);
+}
+
+void TPcLinkForm::CancelActionExecute() {
+    if (!m_cancellation)
+        return;
+    m_cancellation->cancel();
+    // Asked once; the action reports its end in the error box.
+    CancelAction->setEnabled(false);
 }
 
 bool TPcLinkForm::eventFilter(QObject* watched, QEvent* event) {
@@ -293,15 +320,28 @@ void TPcLinkForm::RunKbdAction(int status, const std::function<void()>& body) {
     ProgressBar->setValue(0);
     SetStatusText(QString::fromStdString(Messages->GetStatusMsg(status)));
 
+    kbxops::Cancellation cancellation;
+    m_cancellation = &cancellation;
+    CancelAction->setEnabled(true);
+    CancelBtn->setVisible(true);
     std::optional<QString> failure;
     QApplication::setOverrideCursor(Qt::BusyCursor);
     try {
+        const kbxops::CancelScope scope(cancellation);
         body();
+    } catch (const ZxCancelledException&) {
+        // Never shown as done; but a window that is closing has been told enough.
+        if (!m_closePending)
+            failure = QString::fromStdString(
+                describeException(*Messages, std::current_exception()).message);
     } catch (...) {
         failure =
             QString::fromStdString(describeException(*Messages, std::current_exception()).message);
     }
     QApplication::restoreOverrideCursor();
+    m_cancellation = nullptr;
+    CancelAction->setEnabled(false);
+    CancelBtn->setVisible(false);
     if (failure)
         ReportError(*failure);
 
@@ -322,11 +362,8 @@ void TPcLinkForm::ConnectActionExecute() {
 }
 
 kbxops::Keyboard TPcLinkForm::Keyboard(kbxops::Progress* progress) {
-    kbxops::Safety safety;
-    safety.history = Safety.keepHistory ? m_history.get() : nullptr;
-    safety.verifySend = Safety.verifySend;
-    safety.verifyRestore = Safety.verifyRestore;
-    return kbxops::Keyboard(*KbdDrv, {MidiInDevice, MidiOutDevice}, progress, safety);
+    return kbxops::Keyboard(*KbdDrv, {MidiInDevice, MidiOutDevice}, progress,
+                            kbxops::safetyFromPreferences(Safety, m_history.get()));
 }
 
 void TPcLinkForm::ReadKbdList() {

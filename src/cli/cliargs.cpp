@@ -73,6 +73,8 @@ ParsedArguments parseArguments(const QStringList& args) {
             o.help = true;
         } else if (arg == u"--version") {
             o.version = true;
+        } else if (arg == u"--dry-run") {
+            o.dryRun = true;
         } else if (arg == u"--virtual") {
             o.useVirtual = true; // the value is optional and only ever given with "="
         } else if (arg.startsWith(u"--virtual=")) {
@@ -158,6 +160,10 @@ ParsedArguments parseArguments(const QStringList& args) {
         parsed.error = QStringLiteral("--virtual chooses both devices; leave out --in and --out");
         return parsed;
     }
+    if (o.dryRun && o.command != u"restore") {
+        parsed.error = QStringLiteral("--dry-run is an option of restore");
+        return parsed;
+    }
     if (o.command == u"emulate" && (o.hasIn || o.hasOut)) {
         parsed.error = QStringLiteral("emulate takes no --in or --out");
         return parsed;
@@ -187,6 +193,7 @@ QString helpText() {
         "(file -> slot)\n"
         "  restore DIR             send every file of a backup back into the slot its manifest "
         "names\n"
+        "  restore --dry-run DIR   print what a restore would change, send nothing\n"
         "  diff A B                compare two backups, or a backup and the keyboard (A or B\n"
         "                          \"keyboard\"), slot by slot\n"
         "  undo                    revert the newest change not undone yet (send the item before\n"

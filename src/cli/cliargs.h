@@ -21,6 +21,7 @@ struct Options {
     bool verify = false;    // read every sent item back, whatever kbxman's settings
     bool help = false;
     bool version = false;
+    bool dryRun = false; // restore: print the plan, send nothing
 
     QString command;
     QStringList args; // the command's operands, options removed

@@ -1,6 +1,7 @@
 #include "kbxtool.h"
 
 #include "backup.h"
+#include "cancel.h"
 #include "datafile.h"
 #include "keyboard.h"
 
@@ -20,6 +21,7 @@
 #include <QJsonDocument>
 #include <algorithm>
 #include <cstdio>
+#include <optional>
 #include <stdexcept>
 
 #ifndef KBX_VERSION
@@ -44,6 +46,22 @@ int KbxTool::run() {
         print(QStringLiteral("kbxtool %1\n").arg(QLatin1String(KBX_VERSION)));
         return ExitOk;
     }
+    if (m_options.command == u"emulate")
+        return runCommand(); // serves until interrupted: its own watcher
+    // SIGINT and SIGTERM stop a keyboard action at its next message boundary, so that the ports
+    // are closed and no file is left half-written.
+    kbxops::Cancellation cancellation;
+    const kbxops::CancelScope scope(cancellation);
+    std::optional<InterruptWatcher> interrupts;
+    try {
+        interrupts.emplace([&cancellation] { cancellation.cancel(); });
+    } catch (const std::exception&) {
+        // Without the watcher a signal ends the process at once, as it always could.
+    }
+    return runCommand();
+}
+
+int KbxTool::runCommand() {
     try {
         const QString& command = m_options.command;
         if (command == u"devices")
@@ -74,7 +92,7 @@ int KbxTool::run() {
             historyCommand();
         else
             throw UsageError{QStringLiteral("unknown command %1").arg(command)};
-        return m_failed ? ExitFailed : ExitOk;
+        return m_interrupted ? ExitInterrupted : m_failed ? ExitFailed : ExitOk;
     } catch (const UsageError& error) {
         m_bar.finish();
         printError(QStringLiteral("kbxtool: ") + error.message);
@@ -91,7 +109,7 @@ int KbxTool::run() {
             printError(report.message.empty() ? QStringLiteral("Unknown error")
                                               : QString::fromStdString(report.message));
         }
-        return ExitFailed;
+        return report.className == "ZxCancelledException" ? ExitInterrupted : ExitFailed;
     }
 }
 
@@ -112,12 +130,11 @@ kbxops::History& KbxTool::history() {
 }
 
 kbxops::Safety KbxTool::safety() {
-    const KbxSettings::Safety preferences = KbxSettings().loadSafety();
-    kbxops::Safety safety;
-    if (preferences.keepHistory && !m_options.noHistory)
-        safety.history = &history();
-    safety.verifySend = preferences.verifySend || m_options.verify;
-    safety.verifyRestore = preferences.verifyRestore || m_options.verify;
+    kbxops::Safety safety = kbxops::safetyFromPreferences(KbxSettings().loadSafety(), &history());
+    if (m_options.noHistory)
+        safety.history = nullptr;
+    safety.verifySend = safety.verifySend || m_options.verify;
+    safety.verifyRestore = safety.verifyRestore || m_options.verify;
     return safety;
 }
 
@@ -130,6 +147,13 @@ void KbxTool::chooseDevices() {
                                                             : m_options.stateFile);
         m_input = registry.virtualInputNumber();
         m_output = registry.virtualOutputNumber();
+        // Tests of interruptions need an action that lasts: the keyboard at MIDI's own speed.
+        if (qEnvironmentVariableIsSet("KBX_TEST") &&
+            qEnvironmentVariableIntValue("KBX_TEST_WIRE_SPEED") == 1) {
+            VirtualZr7316::Faults faults = keyboard.faults();
+            faults.wireSpeed = true;
+            keyboard.setFaults(faults);
+        }
         return;
     }
     // The built-in keyboard is one of the devices; it remembers what it holds, as in kbxman.

@@ -1,6 +1,7 @@
 #pragma once
 // kbxtool: the engine of kbxman on the command line. One KbxTool runs one command and returns
-// the exit status: 0 done, 1 the operation failed, 2 usage error.
+// the exit status: 0 done, 1 the operation failed, 2 usage error, 130 stopped by SIGINT or
+// SIGTERM (after the clean-up: ports closed, nothing half-written).
 
 #include "cliargs.h"
 #include "history.h"
@@ -24,7 +25,7 @@ namespace kbxcli {
 
 using namespace kbxops;
 
-enum ExitStatus { ExitOk = 0, ExitFailed = 1, ExitUsage = 2 };
+enum ExitStatus { ExitOk = 0, ExitFailed = 1, ExitUsage = 2, ExitInterrupted = 130 };
 
 // Raised for a command line that cannot be carried out as written; reported with the usage line.
 struct UsageError {
@@ -44,6 +45,7 @@ public:
     static constexpr const char* kApplication = "KbxMan";
 
 private:
+    int runCommand();
     void devices();
     void list();
     void importCommand();
@@ -54,6 +56,7 @@ private:
     void backup();
     void restore();
     void diff();
+    void restorePlan();
     void emulate();
     void undo();
     void historyCommand();
@@ -75,6 +78,8 @@ private:
     QJsonObject errorDocument(std::exception_ptr error) const;
     static QJsonObject entryDocument(const kbxops::HistoryEntry& entry);
     static QString entryLine(const kbxops::HistoryEntry& entry);
+    // What a cancelled job reports: "Cancelled." in the user's language.
+    ErrorReport cancelReport() const;
 
     void print(const QString& text);
     void printJson(const QJsonObject& document);
@@ -86,7 +91,8 @@ private:
     TerminalProgress m_progress;
     int m_input = 0;
     int m_output = 0;
-    bool m_failed = false; // some items of a restore failed; each was reported
+    bool m_failed = false;      // some items of a restore failed; each was reported
+    bool m_interrupted = false; // a backup or restore stopped between items; reported
     std::unique_ptr<kbxops::History> m_history;
 };
 

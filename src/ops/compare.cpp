@@ -6,6 +6,7 @@
 #include "slotref.h"
 #include "zxkbddrv.h"
 
+#include <QCryptographicHash>
 #include <QDir>
 #include <QFileInfo>
 #include <map>
@@ -60,6 +61,19 @@ Side sideOfBackup(const QString& dir, QStringList* skipped) {
         const QString path = QDir(manifest.directory).filePath(file);
         try {
             std::unique_ptr<ZxDataFile> item = readDataFile(path);
+            // A newer backup names each file's SHA-256: a file changed since is not the item
+            // the backup took.
+            const auto sum = manifest.sha256.find(file);
+            if (sum != manifest.sha256.end() &&
+                QString::fromLatin1(
+                    QCryptographicHash::hash(
+                        QByteArray(reinterpret_cast<const char*>(kbxfile::serialize(*item).data()),
+                                   static_cast<qsizetype>(kbxfile::serialize(*item).size())),
+                        QCryptographicHash::Sha256)
+                        .toHex()) != sum->second) {
+                why(QStringLiteral("the file does not match its SHA-256 in the manifest"));
+                continue;
+            }
             SideItem read;
             read.name = item->name();
             read.size = item->size();

@@ -8,6 +8,7 @@
 #include "msgstr.h"
 #include "settings.h"
 #include "slotref.h"
+#include "zxcancel.h"
 #include "zxkbddrv.h"
 
 #include <QDir>
@@ -235,6 +236,14 @@ ImportedFile Keyboard::importSlot(ZxData& slot, const QString& folder, TakenName
     return imported;
 }
 
+Safety safetyFromPreferences(const KbxSettings::Safety& preferences, History* history) {
+    Safety safety;
+    safety.history = preferences.keepHistory ? history : nullptr;
+    safety.verifySend = preferences.verifySend;
+    safety.verifyRestore = preferences.verifyRestore;
+    return safety;
+}
+
 bool Keyboard::verifies(Operation operation) const {
     switch (operation) {
     case Operation::Send:
@@ -277,6 +286,9 @@ Keyboard::Pending Keyboard::prepare(ZxData& slot, const Change& change, const Zx
         entry.inputDevice = deviceName(registry.inputNames(), m_devices.input);
         entry.outputDevice = deviceName(registry.outputNames(), m_devices.output);
         pending.id = history->begin(entry, change.undoes);
+    } catch (const ZxCancelledException&) {
+        // The user stopped it before anything changed: that is all there is to say.
+        throw;
     } catch (...) {
         throw NotedException(std::current_exception(), QString::fromUtf8(kNothingChangedEn),
                              QString::fromUtf8(kNothingChangedJa));
@@ -322,8 +334,11 @@ qint64 Keyboard::send(ZxDataFile& item, ZxData& slot, const Change& change) {
     }
 
     try {
-        if (verifies(change.operation))
+        if (verifies(change.operation)) {
+            // The item is in; its check belongs to the send, so a cancel waits for it.
+            const ZxCancellation::Hold hold;
             verify(item, slot, change);
+        }
     } catch (...) {
         // The keyboard holds something else than was sent; the history keeps the old item.
         settle(history, pending.id, History::Outcome::Differs);
@@ -397,6 +412,16 @@ qint64 Keyboard::remove(ZxData& slot, const Change& change) {
     try {
         StepScope scope(m_progress, Step{Step::Delete, 0, change.index, change.count});
         m_drive.deleteItem(slot);
+    } catch (const ZxCancelledException&) {
+        // A delete request that has left is done (the drive holds a cancel back after it), so a
+        // cancel means it never left.
+        if (pending.id) {
+            try {
+                m_safety.history->discard(pending.id);
+            } catch (...) {
+            }
+        }
+        throw;
     } catch (...) {
         if (!pending.id)
             throw;

@@ -12,6 +12,7 @@
 
 #include "ops/history.h"
 #include "ops/progress.h"
+#include "settings.h"
 
 #include <QString>
 #include <QStringList>
@@ -66,12 +67,14 @@ private:
 };
 
 // What a change keeps and checks: kbxman's preferences, kbxtool's --no-history and --verify.
+// Nothing unless asked: a Keyboard made without it does what the described program did.
 struct Safety {
-    History* history =
-        nullptr;               // keeps what a change replaces; nullptr: nothing is kept (not owned)
-    bool verifySend = false;   // read a single send back and compare it byte for byte
-    bool verifyRestore = true; // the same for the sends of a restore and of an undo
+    History* history = nullptr; // keeps what a change replaces (not owned); nullptr: nothing
+    bool verifySend = false;    // read a single send back and compare it byte for byte
+    bool verifyRestore = false; // the same for the sends of a restore and of an undo
 };
+// The safety net kbxman's preferences ask for, keeping into history.
+Safety safetyFromPreferences(const KbxSettings::Safety& preferences, History* history);
 
 // One change to a slot, and what it belongs to.
 struct Change {

@@ -69,6 +69,14 @@ Manifest parseManifest(const QByteArray& json, const QString& directory) {
         manifest.files.emplace_back(it.key(), it.value().toString());
     for (const QJsonValue& value : object.value(QStringLiteral("empty")).toArray())
         manifest.empty.append(value.toString());
+    const QJsonObject sums = object.value(QStringLiteral("sha256")).toObject();
+    for (auto it = sums.begin(); it != sums.end(); ++it)
+        manifest.sha256[it.key()] = it.value().toString().toLower();
+    manifest.created = object.value(QStringLiteral("created")).toString();
+    manifest.program = object.value(QStringLiteral("program")).toString();
+    manifest.complete = object.value(QStringLiteral("complete")).toBool(true);
+    for (const QJsonValue& value : object.value(QStringLiteral("notDone")).toArray())
+        manifest.notDone.append(value.toString());
     return manifest;
 }
 

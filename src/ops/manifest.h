@@ -5,6 +5,7 @@
 
 #include <QString>
 #include <QStringList>
+#include <map>
 #include <utility>
 #include <vector>
 
@@ -16,6 +17,12 @@ struct Manifest {
     QString model;                                  // empty when the manifest names none
     std::vector<std::pair<QString, QString>> files; // file name within the folder, slot
     QStringList empty;                              // slots the backup leaves empty
+    // Written by newer backups only (an older manifest reads with these empty and complete).
+    std::map<QString, QString> sha256; // file name -> lower-case hex
+    QString created;                   // ISO 8601, UTC
+    QString program;                   // "kbxman 0.1.0"
+    bool complete = true;              // false: a cancelled backup
+    QStringList notDone;               // slots a cancelled backup did not reach
 };
 
 // Reads DIR/manifest.json; a path that names a manifest.json file is taken as its folder.

@@ -6,6 +6,7 @@
 #include "ops/datafile.h"
 #include "ops/keyboard.h"
 #include "ops/manifest.h"
+#include "ops/restoreplan.h"
 #include "ops/slotref.h"
 
 #include "kbxfilestream.h"
@@ -377,4 +378,52 @@ TEST_F(OpsTest, aManifestThatIsNotOneIsRefusedAndHostileEntriesAreSkipped) {
     const Side side = sideOfBackup(path(QStringLiteral("odd")), &skipped);
     EXPECT_TRUE(side.items.empty());
     EXPECT_EQ(skipped.size(), 3);
+}
+
+TEST_F(OpsTest, aRestorePlanListsExactlyTheSlotsThatWouldChangeAndSendsNothing) {
+    Keyboard kbd = keyboard();
+    const BackupResult backup = backupKeyboard(kbd, path(QStringLiteral("plan")));
+    const Manifest manifest = readManifest(path(QStringLiteral("plan")));
+    EXPECT_EQ(manifest.sha256.size(), backup.files.size());
+    EXPECT_FALSE(manifest.created.isEmpty());
+    EXPECT_TRUE(manifest.program.startsWith(QStringLiteral("kbxman ")));
+
+    m_keyboard->setItemBytes(10, 0, 0, {});              // song 0 gone
+    m_keyboard->setItemBytes(11, 3, 0, Bytes(40, 0x20)); // rhythm 3 the backup lacks
+    const bool rhythm3WasEmpty = manifest.empty.contains(QStringLiteral("rhythm:3"));
+    m_keyboard->clearLog();
+    const RestorePlan plan = planRestore(kbd, path(QStringLiteral("plan")));
+    std::map<QString, const PlannedChange*> bySlot;
+    for (const PlannedChange& c : plan.changes)
+        bySlot[c.slot] = &c;
+    ASSERT_TRUE(bySlot.count(QStringLiteral("song:0")));
+    EXPECT_FALSE(bySlot[QStringLiteral("song:0")]->now);
+    EXPECT_EQ(bySlot[QStringLiteral("song:0")]->backup->name, "Minuet  ");
+    if (rhythm3WasEmpty) {
+        ASSERT_TRUE(bySlot.count(QStringLiteral("rhythm:3")));
+        EXPECT_FALSE(bySlot[QStringLiteral("rhythm:3")]->backup) << "a deletion";
+    }
+    EXPECT_EQ(plan.unchanged + static_cast<int>(plan.changes.size()), 42);
+    for (const Bytes& m : m_keyboard->received())
+        EXPECT_NE(m.size() > 5 ? m[5] >> 4 : 0, 4) << "a data block was sent";
+
+    // "Send them anyway": every slot the backup fills is in the plan.
+    const RestorePlan all = planRestore(kbd, path(QStringLiteral("plan")), true);
+    EXPECT_GE(all.changes.size(), backup.files.size());
+}
+
+TEST_F(OpsTest, aBackupFileChangedAfterTheBackupIsNotTaken) {
+    Keyboard kbd = keyboard();
+    const BackupResult backup = backupKeyboard(kbd, path(QStringLiteral("sums")));
+    const QString victim = backup.files.front().file.path;
+    QFile file(victim);
+    ASSERT_TRUE(file.open(QIODevice::ReadWrite));
+    file.seek(file.size() - 1);
+    file.write("!");
+    file.close();
+    QStringList skipped;
+    const Side side = sideOfBackup(path(QStringLiteral("sums")), &skipped);
+    EXPECT_EQ(side.items.size() + 1, backup.files.size());
+    ASSERT_EQ(skipped.size(), 1);
+    EXPECT_TRUE(skipped.front().contains(QStringLiteral("SHA-256")));
 }

@@ -7,6 +7,7 @@
 // the history holds it and the error says so; no local file changes.
 #include "faultkit.h"
 #include "ops/backup.h"
+#include "ops/cancel.h"
 #include "ops/datafile.h"
 #include "ops/history.h"
 #include "ops/keyboard.h"
@@ -16,6 +17,8 @@
 #include "kbxmidistream.h"
 #include "mididevices.h"
 #include "msgstr.h"
+#include "settings.h"
+#include "tapbackend.h"
 #include "testutil.h"
 #include "virtualzr7316.h"
 #include "zxkbddrv.h"
@@ -543,9 +546,15 @@ TEST_F(SafetyNet, aVerifiedSendReadsTheSlotBackAndAMismatchKeepsTheOldItem) {
 }
 
 TEST_F(SafetyNet, restoreAndUndoAreVerifiedByDefaultAndASingleSendIsNot) {
-    const Safety defaults;
+    // The preferences' defaults; a Keyboard made without a safety net checks nothing.
+    const Safety defaults = safetyFromPreferences(KbxSettings::Safety{}, m_history.get());
+    EXPECT_EQ(defaults.history, m_history.get());
     EXPECT_FALSE(defaults.verifySend);
     EXPECT_TRUE(defaults.verifyRestore);
+    EXPECT_FALSE(Safety{}.verifyRestore);
+    EXPECT_EQ(
+        safetyFromPreferences(KbxSettings::Safety{false, true, false}, m_history.get()).history,
+        nullptr);
     Keyboard kbd = keyboard();
     EXPECT_FALSE(kbd.verifies(Operation::Send));
     EXPECT_TRUE(kbd.verifies(Operation::Restore));
@@ -679,4 +688,79 @@ TEST_F(SafetyNet, aBackupRestoreKeepsEveryItemItReplacesAsRestoreEntries) {
                      [](const HistoryEntry& e) { return e.slot == QStringLiteral("tone:0"); });
     ASSERT_NE(changedTone, entries.end());
     EXPECT_EQ(changedTone->before->name, "Changed ");
+}
+
+// ---- a cancel at every message of a song replacement ----------------------------------------
+
+TEST(SafetyNetCancel, aCancelledReplacementLeavesTheOldSongTheNewOneOrPutsTheOldOneBack) {
+    auto& registry = kbxmidi::DeviceRegistry::instance();
+    registry.setSystemDevicesEnabled(false);
+    auto tap = std::make_shared<kbxtest::TapBackend>(); // device 0 on both sides
+    registry.setTestBackend(tap);
+    VirtualZr7316& kb = registry.virtualKeyboard();
+    kb.setStateFile(QString());
+    kb.setFaults({});
+    QTemporaryDir dir;
+    History history(dir.filePath(QStringLiteral("history")));
+    const auto reset = [&] {
+        kb.factoryReset();
+        kb.setItemBytes(ZxKind::Song, 1, 0, oldSong1());
+        ZxKbdDrv::destroyInstance();
+        Keyboard(ZxKbdDrv::instance(ZxKbdDrv::kKnownModel), {0, 0}).list();
+    };
+    const auto replace = [&] {
+        ZxKbdDrv& drive = ZxKbdDrv::instance(ZxKbdDrv::kKnownModel);
+        Keyboard kbd(drive, {0, 0}, nullptr, Safety{&history, false, false});
+        const std::vector<SlotEntry> list = slotsOf(drive.root());
+        kbd.send(*makeItem(ZxKind::Song, newSong()),
+                 *findSlot(list, QStringLiteral("song:1"))->node);
+    };
+    reset();
+    tap->clear();
+    replace();
+    const int total = static_cast<int>(tap->sent().size());
+    const std::size_t rowsAfterOne = history.entries().size();
+    ASSERT_EQ(rowsAfterOne, 1u);
+
+    int putBack = 0, unchanged = 0, done = 0;
+    for (int at = 0; at < total; ++at) {
+        SCOPED_TRACE("cancel at message " + std::to_string(at));
+        reset();
+        const std::size_t rowsBefore = history.entries().size();
+        kbxops::Cancellation cancellation;
+        const kbxops::CancelScope scope(cancellation);
+        tap->clear();
+        tap->setSendHook([&](int index, const Bytes&) {
+            if (index == at)
+                cancellation.cancel();
+        });
+        std::optional<ErrorReport> error;
+        try {
+            replace();
+        } catch (...) {
+            error = describeException(MsgStr(1033), std::current_exception());
+        }
+        tap->setSendHook({});
+        EXPECT_EQ(tap->openConnections(), 0);
+        const Bytes now = kb.itemBytes(ZxKind::Song, 1);
+        const std::size_t rows = history.entries().size() - rowsBefore;
+        if (!error) {
+            ++done; // too late to stop: the new song is in, and recorded
+            EXPECT_EQ(now, newSong());
+            EXPECT_EQ(rows, 1u);
+            continue;
+        }
+        EXPECT_EQ(error->className, "ZxCancelledException");
+        EXPECT_EQ(now, oldSong1()) << "the old song neither stayed nor came back";
+        EXPECT_EQ(rows, 0u);
+        if (error->message.find("has been put back") != std::string::npos)
+            ++putBack;
+        else
+            ++unchanged;
+    }
+    EXPECT_GT(unchanged, 3); // the snapshot and the checks before the delete
+    EXPECT_GT(putBack, 2);   // every block of the new song
+    EXPECT_GT(done, 0);      // the end handshake and what follows it
+    registry.setTestBackend(nullptr);
+    ZxKbdDrv::destroyInstance();
 }
