@@ -219,8 +219,12 @@ void KbxMidiStream::send() {
 }
 
 void KbxMidiStream::wait() {
-    while (!m_done)
+    while (!m_done) {
         QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+        // A device the system reports gone ends the wait now, not at the time-out.
+        m_in->checkDevice();
+        m_out->checkDevice();
+    }
 }
 
 void KbxMidiStream::sendAndAwaitReply() {

@@ -269,8 +269,12 @@ void ZxKbd::send() {
 }
 
 void ZxKbd::wait() {
-    while (!m_done)
+    while (!m_done) {
         QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+        // A device the system reports gone ends the wait now, not at the time-out.
+        m_in->checkDevice();
+        m_out->checkDevice();
+    }
 }
 
 void ZxKbd::requireOpen() const {

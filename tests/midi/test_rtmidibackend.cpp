@@ -1,8 +1,10 @@
 // The system-device backend through RtMidi, on a JACK server of its own with no sound hardware:
 // System Exclusive both ways between the ports and another JACK client. Skipped where jackd is
 // not installed.
+#include "devicewatch.h"
 #include "mididevices.h"
 #include "testutil.h"
+#include "zxkbd.h"
 #include "zxmidi.h"
 
 #include <QCoreApplication>
@@ -98,6 +100,8 @@ protected:
     }
 
     void TearDown() override {
+        // Our listening client leaves before the server goes.
+        kbxmidi::DeviceWatch::instance().stop();
         kbxmidi::DeviceRegistry::instance().setSystemDevicesEnabled(false);
         if (m_jackd.state() == QProcess::NotRunning)
             return;
@@ -161,6 +165,63 @@ TEST_F(JackTest, devicesThatComeAndGoAreListedAtOnce) {
     peer.reset();
     EXPECT_LT(indexOf(registry.outputNames(), "from host"), 0);
     EXPECT_EQ(registry.outputNames().back(), "Virtual ZR-7316");
+}
+
+TEST_F(JackTest, portsThatComeAndGoAreAnnouncedByName) {
+    auto& watch = kbxmidi::DeviceWatch::instance();
+    watch.start();
+    ASSERT_TRUE(watch.announcing());
+    int changes = 0;
+    std::vector<std::string> removed;
+    QObject context;
+    QObject::connect(&watch, &kbxmidi::DeviceWatch::devicesChanged, &context, [&] { ++changes; });
+    QObject::connect(&watch, &kbxmidi::DeviceWatch::devicesRemoved, &context,
+                     [&](const std::vector<std::string>& names) {
+                         removed.insert(removed.end(), names.begin(), names.end());
+                     });
+
+    auto peer = std::make_unique<Peer>();
+    ASSERT_TRUE(kbxtest::waitFor([&] { return changes > 0; }));
+    EXPECT_TRUE(removed.empty());
+
+    auto& registry = kbxmidi::DeviceRegistry::instance();
+    const std::string toHost =
+        registry.inputNames()[static_cast<std::size_t>(indexOf(registry.inputNames(), "to host"))];
+    peer.reset();
+    ASSERT_TRUE(kbxtest::waitFor([&] {
+        return std::find(removed.begin(), removed.end(), toHost) != removed.end();
+    })) << toHost;
+}
+
+TEST_F(JackTest, aPortThatGoesEndsTheExchangeWithoutWaitingForTheTimeOut) {
+    auto& watch = kbxmidi::DeviceWatch::instance();
+    auto peer = std::make_unique<Peer>();
+    auto& registry = kbxmidi::DeviceRegistry::instance();
+    const int input = indexOf(registry.inputNames(), "to host");
+    const int output = indexOf(registry.outputNames(), "from host");
+    ASSERT_GE(input, 0);
+    ASSERT_GE(output, 0);
+
+    ZxKbd link;
+    link.open(input, output);
+    ASSERT_TRUE(watch.announcing()); // the ports started listening when they opened
+    bool gone = false;
+    QObject context;
+    QObject::connect(&watch, &kbxmidi::DeviceWatch::devicesRemoved, &context,
+                     [&](const std::vector<std::string>&) { gone = true; });
+    peer.reset(); // the other program ends
+    ASSERT_TRUE(kbxtest::waitFor([&] { return gone; }));
+
+    // The request finds its devices gone: the loss, not a time-out, ends it.
+    try {
+        link.readKeyboardType();
+        FAIL() << "no failure";
+    } catch (const kbxmidi::DeviceLost& e) {
+        EXPECT_NE(e.deviceName().find("kbxpeer"), std::string::npos) << e.deviceName();
+    } catch (const ZxSysExException& e) {
+        FAIL() << "ended by ZxSysExException " << e.code();
+    }
+    EXPECT_FALSE(link.isOpen());
 }
 
 } // namespace
