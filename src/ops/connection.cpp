@@ -288,7 +288,7 @@ QString pingSummaryText(const PingResult& result) {
                          "%2 回の要求のうち %1 回に応答がありました。")
             .arg(result.answered)
             .arg(result.sent);
-    const auto ms = [](std::optional<double> value) { return QString::number(*value, 'f', 1); };
+    const auto ms = [](std::optional<double> value) { return QString::number(*value, 'f', 2); };
     return localText("%1 of %2 requests answered; round trip min %3 ms, median %4 ms, max %5 ms.",
                      "%2 回の要求のうち %1 回に応答がありました。往復時間: 最小 %3 ms、中央値 %4 "
                      "ms、最大 %5 ms。")

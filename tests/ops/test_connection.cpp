@@ -297,9 +297,9 @@ TEST(PingTextTest, summaryGivesTheRoundTripsAndTheAdviceTheSockets) {
     PingResult result;
     result.sent = 4;
     result.answered = 3;
-    result.roundTripsMs = {3.0, 1.24, 2.0};
+    result.roundTripsMs = {3.0, 1.236, 2.0};
     EXPECT_EQ(pingSummaryText(result),
-              "3 of 4 requests answered; round trip min 1.2 ms, median 2.0 ms, max 3.0 ms.");
+              "3 of 4 requests answered; round trip min 1.24 ms, median 2.00 ms, max 3.00 ms.");
     result.answered = 0;
     result.roundTripsMs.clear();
     EXPECT_EQ(pingSummaryText(result), "0 of 4 requests answered.");
