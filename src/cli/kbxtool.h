@@ -53,10 +53,13 @@ private:
     void backup();
     void restore();
     void emulate();
+    void detect();
+    void ping();
 
     ZxKbdDrv& drive();
     kbxops::Keyboard keyboard();
     void chooseDevices();
+    void useVirtualKeyboardState();
     void readList();
     void checkSlotText(const QString& text);
     const SlotEntry& resolveSlot(const std::vector<SlotEntry>& slots, const QString& text);
