@@ -246,6 +246,9 @@ void DeviceWatch::beginPolling() {
     if (m_impl->pollers++ == 0) {
         m_impl->polledOnce = false;
         m_impl->pollTimer->start();
+        // The lists as they are now are what the first comparison starts from.
+        if (!announcing())
+            poll();
     }
 }
 
@@ -325,6 +328,8 @@ void DeviceWatch::refreshAlsa() {
 void DeviceWatch::poll() {
     start();
     Impl& d = *m_impl;
+    if (d.pollers == 0)
+        return;
     if (announcing()) {
         d.polledOnce = false;
         return;
