@@ -1,5 +1,5 @@
 // The local pane of the main window: filling LocalFileView for a folder of 10,000 and of 100,000
-// files (targets 300 ms and 3 s), through the window's own ListLocalFiles on a real window (the
+// files (targets 300 ms and 3 s), through the local pane's own ListLocalFiles on a real window (the
 // offscreen platform unless QT_QPA_PLATFORM says otherwise).
 //
 // Two figures per folder: the fill alone (ListLocalFiles returns), and the fill with the view's
@@ -89,7 +89,7 @@ QTreeWidgetItem* nodeFor(const QString& dir) {
     for (int i = 0; i < g_fixture->tree->topLevelItemCount(); ++i) {
         QTreeWidgetItem* drive = g_fixture->tree->topLevelItem(i);
         if (path.startsWith(drive->text(0)))
-            return g_fixture->form->FindLocalNode(path, drive);
+            return g_fixture->form->localPane().FindLocalNode(path, drive);
     }
     throw std::runtime_error("no tree node for " + path.toStdString());
 }
@@ -122,7 +122,7 @@ void BM_ListLocalFiles(benchmark::State& state, bool paint) {
         g_fixture->list->clear();
         QApplication::processEvents();
         const auto start = Clock::now();
-        g_fixture->form->ListLocalFiles(node);
+        g_fixture->form->localPane().ListLocalFiles(node);
         if (paint) {
             // The view lays its items out from a zero timer, then paints.
             QApplication::processEvents();

@@ -13,7 +13,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::vector<std::uint8_t> bytes(data, data + size);
 
     ZxDataFile item(ZxKind::Undetermined);
-    item.setName("Before");
+    item.setItemName("Before");
     const ZxHeader before = item.header();
     try {
         kbxfile::parse(bytes, item);

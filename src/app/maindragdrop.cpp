@@ -178,7 +178,7 @@ void TPcLinkForm::LocalFileViewDragDrop(const QString& source, const QPoint& pos
         return;
     try {
         // Dropped on a folder: open it as a double click does, and import into it.
-        OpenLocalFolder(m_ui->LocalFileView->rowAt(pos));
+        m_local->OpenLocalFolder(m_ui->LocalFileView->rowAt(pos));
         ReceiveActionExecute();
     } catch (const std::exception& error) {
         ReportError(QString::fromStdString(error.what()));
@@ -193,7 +193,7 @@ bool TPcLinkForm::KbdFileViewMouseDown(Qt::MouseButton button, const QPoint& pos
         return false;
     FileListView* list = m_ui->KbdFileView;
     const int row = list->rowAt(pos);
-    const ZxData* entry = KbdItemData(row);
+    const ZxData* entry = m_kbd->KbdItemData(row);
     // Slots only, present or empty; a subfolder holds nothing to import.
     if (!entry || (entry->attributes() & ZxAttr::Directory))
         return false;
@@ -212,7 +212,7 @@ void TPcLinkForm::KbdFileViewDragDrop(const QString& source, const QPoint& pos) 
         const int row = m_ui->KbdFileView->rowAt(pos);
         if (row < 0)
             throw OperateException(OperateException::NoSendTarget);
-        const ZxData* entry = KbdItemData(row);
+        const ZxData* entry = m_kbd->KbdItemData(row);
         if (!entry || (entry->attributes() & ZxAttr::Directory))
             throw OperateException(OperateException::NotAcceptable);
         m_ui->KbdFileView->setSelectedRow(row);

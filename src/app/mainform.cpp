@@ -3,39 +3,23 @@
 
 #include "appicons.h"
 #include "errorreporter.h"
-#include "kbddrvpropform.h"
-#include "kbxnames.h"
-#include "ops/datafile.h"
 #include "ops/keyboard.h"
 #include "platform.h"
-#include "preferform.h"
-#include "propform.h"
 #include "settings.h"
 #include "zxdata.h"
 #include "zxkbddrv.h"
 
 #include <QApplication>
-#include <QButtonGroup>
 #include <QCloseEvent>
-#include <QDir>
-#include <QFileIconProvider>
-#include <QFileInfo>
-#include <QHeaderView>
-#include <QKeyEvent>
 #include <QLabel>
 #include <QMenu>
-#include <QMimeDatabase>
 #include <QProgressBar>
-#include <QScrollBar>
 #include <QStatusBar>
 #include <QTreeWidget>
 #include <algorithm>
 #include <optional>
 #include <stdexcept>
 #include <vector>
-
-// A local list item carries the data file read for its properties.
-Q_DECLARE_METATYPE(std::shared_ptr<ZxDataFile>)
 
 namespace {
 
@@ -126,55 +110,8 @@ void TPcLinkForm::SetupActions() {
     for (const auto& [item, action] : items)
         connect(item, &QAction::triggered, action, &QAction::trigger);
 
-    // The four view buttons of each list, tags 0 to 3.
-    const std::pair<QToolButton*, int> localButtons[] = {{ui.LocalIconBtn, 0},
-                                                         {ui.LocalSmallIconBtn, 1},
-                                                         {ui.LocalListBtn, 2},
-                                                         {ui.LocalReportBtn, 3}};
-    const std::pair<QToolButton*, int> kbdButtons[] = {
-        {ui.KbdIconBtn, 0}, {ui.KbdSmallIconBtn, 1}, {ui.KbdListBtn, 2}, {ui.KbdReportBtn, 3}};
-    auto* localGroup = new QButtonGroup(this);
-    localGroup->setObjectName(QStringLiteral("LocalViewBtns"));
-    for (const auto& [button, tag] : localButtons) {
-        button->setIcon(kbxapp::toolbarIcon(tag));
-        localGroup->addButton(button, tag);
-    }
-    auto* kbdGroup = new QButtonGroup(this);
-    kbdGroup->setObjectName(QStringLiteral("KbdViewBtns"));
-    for (const auto& [button, tag] : kbdButtons) {
-        button->setIcon(kbxapp::toolbarIcon(tag));
-        kbdGroup->addButton(button, tag);
-    }
-    connect(localGroup, &QButtonGroup::idClicked, this, &TPcLinkForm::LocalFileViewBtnsClick);
-    connect(kbdGroup, &QButtonGroup::idClicked, this, &TPcLinkForm::KbdFileViewBtnsClick);
-
     ui.LocalToolBar->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
     ui.KbdToolBar->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
-    ui.LocalFileView->setColumns({tr("Name"), tr("Type"), tr("Size")}, {200, 100, 100}, {2});
-    ui.KbdFileView->setColumns({tr("Name"), tr("Type"), tr("Size(byte)")}, {193, 100, 100}, {2});
-    ui.KbdDirView->setIconSize(QSize(16, 16));
-    // "Expand all" would read every folder of the disk below the node, one level at a time.
-    ui.LocalDirView->installEventFilter(this);
-    // Deep folders scroll sideways instead of being cut off.
-    for (QTreeWidget* tree : {ui.LocalDirView, ui.KbdDirView}) {
-        tree->header()->setSectionResizeMode(QHeaderView::ResizeToContents);
-        tree->header()->setStretchLastSection(false);
-    }
-
-    connect(ui.LocalDirView, &QTreeWidget::currentItemChanged, this,
-            [this](QTreeWidgetItem* current) { LocalDirViewChange(current); });
-    connect(ui.LocalDirView, &QTreeWidget::itemExpanded, this, &TPcLinkForm::LocalDirViewExpanding);
-    connect(ui.LocalDirView, &QTreeWidget::itemCollapsed, this,
-            &TPcLinkForm::LocalDirViewCollapsed);
-    connect(ui.LocalFileView, &FileListView::currentRowChanged, this,
-            &TPcLinkForm::LocalFileViewChange);
-    connect(ui.LocalFileView, &FileListView::itemDoubleClicked, this,
-            &TPcLinkForm::LocalFileViewDblClick);
-    connect(ui.KbdDirView, &QTreeWidget::currentItemChanged, this,
-            [this](QTreeWidgetItem* current) { KbdDirViewChange(current); });
-    connect(ui.KbdDirView, &QTreeWidget::itemExpanded, this, &TPcLinkForm::KbdDirViewExpanding);
-    connect(ui.KbdFileView, &FileListView::itemDoubleClicked, this,
-            &TPcLinkForm::KbdFileViewDblClick);
 }
 
 void TPcLinkForm::SetupPopupMenus() {
@@ -214,10 +151,11 @@ void TPcLinkForm::SetupPopupMenus() {
 }
 
 void TPcLinkForm::FormCreate() {
-    // The shell's icons come from the provider; the lists pick the size per view style.
-    m_iconProvider = std::make_unique<QFileIconProvider>();
-    m_mimeDatabase = std::make_unique<QMimeDatabase>();
-    m_ui->LocalDirView->setIconSize(QSize(16, 16));
+    Ui::TPcLinkForm& ui = *m_ui;
+    m_local = std::make_unique<LocalPane>(
+        ui.LocalDirView, ui.LocalFileView,
+        std::array{ui.LocalIconBtn, ui.LocalSmallIconBtn, ui.LocalListBtn, ui.LocalReportBtn},
+        nullptr);
 
     ModelName = QString::fromLatin1(ZxKbdDrv::kKnownModel);
     KbdDrv = &ZxKbdDrv::instance(ModelName.toStdString());
@@ -231,13 +169,20 @@ void TPcLinkForm::FormCreate() {
     }
 
     Messages = std::make_unique<MsgStr>();
+    m_kbd = std::make_unique<KbdPane>(
+        ui.KbdDirView, ui.KbdFileView,
+        std::array{ui.KbdIconBtn, ui.KbdSmallIconBtn, ui.KbdListBtn, ui.KbdReportBtn}, *KbdDrv,
+        ModelName, *Messages, nullptr);
+    // Slots are deleted from the song and rhythm folders only, once the drive is listed.
+    connect(m_kbd.get(), &KbdPane::deletableChanged, this, [this](bool deletable) {
+        m_ui->DeleteAction->setEnabled(deletable);
+        m_ui->KbdDeleteItem->setEnabled(deletable);
+    });
 
-    SetupLocalDirView();
-    m_ui->LocalIconBtn->setChecked(true);
-    LocalFileViewBtnsClick(FileListView::LargeIcon);
-    SetupKbdDirView();
-    m_ui->KbdIconBtn->setChecked(true);
-    KbdFileViewBtnsClick(FileListView::LargeIcon);
+    m_local->SetupLocalDirView(DefaultDir);
+    m_local->SelectViewStyle(FileListView::LargeIcon);
+    m_kbd->SetupKbdDirView();
+    m_kbd->SelectViewStyle(FileListView::LargeIcon);
 
     connect(qApp, &QGuiApplication::applicationStateChanged, this,
             [this](Qt::ApplicationState state) {
@@ -283,6 +228,12 @@ void TPcLinkForm::SaveSettings() {
     KbxSettings().save(MidiInDevice, MidiOutDevice, DefaultDir);
 }
 
+QString TPcLinkForm::GetNodePath(QTreeWidgetItem* node) const {
+    if (node && node->treeWidget() == m_ui->KbdDirView)
+        return m_kbd->GetNodePath(node);
+    return m_local->GetNodePath(node);
+}
+
 // ---- Status line, errors, busy state ----
 
 QString TPcLinkForm::statusText() const {
@@ -311,9 +262,6 @@ void TPcLinkForm::closeEvent(QCloseEvent* event) {
 bool TPcLinkForm::eventFilter(QObject* watched, QEvent* event) {
     if (FileListView* list = ListOfViewport(watched))
         return ListViewportEvent(list, static_cast<QWidget*>(watched), event);
-    if (watched == m_ui->LocalDirView && event->type() == QEvent::KeyPress &&
-        static_cast<QKeyEvent*>(event)->key() == Qt::Key_Asterisk)
-        return true;
     return QMainWindow::eventFilter(watched, event);
 }
 
@@ -323,10 +271,7 @@ void TPcLinkForm::showEvent(QShowEvent* event) {
         return;
     m_shown = true;
     // The default folder was selected before the tree had its size; bring it into view.
-    if (QTreeWidgetItem* node = m_ui->LocalDirView->currentItem()) {
-        m_ui->LocalDirView->scrollToItem(node, QAbstractItemView::PositionAtCenter);
-        m_ui->LocalDirView->horizontalScrollBar()->setValue(0);
-    }
+    m_local->ScrollToCurrent();
 }
 
 void TPcLinkForm::RunKbdAction(int status, const std::function<void()>& body) {
@@ -366,7 +311,7 @@ void TPcLinkForm::ConnectActionExecute() {
 void TPcLinkForm::ReadKbdList() {
     PBarProgress progress(ProgressBar);
     kbxops::Keyboard(*KbdDrv, {MidiInDevice, MidiOutDevice}, &progress).list();
-    SetupKbdDirView();
+    m_kbd->SetupKbdDirView();
     m_ui->SendAction->setEnabled(true);
     m_ui->LocalSendMenuItem->setEnabled(true);
     m_ui->ReceiveAction->setEnabled(true);
@@ -383,14 +328,9 @@ void TPcLinkForm::SendSelectedFile() {
     const int localRow = m_ui->LocalFileView->selectedRow();
     if (!localNode || localRow < 0)
         throw OperateException(OperateException::NoSendSource);
+    ZxData* slot =
+        m_kbd->SelectedSlot(OperateException::NoSendTarget, OperateException::NotAcceptable);
     QTreeWidgetItem* kbdNode = m_ui->KbdDirView->currentItem();
-    const int kbdRow = m_ui->KbdFileView->selectedRow();
-    if (!kbdNode || kbdRow < 0)
-        throw OperateException(OperateException::NoSendTarget);
-    ZxData* slot = KbdItemData(kbdRow);
-    // A folder entry is no place for data: its path would find the folder node as a "slot".
-    if (!slot || (slot->attributes() & ZxAttr::Directory))
-        throw OperateException(OperateException::NotAcceptable);
 
     PBarProgress progress(ProgressBar);
     // By the node, not by its path: names repeat within a folder (blank tones).
@@ -400,7 +340,7 @@ void TPcLinkForm::SendSelectedFile() {
 
     // The user may have moved in the keyboard tree while the data travelled.
     QTreeWidgetItem* now = m_ui->KbdDirView->currentItem();
-    ListKbdFiles(now);
+    m_kbd->ListKbdFiles(now);
     if (now == kbdNode) {
         m_ui->KbdFileView->setSelectedRow(item->number());
         m_ui->KbdFileView->setFocus();
@@ -412,13 +352,8 @@ void TPcLinkForm::ReceiveActionExecute() {
 }
 
 void TPcLinkForm::ReceiveSelectedData() {
-    QTreeWidgetItem* kbdNode = m_ui->KbdDirView->currentItem();
-    const int kbdRow = m_ui->KbdFileView->selectedRow();
-    if (!kbdNode || kbdRow < 0)
-        throw OperateException(OperateException::NoImportSource);
-    ZxData* slot = KbdItemData(kbdRow);
-    if (!slot || (slot->attributes() & ZxAttr::Directory))
-        throw OperateException(OperateException::NoImportSource);
+    ZxData* slot =
+        m_kbd->SelectedSlot(OperateException::NoImportSource, OperateException::NoImportSource);
     QTreeWidgetItem* localNode = m_ui->LocalDirView->currentItem();
     if (!localNode)
         throw OperateException(OperateException::NoImportTarget);
@@ -433,15 +368,9 @@ void TPcLinkForm::ReceiveSelectedData() {
     QTreeWidgetItem* now = m_ui->LocalDirView->currentItem();
     if (!now || GetNodePath(now) != folder)
         return; // the user has opened another folder meanwhile
-    ListLocalFiles(now);
-    FileListView* list = m_ui->LocalFileView;
-    for (int row = 0; row < list->count(); ++row) {
-        if (list->itemText(row) == fileName) {
-            list->setSelectedRow(row);
-            break;
-        }
-    }
-    list->setFocus();
+    m_local->ListLocalFiles(now);
+    m_local->SelectItem(fileName);
+    m_ui->LocalFileView->setFocus();
 }
 
 void TPcLinkForm::DeleteActionExecute() {
@@ -449,18 +378,12 @@ void TPcLinkForm::DeleteActionExecute() {
 }
 
 void TPcLinkForm::DeleteSelectedData() {
-    QTreeWidgetItem* kbdNode = m_ui->KbdDirView->currentItem();
-    const int kbdRow = m_ui->KbdFileView->selectedRow();
-    if (!kbdNode || kbdRow < 0)
-        throw OperateException(OperateException::NoDeleteTarget);
-    ZxData* slot = KbdItemData(kbdRow);
-    // Deleting a folder entry would address the song or rhythm numbered like the folder.
-    if (!slot || (slot->attributes() & ZxAttr::Directory))
-        throw OperateException(OperateException::NoDeleteTarget);
+    ZxData* slot =
+        m_kbd->SelectedSlot(OperateException::NoDeleteTarget, OperateException::NoDeleteTarget);
     if (!KbdDrv->isListed())
         throw OperateException(OperateException::ListFirst);
     kbxops::Keyboard(*KbdDrv, {MidiInDevice, MidiOutDevice}).remove(*slot);
-    ListKbdFiles(m_ui->KbdDirView->currentItem());
+    m_kbd->ListKbdFiles(m_ui->KbdDirView->currentItem());
 }
 
 void TPcLinkForm::DisconnectActionExecute() {
@@ -468,29 +391,17 @@ void TPcLinkForm::DisconnectActionExecute() {
     if (m_busy)
         return;
     KbdDrv->reset();
-    SetupKbdDirView();
+    m_kbd->SetupKbdDirView();
 }
 
 void TPcLinkForm::KbdUpdateActionExecute() {
-    ListKbdFiles(m_ui->KbdDirView->currentItem());
+    m_kbd->ListKbdFiles(m_ui->KbdDirView->currentItem());
 }
 
 // ---- Local actions ----
 
 void TPcLinkForm::LocalUpdateActionExecute() {
-    FileListView* list = m_ui->LocalFileView;
-    const int selected = list->selectedRow();
-    const QString selectedText = selected >= 0 ? list->itemText(selected) : QString();
-    ListLocalFiles(m_ui->LocalDirView->currentItem());
-    // Keep the user's selection across the refresh (it runs on every activation).
-    if (!selectedText.isEmpty()) {
-        for (int row = 0; row < list->count(); ++row) {
-            if (list->itemText(row) == selectedText) {
-                list->setSelectedRow(row);
-                break;
-            }
-        }
-    }
+    m_local->RefreshLocalFiles();
 }
 
 void TPcLinkForm::ShellOpenExecute() {
@@ -510,108 +421,4 @@ void TPcLinkForm::ExitActionExecute() {
 void TPcLinkForm::FormActivate() {
     if (m_ui->LocalDirView->currentItem())
         LocalUpdateActionExecute();
-}
-
-// ---- Dialogs ----
-
-void TPcLinkForm::PrefOpenExecute() {
-    // The preference dialog lists the MIDI devices, which a running transfer holds.
-    if (m_busy)
-        return;
-    TPrefForm form(this);
-    form.SetInDevice(MidiInDevice);
-    form.SetOutDevice(MidiOutDevice);
-    form.SetDefDir(DefaultDir);
-    if (form.exec() != QDialog::Accepted)
-        return;
-    // In effect for the next keyboard action; stored when the window closes.
-    MidiInDevice = form.GetInDevice();
-    MidiOutDevice = form.GetOutDevice();
-    DefaultDir = form.GetDefDir();
-}
-
-FileListView* TPcLinkForm::FocusedList() const {
-    // The window's own focus child: it stays on the list while a pop-up menu is open, and
-    // while the window waits to be activated again after a dialog.
-    for (QWidget* widget = focusWidget(); widget; widget = widget->parentWidget()) {
-        if (widget == m_ui->LocalFileView || widget == m_ui->KbdFileView)
-            return static_cast<FileListView*>(widget);
-    }
-    return nullptr;
-}
-
-void TPcLinkForm::PropOpenExecute() {
-    // A keyboard action may replace the slots and relist either list while it waits.
-    if (m_busy)
-        return;
-    FileListView* list = FocusedList();
-    const int row = list ? list->selectedRow() : -1;
-    if (row < 0)
-        return;
-    const bool local = list == m_ui->LocalFileView;
-    QTreeWidgetItem* node = (local ? m_ui->LocalDirView : m_ui->KbdDirView)->currentItem();
-    if (!node)
-        return;
-    const QString text = list->itemText(row);
-    const QString folder = GetNodePath(node);
-    const QString path = folder + text;
-
-    // A data file is read once per listing: the item stays with the list item. Held shared, so
-    // that a relisting while the dialog is open (activation) cannot free it under the dialog.
-    std::shared_ptr<ZxDataFile> file;
-    const ZxData* data = nullptr;
-    if (local) {
-        file = list->itemData(row).value<std::shared_ptr<ZxDataFile>>();
-        if (!file && text.endsWith(QStringLiteral(".kbx"), Qt::CaseSensitive) &&
-            !QFileInfo(path).isDir()) {
-            try {
-                file = kbxops::readDataFile(path);
-            } catch (...) {
-                ReportError(QString::fromStdString(
-                    describeException(*Messages, std::current_exception()).message));
-                return;
-            }
-            list->setItemData(row, QVariant::fromValue(file));
-        }
-        data = file.get();
-    } else {
-        data = KbdItemData(row);
-    }
-
-    TZxDataPropertyForm form(this);
-    form.SetIcon(list->itemIcon(row));
-    form.SetFileName(text);
-    form.SetLocation(folder);
-    form.SetNameEditable(local);
-    if (data) {
-        form.SetDataKind(data->kind());
-        form.SetDataSize(data->size());
-        form.SetDataName(kbxnames::keyboardText(data->name()));
-    }
-    if (!form.Execute() || !local || !file)
-        return;
-    try {
-        // Written atomically: a failure leaves the file, and the item, with the old name.
-        kbxops::renameDataFile(path, *file, form.GetDataName());
-    } catch (...) {
-        ReportError(
-            QString::fromStdString(describeException(*Messages, std::current_exception()).message));
-    }
-}
-
-void TPcLinkForm::KbdDrvPropOpenExecute() {
-    if (m_busy)
-        return;
-    QTreeWidgetItem* node = m_ui->KbdDirView->currentItem();
-    // The root carries no folder.
-    const auto* folder = dynamic_cast<const ZxDataDrive*>(KbdNodeData(node));
-    if (!folder)
-        return;
-    TKbdDrivePropertyForm form(this);
-    form.SetIcon(node->icon(0));
-    form.SetDriveName(kbxnames::keyboardText(folder->name()));
-    form.SetUsedSpace(folder->usedSpace());
-    form.SetFreeSpace(folder->freeSpace());
-    form.SetCapacity(folder->capacity());
-    form.exec();
 }

@@ -1,10 +1,13 @@
 #pragma once
 // TPcLinkForm: the main window and the controller of everything the user does. Above, the
-// computer's drives, folders and files; below, the keyboard as a drive. Every keyboard action
+// computer's drives, folders and files (LocalPane); below, the keyboard as a drive (KbdPane).
+// The window owns the actions, the menus, the status line and the dialogs. Every keyboard action
 // runs synchronously on the GUI thread: while it waits for the keyboard the window keeps
 // painting and dispatching input, so the window holds a busy state that refuses a second
 // keyboard action and defers closing until the first has ended.
 
+#include "kbdpane.h"
+#include "localpane.h"
 #include "msgstr.h"
 #include "progressobservers.h"
 
@@ -17,16 +20,12 @@
 #include <string>
 
 class FileListView;
-class QFileIconProvider;
-class QFileInfo;
 class QLabel;
 class QMimeData;
 class QMenu;
-class QMimeDatabase;
 class QPixmap;
 class QProgressBar;
 class QTreeWidgetItem;
-class ZxData;
 class ZxKbdDrv;
 
 namespace Ui {
@@ -58,25 +57,11 @@ public:
     void LoadSettings();
     void SaveSettings();
 
-    // Panes.
+    // The two panes; they exist once the window has been created.
+    LocalPane& localPane() const { return *m_local; }
+    KbdPane& kbdPane() const { return *m_kbd; }
+    // The folder of a node of either tree, with its separator at the end.
     QString GetNodePath(QTreeWidgetItem* node) const;
-    // The keyboard-side path of a keyboard tree node, in the drive's single-byte text.
-    std::string GetKbdNodePath(QTreeWidgetItem* node) const;
-    void SetupLocalDirView();
-    void AddLocalSubDirs(QTreeWidgetItem* node);
-    bool HasSubDirs(const QString& path) const;
-    QTreeWidgetItem* FindLocalNode(const QString& path, QTreeWidgetItem* node);
-    void ListLocalFiles(QTreeWidgetItem* node);
-    void SetupKbdDirView();
-    void AddKbdSubDirs(QTreeWidgetItem* node);
-    void ListKbdFiles(QTreeWidgetItem* node);
-
-    // The data node of a keyboard tree node or keyboard list item (none for the tree's root).
-    static ZxData* KbdNodeData(QTreeWidgetItem* node);
-    ZxData* KbdItemData(int row) const;
-
-    // The size text of a local file: kilobytes, truncated, at least 1, with "KB".
-    static QString LocalSizeText(qint64 bytes);
 
     // Drag and drop between the two lists. A drag carries only the name of the list it comes
     // from, under a type of its own; the drop runs Send or Import on the lists' selections,
@@ -113,16 +98,6 @@ public Q_SLOTS:
     void ShellOpenExecute();
     void FormActivate();
 
-    void LocalFileViewBtnsClick(int tag);
-    void KbdFileViewBtnsClick(int tag);
-    void LocalDirViewChange(QTreeWidgetItem* node);
-    void LocalDirViewExpanding(QTreeWidgetItem* node);
-    void LocalFileViewChange(int row);
-    void LocalFileViewDblClick(int row);
-    void KbdDirViewChange(QTreeWidgetItem* node);
-    void KbdDirViewExpanding(QTreeWidgetItem* node);
-    void KbdFileViewDblClick(int row);
-
 protected:
     void closeEvent(QCloseEvent* event) override;
     void showEvent(QShowEvent* event) override;
@@ -145,10 +120,6 @@ private:
 
     void SetStatusText(const QString& text);
     void ReportError(const QString& text);
-    void LocalDirViewCollapsed(QTreeWidgetItem* node);
-    bool SelectTreeChild(QTreeWidgetItem* node, const QString& text);
-    // Opens the folder of a local list item as a double click does; false for a file.
-    bool OpenLocalFolder(int row);
 
     // Drag and drop on the lists' viewports.
     void SetupDragAndDrop();
@@ -158,7 +129,6 @@ private:
     // A drop that arrives while our own drag runs waits until the drag has ended, so that the
     // transfer does not run inside the toolkit's drag loop.
     void RunDrop(std::function<void()> drop);
-    QString LocalTypeName(const QFileInfo& info) const;
     // The list that has the input focus, or none.
     FileListView* FocusedList() const;
 
@@ -168,8 +138,9 @@ private:
     QMenu* KbdDirPopup = nullptr;
     QLabel* m_statusLabel = nullptr;
     QProgressBar* ProgressBar = nullptr;
-    std::unique_ptr<QFileIconProvider> m_iconProvider;
-    std::unique_ptr<QMimeDatabase> m_mimeDatabase;
+    // Destroyed before the widgets they fill, and before the messages they read.
+    std::unique_ptr<LocalPane> m_local;
+    std::unique_ptr<KbdPane> m_kbd;
     bool m_busy = false;
     bool m_closePending = false;
     bool m_shown = false;
@@ -183,5 +154,4 @@ private:
     DragRunner m_dragRunner;
     bool m_dragRunning = false;
     std::function<void()> m_pendingDrop;
-    int m_expandingDetached = 0; // > 0 while the local tree's expansion handler is detached
 };

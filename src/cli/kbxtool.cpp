@@ -206,6 +206,12 @@ void KbxTool::importCommand() {
     readList();
     const std::vector<SlotEntry> slotList = slotsOf(drive().root());
     const SlotEntry& entry = resolveSlot(slotList, slotText);
+    // The keyboard would only refuse it ("rejected by keyboard"); the list already knows why.
+    if (!entry.node->isPresent())
+        throw generalError(
+            localText("%1 (%2) is empty: there is nothing to import.",
+                      "%1 (%2) は空です。受信するデータがありません。")
+                .arg(printable(keyboardText(entry.path)), shortForm(addressOf(*entry.node))));
     const kbxops::ImportedFile file = keyboard().importSlot(*entry.node, dir);
     if (m_options.json) {
         QJsonObject document;
@@ -265,7 +271,9 @@ void KbxTool::remove() {
         throw refuse(keyboardText(entry.path), entry.node->kind());
     const SlotAddress address = addressOf(*entry.node);
     const QString oldPath = keyboardText(entry.path);
-    keyboard().remove(*entry.node);
+    const bool wasPresent = entry.node->isPresent();
+    if (wasPresent)
+        keyboard().remove(*entry.node);
 
     const std::vector<SlotEntry> after = slotsOf(drive().root());
     const SlotEntry& emptied = *findSlot(after, address);
@@ -274,7 +282,11 @@ void KbxTool::remove() {
         document.insert(QStringLiteral("slot"), slotDocument(emptied));
         printJson(document);
     } else {
-        print(QStringLiteral("Deleted %1 (%2)\n").arg(printable(oldPath), shortForm(address)));
+        print(wasPresent
+                  ? QStringLiteral("Deleted %1 (%2)\n").arg(printable(oldPath), shortForm(address))
+                  : localText("Nothing to delete: %1 (%2) is empty\n",
+                              "削除するデータはありません: %1 (%2) は空です\n")
+                        .arg(printable(oldPath), shortForm(address)));
     }
 }
 

@@ -48,6 +48,18 @@ QString singleInstanceLockPath() {
 #endif
 }
 
+QString singleInstanceServerName() {
+#ifdef Q_OS_WIN
+    // A pipe name, one per user (the lock's folder already is).
+    return QStringLiteral("KbxMan-") + qEnvironmentVariable("USERNAME");
+#else
+    // Beside the lock, so that whoever may take the lock also reaches the socket.
+    QString path = singleInstanceLockPath();
+    path.chop(5); // ".lock"
+    return path + QStringLiteral(".socket");
+#endif
+}
+
 #ifdef Q_OS_WIN
 namespace {
 

@@ -16,6 +16,8 @@ bool isRemovableDrive(const QString& root);
 
 // The lock file that keeps one instance per user on the desktop.
 QString singleInstanceLockPath();
+// The local socket through which a second start asks the running instance to come forward.
+QString singleInstanceServerName();
 
 // Names the program for its settings and data folders. No application display name: Qt would
 // append it to every dialog's caption. On Windows it also routes the directory setting to the

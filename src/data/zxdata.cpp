@@ -29,29 +29,6 @@ std::array<char, kNameLength> nameField(const std::string& text) {
 
 } // namespace
 
-namespace ZxKind {
-
-int nameOffset(std::uint16_t kind) {
-    switch (kind) {
-    case Tone:
-        return 36;
-    case Dsp:
-        return 0;
-    case Song:
-        return 4;
-    case Rhythm:
-        return 2;
-    default:
-        return -1;
-    }
-}
-
-bool isDataKind(std::uint16_t kind) {
-    return kind == Tone || kind == Dsp || kind == Song || kind == Rhythm || kind == Registration;
-}
-
-} // namespace ZxKind
-
 ZxData::ZxData(std::uint16_t kind)
     : ZxData(kind, ZxAttr::Node) {}
 
@@ -108,7 +85,7 @@ ZxDataDirectory::ZxDataDirectory(std::uint16_t kind)
 ZxDataFile::ZxDataFile(std::uint16_t kind)
     : ZxData(kind, ZxAttr::Node | ZxAttr::File) {}
 
-void ZxDataFile::setName(const std::string& text) {
+void ZxDataFile::setItemName(const std::string& text) {
     // An item's name has 8 characters at most: the text keeps what the data can hold, so that the
     // name read back from a written file is the one shown before.
     ZxData::setName(text.substr(0, std::min(text.size(), kNameLength)));
@@ -167,7 +144,7 @@ void ZxDataFile::copyAttributes(const ZxData& source) {
     setSize(source.size());
     const std::uint16_t kind = this->kind();
     if (kind == ZxKind::Registration)
-        setName(source.name());
+        setItemName(source.name());
     else if (ZxKind::nameOffset(kind) >= 0)
         refreshName();
 }

@@ -4,26 +4,13 @@
 // big-endian bytes, so an item is written to a file by copying header and payload unchanged.
 // Nodes are told apart by their attribute bits (1 every node, 2 drive, 4 directory, 8 file).
 
+#include "zxkinds.h"
+
 #include <array>
 #include <cstdint>
 #include <memory>
 #include <string>
 #include <vector>
-
-namespace ZxKind {
-inline constexpr std::uint16_t Tone = 2;
-inline constexpr std::uint16_t Dsp = 9;
-inline constexpr std::uint16_t Song = 10;
-inline constexpr std::uint16_t Rhythm = 11;
-inline constexpr std::uint16_t Registration = 12;
-inline constexpr std::uint16_t DriveRoot = 13;
-inline constexpr std::uint16_t Undetermined = 0xFFFF;
-
-// Byte offset of the 8-character name in the payload, or -1 (registration: header bytes 24-31;
-// other codes: no name field).
-int nameOffset(std::uint16_t kind);
-bool isDataKind(std::uint16_t kind);
-} // namespace ZxKind
 
 namespace ZxAttr {
 inline constexpr std::uint8_t Node = 1;
@@ -47,6 +34,7 @@ public:
     ZxData& operator=(const ZxData&) = delete;
 
     std::string name() const { return m_name; }
+    // The shown text only; an item's stored name changes with ZxDataFile::setItemName.
     void setName(const std::string& text) { m_name = text; }
 
     std::uint16_t kind() const;
@@ -122,7 +110,7 @@ public:
     const std::vector<std::uint16_t>& payload() const { return m_payload; }
 
     // Sets the name text and writes the name (first 8 characters, blank-padded) into the data.
-    void setName(const std::string& text);
+    void setItemName(const std::string& text);
     // Replaces the name text by the 8 characters stored in the data.
     void refreshName();
     // Takes kind, size and name from the source (a slot or another item).

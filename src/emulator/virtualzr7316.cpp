@@ -7,11 +7,13 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
+#include <QLockFile>
 #include <QStandardPaths>
 #include <QTimer>
 
 #include <algorithm>
 #include <deque>
+#include <filesystem>
 #include <map>
 #include <optional>
 
@@ -137,6 +139,10 @@ struct VirtualZr7316::Impl {
     VirtualZr7316* q;
     zr7316::Memory memory;
     QString stateFile;
+    // The state file as this keyboard last read or wrote it: another process (kbxman beside
+    // kbxtool --virtual) may have changed it since.
+    std::optional<std::filesystem::file_time_type> seenTime;
+    std::uintmax_t seenSize = 0;
 
     Faults faults;
     int counter = 0;
@@ -164,6 +170,58 @@ struct VirtualZr7316::Impl {
 
     explicit Impl(VirtualZr7316* owner)
         : q(owner) {}
+
+    // Remembers the state file's time and size as they are now (none when it is missing).
+    void rememberFile() {
+        std::error_code error;
+        const std::filesystem::path path = stateFile.toStdU16String();
+        const auto time = std::filesystem::last_write_time(path, error);
+        const auto size = error ? 0 : std::filesystem::file_size(path, error);
+        seenTime = error ? std::nullopt : std::optional(time);
+        seenSize = error ? 0 : size;
+    }
+
+    // Takes the memory from the state file when another process has changed the file since this
+    // keyboard last read or wrote it. A file that cannot be read leaves the memory as it is.
+    void reloadIfChanged() {
+        if (stateFile.isEmpty())
+            return;
+        std::error_code error;
+        const std::filesystem::path path = stateFile.toStdU16String();
+        const auto time = std::filesystem::last_write_time(path, error);
+        if (error)
+            return;
+        const auto size = std::filesystem::file_size(path, error);
+        if (error || (seenTime && *seenTime == time && seenSize == size))
+            return;
+        QFile file(stateFile);
+        if (file.open(QIODevice::ReadOnly) && file.size() <= zr7316::kLargestStateFile) {
+            if (std::optional<zr7316::Memory> loaded = zr7316::Memory::fromJson(file.readAll()))
+                memory = std::move(*loaded);
+        }
+        seenTime = time;
+        seenSize = size;
+    }
+
+    // A change of the memory, committed to the state file under its lock: the file is read
+    // again first, so that a change another process committed meanwhile is kept beside this one.
+    template <class Change>
+    void commit(Change&& change) {
+        if (stateFile.isEmpty()) {
+            change(memory);
+            return;
+        }
+        QDir().mkpath(QFileInfo(stateFile).absolutePath());
+        QLockFile lock(stateFile + QStringLiteral(".lock"));
+        lock.setStaleLockTime(10000);
+        // A keyboard that cannot get the lock still commits: losing a change is worse than racing.
+        const bool locked = lock.tryLock(2000);
+        reloadIfChanged();
+        change(memory);
+        q->save();
+        if (locked)
+            lock.unlock();
+    }
 
     void note(const std::string& why, const Bytes& message) {
         if (strict)
@@ -383,8 +441,11 @@ struct VirtualZr7316::Impl {
         }
         if (item->empty())
             return;
-        item->clear();
-        q->save();
+        const int number = int(value);
+        commit([&](zr7316::Memory& mem) {
+            if (Bytes* stored = mem.item(kind, number, 0))
+                stored->clear();
+        });
     }
 
     void startSend(const Message& m, int index) {
@@ -509,9 +570,15 @@ struct VirtualZr7316::Impl {
             note("transfer ended with an item of the wrong size, nothing stored", raw);
             return;
         }
-        *memory.item(transferSlot.kind, transferSlot.number, transferSlot.bank) = std::move(item);
         blocks.clear();
-        q->save();
+        commit([&](zr7316::Memory& mem) {
+            // What another process stored meanwhile may leave less room than there was.
+            if (item.size() > mem.room(transferSlot)) {
+                note("transfer ended with an item that no longer fits, nothing stored", raw);
+                return;
+            }
+            *mem.item(transferSlot.kind, transferSlot.number, transferSlot.bank) = std::move(item);
+        });
     }
 };
 
@@ -531,6 +598,10 @@ VirtualZr7316::~VirtualZr7316() {
 }
 
 void VirtualZr7316::receive(const std::vector<std::uint8_t>& message) {
+    // A new request sees what another process has committed; a transfer under way keeps the
+    // memory it started with until it commits.
+    if (m_impl->state == Impl::State::Idle)
+        m_impl->reloadIfChanged();
     m_impl->received.push_back(message);
     m_impl->handle(message, m_impl->counter++);
 }
@@ -579,6 +650,7 @@ void VirtualZr7316::setStateFile(const QString& path) {
     file.close();
     if (loaded) {
         m_impl->memory = std::move(*loaded);
+        m_impl->rememberFile();
         return;
     }
     // Keep the unreadable file for whoever wants to look at it; never let it stop the keyboard.
@@ -602,7 +674,9 @@ void VirtualZr7316::save() const {
     if (m_impl->stateFile.isEmpty())
         return;
     QString error;
-    if (!zr7316::writeAtomically(m_impl->stateFile, m_impl->memory.toJson(), &error))
+    if (zr7316::writeAtomically(m_impl->stateFile, m_impl->memory.toJson(), &error))
+        m_impl->rememberFile();
+    else
         qWarning("Virtual ZR-7316: cannot save %s: %s",
                  qPrintable(QDir::toNativeSeparators(m_impl->stateFile)), qPrintable(error));
 }

@@ -1,10 +1,7 @@
 #include "kbxmidistream.h"
 
 #include "zxkbddrv.h"
-#include "zxmidi.h"
 
-#include <QCoreApplication>
-#include <QTimer>
 #include <algorithm>
 #include <stdexcept>
 
@@ -50,7 +47,6 @@ KbxMidiStream::KbxMidiStream(const std::string& slotPath, int inputDevice, int o
     : m_inputDevice(inputDevice)
     , m_outputDevice(outputDevice) {
     findSlot(slotPath);
-    createPortsAndTimer();
 }
 
 KbxMidiStream::KbxMidiStream(ZxData& slot, int inputDevice, int outputDevice)
@@ -63,40 +59,9 @@ KbxMidiStream::KbxMidiStream(ZxData& slot, int inputDevice, int outputDevice)
     // A top-level folder's path keeps its backslash, as one taken from a slot path does.
     m_folderPath = folder.find('\\') == std::string::npos ? folder + '\\' : folder;
     m_slot = &slot;
-    createPortsAndTimer();
 }
 
-void KbxMidiStream::createPortsAndTimer() {
-    // The ports' notifications arrive as queued calls on this thread; a parent window is not
-    // needed for that, so the ports have none.
-    m_in = std::make_unique<ZxMidiIn>();
-    m_receivedNotification = std::make_unique<ZxMidiObserver>();
-    m_in->attach(m_receivedNotification.get());
-    m_out = std::make_unique<ZxMidiOut>();
-    m_sentNotification = std::make_unique<ZxMidiObserver>();
-    m_out->attach(m_sentNotification.get());
-
-    m_timer = std::make_unique<QTimer>();
-    m_timer->setSingleShot(true);
-    m_timer->setTimerType(Qt::PreciseTimer);
-    m_timer->setInterval(kTimeoutMs);
-    QObject::connect(m_timer.get(), &QTimer::timeout, m_timer.get(), [this] {
-        m_timedOut = true;
-        m_done = true;
-    });
-}
-
-KbxMidiStream::~KbxMidiStream() {
-    m_timer->stop();
-    // Close the ports while the observers they point to still exist.
-    try {
-        closePorts();
-    } catch (...) {
-        // A driver refusing to close cannot be reported from a destructor.
-    }
-    m_in.reset();
-    m_out.reset();
-}
+KbxMidiStream::~KbxMidiStream() = default;
 
 void KbxMidiStream::findSlot(const std::string& slotPath) {
     const auto fail = [&slotPath] {
@@ -130,20 +95,7 @@ void KbxMidiStream::findSlot(const std::string& slotPath) {
 }
 
 std::int32_t KbxMidiStream::dataNumber(const ZxData& slot) {
-    switch (slot.kind()) {
-    case ZxKind::Tone:
-        return 384 + slot.number();
-    case ZxKind::Dsp:
-        return 100 + slot.number();
-    case ZxKind::Song:
-        return slot.number();
-    case ZxKind::Rhythm:
-        return 100 + slot.number();
-    case ZxKind::Registration:
-        return 16 + 4 * slot.number() + slot.bank();
-    default:
-        return 0;
-    }
+    return ZxKind::dataNumber(slot.kind(), slot.bank(), slot.number());
 }
 
 std::uint32_t KbxMidiStream::size() {
@@ -151,7 +103,7 @@ std::uint32_t KbxMidiStream::size() {
 }
 
 bool KbxMidiStream::portsOpen() const {
-    return m_in->isOpen() || m_out->isOpen();
+    return m_exchange.isOpen();
 }
 
 void KbxMidiStream::fillRequest(ZxDataFile& item) {
@@ -192,16 +144,11 @@ void KbxMidiStream::write(ZxDataFile& item) {
 }
 
 void KbxMidiStream::openPorts() {
-    m_in->open(m_inputDevice);
-    m_out->open(m_outputDevice);
+    m_exchange.open(m_inputDevice, m_outputDevice);
 }
 
 void KbxMidiStream::closePorts() {
-    m_timer->stop();
-    m_sentNotification->setHandler({});
-    m_receivedNotification->setHandler({});
-    m_out->close();
-    m_in->close();
+    m_exchange.close();
 }
 
 void KbxMidiStream::fail(std::int32_t code) {
@@ -209,58 +156,20 @@ void KbxMidiStream::fail(std::int32_t code) {
     throw ZxSysExException(code);
 }
 
-void KbxMidiStream::send() {
-    m_done = false;
-    m_timedOut = false;
-    m_outgoing.clear();
-    m_encoder.encode(m_outgoing);
-    m_out->loadMessage(m_outgoing);
-    m_out->sendMessage();
-}
-
-void KbxMidiStream::wait() {
-    while (!m_done) {
-        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
-        // A device the system reports gone ends the wait now, not at the time-out.
-        m_in->checkDevice();
-        m_out->checkDevice();
-    }
-}
-
-void KbxMidiStream::sendAndAwaitReply() {
-    send();
-    wait();
-    if (m_timedOut)
-        fail(ZxSysExException::Timeout);
-}
-
-void KbxMidiStream::receive() {
-    m_incoming.clear();
-    m_in->lastMessage(m_incoming);
-    m_decoder.decode(m_incoming);
-}
-
 void KbxMidiStream::beginTransfer(std::uint8_t firstMessageType) {
-    m_sentNotification->setHandler([this] {
-        // A reply can overtake the report that the request has gone out; the timer then has
-        // nothing left to guard.
-        if (!m_done)
-            m_timer->start();
-    });
-    m_receivedNotification->setHandler([this] {
-        m_timer->stop();
-        m_done = true;
-    });
-    m_encoder.setModelCode(kModelCode);
-    m_encoder.setFixedByte(kFixedByte);
-    m_encoder.setType(firstMessageType);
-    m_encoder.setAddress(m_request);
-    m_decoder.setAddress(m_replyAddress);
-    m_decoder.setParam(m_replyParam);
+    ZxSysExEncoder& encoder = m_exchange.encoder();
+    encoder.setModelCode(kModelCode);
+    encoder.setFixedByte(kFixedByte);
+    encoder.setType(firstMessageType);
+    encoder.setAddress(m_request);
+    m_exchange.decoder().setAddress(m_replyAddress);
+    m_exchange.decoder().setParam(m_replyParam);
 }
 
 void KbxMidiStream::receiveTransfer(std::vector<std::uint16_t>& payload) {
     beginTransfer(ZxSysExType::DataRequest);
+    ZxSysExEncoder& encoder = m_exchange.encoder();
+    const ZxSysExDecoder& decoder = m_exchange.decoder();
 
     m_position = 0;
     // Blocks of the announced size that have arrived: an end before all of them is no item.
@@ -268,26 +177,25 @@ void KbxMidiStream::receiveTransfer(std::vector<std::uint16_t>& payload) {
     try {
         openPorts();
         for (;;) {
-            sendAndAwaitReply();
-            receive();
-            if (m_decoder.type() == ZxSysExType::DataBlock) {
-                const auto& words = m_decoder.words();
-                const std::size_t first = std::size_t{kBlockWords} * m_decoder.blockNumber();
+            m_exchange.request();
+            if (decoder.type() == ZxSysExType::DataBlock) {
+                const auto& words = decoder.words();
+                const std::size_t first = std::size_t{kBlockWords} * decoder.blockNumber();
                 if (first > payload.size() || words.size() > payload.size() - first)
                     fail(ZxSysExException::BadMessage); // more than the slot announced: nothing is
                                                         // stored past the payload
                 std::copy(words.begin(), words.end(),
                           payload.begin() + static_cast<std::ptrdiff_t>(first));
                 if (!words.empty())
-                    arrived[m_decoder.blockNumber()] = true;
-                m_position += m_decoder.blockLength();
+                    arrived[decoder.blockNumber()] = true;
+                m_position += decoder.blockLength();
                 notifyAll();
-                m_encoder.setType(ZxSysExType::Handshake);
-                m_encoder.setStatus(ZxSysExStatus::Accepted);
+                encoder.setType(ZxSysExType::Handshake);
+                encoder.setStatus(ZxSysExStatus::Accepted);
                 continue;
             }
-            if (m_decoder.type() == ZxSysExType::Handshake) {
-                switch (m_decoder.status()) {
+            if (decoder.type() == ZxSysExType::Handshake) {
+                switch (decoder.status()) {
                 case ZxSysExStatus::End:
                     if (!std::all_of(arrived.begin(), arrived.end(), [](bool b) { return b; }))
                         fail(ZxSysExException::CommunicationError); // ended early: a partly filled
@@ -305,12 +213,9 @@ void KbxMidiStream::receiveTransfer(std::vector<std::uint16_t>& payload) {
             }
             // A parameter value in the middle of a data read: tell the keyboard to stop, and
             // report the read as failed rather than hand on a partly filled item.
-            m_encoder.setType(ZxSysExType::Handshake);
-            m_encoder.setStatus(ZxSysExStatus::Error);
-            m_sentNotification->setHandler([this] { m_done = true; });
-            m_receivedNotification->setHandler({});
-            send();
-            wait();
+            encoder.setType(ZxSysExType::Handshake);
+            encoder.setStatus(ZxSysExStatus::Error);
+            m_exchange.send();
             fail(ZxSysExException::BadMessage);
         }
     } catch (...) {
@@ -325,16 +230,17 @@ void KbxMidiStream::receiveTransfer(std::vector<std::uint16_t>& payload) {
 }
 
 void KbxMidiStream::sendBlock(std::uint16_t block, std::uint32_t length) {
+    ZxSysExEncoder& encoder = m_exchange.encoder();
+    const ZxSysExDecoder& decoder = m_exchange.decoder();
     for (int resends = 0;; ++resends) {
-        m_encoder.setBlockNumber(block);
+        encoder.setBlockNumber(block);
         // An odd last byte travels in the high half of one more word.
-        m_encoder.setBlockLength(static_cast<std::uint8_t>(length + (length & 1)));
-        sendAndAwaitReply();
-        receive();
+        encoder.setBlockLength(static_cast<std::uint8_t>(length + (length & 1)));
+        m_exchange.request();
         // Only a handshake answers a block; anything else must not pass for the status of an
         // earlier handshake.
         const std::uint8_t status =
-            m_decoder.type() == ZxSysExType::Handshake ? m_decoder.status() : kNoHandshake;
+            decoder.type() == ZxSysExType::Handshake ? decoder.status() : kNoHandshake;
         switch (status) {
         case ZxSysExStatus::Accepted:
             return;
@@ -352,6 +258,7 @@ void KbxMidiStream::sendBlock(std::uint16_t block, std::uint32_t length) {
 
 void KbxMidiStream::sendTransfer() {
     beginTransfer(ZxSysExType::DataBlock);
+    ZxSysExEncoder& encoder = m_exchange.encoder();
 
     std::uint16_t block = 0;
     auto remaining = static_cast<std::uint32_t>(m_request.byteCount);
@@ -368,12 +275,9 @@ void KbxMidiStream::sendTransfer() {
         }
         // End of transfer: the keyboard commits the item and answers nothing, so only the
         // report that the handshake has left the port is awaited.
-        m_encoder.setType(ZxSysExType::Handshake);
-        m_encoder.setStatus(ZxSysExStatus::End);
-        m_sentNotification->setHandler([this] { m_done = true; });
-        m_receivedNotification->setHandler({});
-        send();
-        wait();
+        encoder.setType(ZxSysExType::Handshake);
+        encoder.setStatus(ZxSysExStatus::End);
+        m_exchange.send();
     } catch (...) {
         try {
             closePorts();

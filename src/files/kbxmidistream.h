@@ -4,20 +4,17 @@
 // the drive's link is never open at the same time.
 
 #include "kbxstream.h"
+#include "zxexchange.h"
 #include "zxsysex.h"
 
 #include <memory>
 #include <string>
 
-class QTimer;
 class ZxKbdDrv;
-class ZxMidiIn;
-class ZxMidiOut;
-class ZxMidiObserver;
 
 class KbxMidiStream : public KbxStream {
 public:
-    static constexpr int kTimeoutMs = 200;
+    static constexpr int kTimeoutMs = ZxExchange::kTimeoutMs;
     static constexpr int kMaxResends = 16;
 
     // slotPath: folder path, a backslash, the slot's name ("Tone:\User 3",
@@ -41,9 +38,10 @@ public:
     ZxData& slot() { return *m_slot; }
     // True while a transfer holds the MIDI devices; every transfer closes them before it ends.
     bool portsOpen() const;
+    // Sees every message of the transfers and every time-out; not owned, nullptr for none.
+    void setObserver(ZxExchangeObserver* observer) { m_exchange.setObserver(observer); }
 
 private:
-    void createPortsAndTimer();
     void findSlot(const std::string& slotPath);
     void fillRequest(ZxDataFile& item);
     void receiveTransfer(std::vector<std::uint16_t>& payload);
@@ -54,10 +52,6 @@ private:
     void openPorts();
     void closePorts();
     [[noreturn]] void fail(std::int32_t code);
-    void send();
-    void wait();
-    void sendAndAwaitReply();
-    void receive();
 
     std::uint32_t m_position = 0;
     int m_inputDevice;
@@ -65,20 +59,10 @@ private:
     ZxData* m_slot = nullptr;
     ZxKbdDrv* m_drive = nullptr;
     std::string m_folderPath;
-    ZxSysExEncoder m_encoder;
-    ZxSysExDecoder m_decoder;
-    std::unique_ptr<ZxMidiOut> m_out;
-    std::unique_ptr<ZxMidiIn> m_in;
-    std::unique_ptr<ZxMidiObserver> m_sentNotification;
-    std::unique_ptr<ZxMidiObserver> m_receivedNotification;
     ZxSysExAddress m_request;
     // What the keyboard's replies carry; kept apart from the request so that a reply can never
     // re-address the blocks that follow it.
     ZxSysExAddress m_replyAddress;
     ZxSysExParam m_replyParam;
-    std::vector<std::uint8_t> m_outgoing;
-    std::vector<std::uint8_t> m_incoming;
-    bool m_done = false;
-    bool m_timedOut = false;
-    std::unique_ptr<QTimer> m_timer;
+    ZxExchange m_exchange; // after the records its codec points to
 };

@@ -37,20 +37,8 @@ std::optional<std::string> keyboardBytes(const QString& text) {
 }
 
 QString filePrefix(std::uint16_t kind) {
-    switch (kind) {
-    case ZxKind::Tone:
-        return QStringLiteral("TON_");
-    case ZxKind::Dsp:
-        return QStringLiteral("DSP_");
-    case ZxKind::Song:
-        return QStringLiteral("SNG_");
-    case ZxKind::Rhythm:
-        return QStringLiteral("RHY_");
-    case ZxKind::Registration:
-        return QStringLiteral("REG_");
-    default:
-        return {};
-    }
+    const ZxKindInfo* row = ZxKind::info(kind);
+    return row ? QString::fromLatin1(row->filePrefix) : QString();
 }
 
 QString importFileName(std::uint16_t kind, const std::string& name) {

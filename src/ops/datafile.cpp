@@ -49,11 +49,11 @@ RenameResult renameDataFile(const QString& path, ZxDataFile& item, const QString
     if (name == oldName)
         return RenameResult::Unchanged;
 
-    item.setName(name);
+    item.setItemName(name);
     // The name must have reached the data, or the file would be rewritten with the old one.
     item.refreshName();
     if (item.name() != name) {
-        item.setName(oldName);
+        item.setItemName(oldName);
         item.refreshName();
         throw std::runtime_error(localText("\"%1\" is too short to hold a name",
                                            "「%1」のデータは短すぎて名前を入れられません")
@@ -64,7 +64,7 @@ RenameResult renameDataFile(const QString& path, ZxDataFile& item, const QString
         writeDataFile(path, item);
     } catch (...) {
         // The file still holds the old name; so must the item that stands for it.
-        item.setName(oldName);
+        item.setItemName(oldName);
         item.refreshName();
         throw;
     }

@@ -1,6 +1,7 @@
 #include "keyboard.h"
 
 #include "datafile.h"
+#include "kbxfile.h"
 #include "kbxmidistream.h"
 #include "kbxnames.h"
 #include "msgstr.h"
@@ -8,7 +9,10 @@
 #include "zxkbddrv.h"
 
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
+#include <QTemporaryFile>
+#include <algorithm>
 #include <stdexcept>
 
 namespace kbxops {
@@ -72,7 +76,41 @@ private:
     Progress* m_progress;
 };
 
+// Asked of the folder itself before the keyboard is asked anything: a transfer that cannot be
+// written would take its whole time for nothing.
+void requireWritableFolder(const QString& folder) {
+    QTemporaryFile probe(QDir(folder).filePath(QStringLiteral(".kbxman-XXXXXX")));
+    if (!QFileInfo(folder).isDir() || !probe.open())
+        throw std::runtime_error(
+            localText("The folder \"%1\" cannot be written to.", "フォルダ「%1」に書き込めません。")
+                .arg(QDir::toNativeSeparators(QFileInfo(folder).absoluteFilePath()))
+                .toStdString());
+}
+
 } // namespace
+
+QString moveAsideIfDifferent(const QString& path, const std::vector<std::uint8_t>& bytes) {
+    // Only a file is ours to move; anything else in the way makes the write fail as it is.
+    if (!QFileInfo(path).isFile())
+        return {};
+    QFile old(path);
+    if (old.open(QIODevice::ReadOnly) && old.size() == static_cast<qint64>(bytes.size())) {
+        const QByteArray content = old.readAll();
+        if (std::equal(content.begin(), content.end(), bytes.begin(),
+                       [](char a, std::uint8_t b) { return static_cast<std::uint8_t>(a) == b; }))
+            return {}; // the same item again: nothing is lost by writing it over itself
+    }
+    old.close();
+    QString trashed;
+    if (!QFile::moveToTrash(path, &trashed))
+        throw std::runtime_error(
+            localText("\"%1\" holds another item and cannot be moved to the trash; nothing was "
+                      "replaced.",
+                      "「%1」には別のデータがあり、ごみ箱に移せないため、置き換えませんでした。")
+                .arg(QDir::toNativeSeparators(path))
+                .toStdString());
+    return QFileInfo(trashed.isEmpty() ? path : trashed).absoluteFilePath();
+}
 
 Devices storedDevices() {
     Devices devices;
@@ -119,6 +157,7 @@ void Keyboard::list() {
 
 ImportedFile Keyboard::importSlot(ZxData& slot, const QString& folder, TakenNames* taken, int index,
                                   int count) {
+    requireWritableFolder(folder);
     ZxDataFile item(ZxKind::Undetermined);
     {
         KbxMidiStream stream(slot, m_devices.input, m_devices.output);
@@ -133,9 +172,15 @@ ImportedFile Keyboard::importSlot(ZxData& slot, const QString& folder, TakenName
     if (taken)
         fileName = taken->claim(fileName);
     const QString path = QDir(folder).filePath(fileName);
+    ImportedFile imported{QDir::toNativeSeparators(QFileInfo(path).absoluteFilePath()),
+                          fileName,
+                          item.kind(),
+                          item.size(),
+                          item.name(),
+                          {}};
+    imported.trashed = moveAsideIfDifferent(path, kbxfile::serialize(item));
     writeDataFile(path, item);
-    return ImportedFile{QDir::toNativeSeparators(QFileInfo(path).absoluteFilePath()), fileName,
-                        item.kind(), item.size(), item.name()};
+    return imported;
 }
 
 void Keyboard::send(ZxDataFile& item, ZxData& slot, int index, int count) {

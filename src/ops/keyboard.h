@@ -12,6 +12,7 @@
 #include <memory>
 #include <set>
 #include <string>
+#include <vector>
 
 class ZxData;
 class ZxDataFile;
@@ -35,7 +36,16 @@ struct ImportedFile {
     std::uint16_t kind = 0;
     std::uint32_t size = 0;
     std::string name; // the item's name, keyboard-side bytes
+    // Where the file that held another item under the same name went (the desktop's trash);
+    // empty when nothing was replaced or the old file held the same bytes.
+    QString trashed;
 };
+
+// Before a file is replaced: a file at path whose bytes differ from the new ones goes to the
+// desktop's trash (its new place is returned; empty when there was no such file or it held the
+// same bytes). Throws std::runtime_error (in the user's language) when it cannot be moved, so
+// that nothing is replaced unseen.
+QString moveAsideIfDifferent(const QString& path, const std::vector<std::uint8_t>& bytes);
 
 // File names one job has given, compared without regard to case (two items of one kind may carry
 // the same name, and a folder on Windows does not tell "A" from "a").
@@ -59,9 +69,10 @@ public:
     void list();
 
     // Imports the item in the slot into a data file in folder, named by the item's kind and name
-    // (an existing file of that name is replaced atomically; with taken, a name the job has given
-    // already gets a number instead). The slot is addressed by its node: names repeat within a
-    // folder.
+    // (with taken, a name the job has given already gets a number instead). A file of that name
+    // that holds other bytes goes to the trash first; the new one replaces it atomically. The
+    // folder must take a file before the keyboard is asked anything. The slot is addressed by
+    // its node: names repeat within a folder.
     ImportedFile importSlot(ZxData& slot, const QString& folder, TakenNames* taken = nullptr,
                             int index = 0, int count = 0);
 

@@ -42,11 +42,10 @@ ShortFormParse parseShortForm(const QString& text) {
         return result;
     result.status = ShortFormParse::Invalid;
     if (const auto m = single.match(text); m.hasMatch()) {
-        const QString kind = m.captured(1).toLower();
-        result.address.kind = kind == u"tone"   ? ZxKind::Tone
-                              : kind == u"dsp"  ? ZxKind::Dsp
-                              : kind == u"song" ? ZxKind::Song
-                                                : ZxKind::Rhythm;
+        const QString word = m.captured(1).toLower();
+        for (const ZxKindInfo& row : ZxKind::table())
+            if (word == QLatin1String(row.shortWord))
+                result.address.kind = row.code;
         result.address.number = m.captured(2).toInt();
         result.status = ShortFormParse::Valid;
     } else if (const auto r = reg.match(text); r.hasMatch()) {
@@ -59,20 +58,13 @@ ShortFormParse parseShortForm(const QString& text) {
 }
 
 QString shortForm(const SlotAddress& address) {
-    switch (address.kind) {
-    case ZxKind::Tone:
-        return QStringLiteral("tone:%1").arg(address.number);
-    case ZxKind::Dsp:
-        return QStringLiteral("dsp:%1").arg(address.number);
-    case ZxKind::Registration:
-        return QStringLiteral("reg:%1:%2").arg(address.bank).arg(address.number);
-    case ZxKind::Song:
-        return QStringLiteral("song:%1").arg(address.number);
-    case ZxKind::Rhythm:
-        return QStringLiteral("rhythm:%1").arg(address.number);
-    default:
+    const ZxKindInfo* row = ZxKind::info(address.kind);
+    if (!row)
         return QStringLiteral("kind%1:%2").arg(address.kind).arg(address.number);
-    }
+    const QString word = QString::fromLatin1(row->shortWord);
+    if (address.kind == ZxKind::Registration)
+        return QStringLiteral("%1:%2:%3").arg(word).arg(address.bank).arg(address.number);
+    return QStringLiteral("%1:%2").arg(word).arg(address.number);
 }
 
 SlotAddress addressOf(const ZxData& slot) {
@@ -117,15 +109,32 @@ const SlotEntry* findSlot(const std::vector<SlotEntry>& slotList, const QString&
     QString wanted = text;
     if (!wanted.contains(u'\\'))
         wanted.replace(u'/', u'\\');
-    const SlotEntry* found = nullptr;
-    for (const SlotEntry& s : slotList) {
-        if (kbxnames::keyboardText(s.path).compare(wanted, Qt::CaseInsensitive) != 0)
-            continue;
+    // Ignoring case, then also the blanks that pad a name to 8 characters ("Song 1" for
+    // "Song 1  "): each pass gives the one slot it matches, or nothing when it matches several.
+    const auto trailingBlanksChopped = [](QString path) {
+        while (path.endsWith(u' '))
+            path.chop(1);
+        return path;
+    };
+    for (const bool chopBlanks : {false, true}) {
+        const QString want = chopBlanks ? trailingBlanksChopped(wanted) : wanted;
+        const SlotEntry* found = nullptr;
+        bool ambiguous = false;
+        for (const SlotEntry& s : slotList) {
+            QString shown = kbxnames::keyboardText(s.path);
+            if (chopBlanks)
+                shown = trailingBlanksChopped(shown);
+            if (shown.compare(want, Qt::CaseInsensitive) != 0)
+                continue;
+            ambiguous = found != nullptr;
+            found = &s;
+        }
+        if (ambiguous)
+            return nullptr;
         if (found)
-            return nullptr; // ambiguous
-        found = &s;
+            return found;
     }
-    return found;
+    return nullptr;
 }
 
 } // namespace kbxops

@@ -52,8 +52,9 @@ std::vector<FolderEntry> foldersOf(const ZxDataDrive& root);
 std::vector<SlotEntry> slotsOf(const ZxDataDrive& root);
 
 // The slot a command-line text names: a short form by its address; a path byte for byte, else
-// the one path equal to it ignoring case, with "/" accepted for "\" when the text holds no
-// backslash. nullptr when no slot (or more than one, ignoring case) matches.
+// the one path equal to it ignoring case, else the one equal to it ignoring case and the blanks
+// at the end of both, with "/" accepted for "\" when the text holds no backslash. nullptr when no
+// slot (or more than one in the pass that matched) matches.
 const SlotEntry* findSlot(const std::vector<SlotEntry>& slotList, const QString& text);
 const SlotEntry* findSlot(const std::vector<SlotEntry>& slotList, const SlotAddress& address);
 

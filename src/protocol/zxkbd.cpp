@@ -1,10 +1,6 @@
 #include "zxkbd.h"
 
-#include "zxmidi.h"
-
-#include <QCoreApplication>
-#include <QTimer>
-#include <stdexcept>
+#include "zxkinds.h"
 
 namespace {
 
@@ -21,10 +17,6 @@ constexpr std::uint8_t kParamDspName = 48;  // and 49
 constexpr std::uint8_t kParamToneName = 96; // and 97
 
 constexpr std::uint8_t kKindSystem = 0;
-constexpr std::uint8_t kKindTone = 2;
-constexpr std::uint8_t kKindDsp = 9;
-constexpr std::int32_t kToneDataBase = 384;
-constexpr std::int32_t kDspDataBase = 100;
 
 // The characters of one name chunk: the keyboard packs four characters into a value, the first
 // in the most significant byte; a zero byte ends the chunk early.
@@ -45,78 +37,30 @@ std::uint8_t index8(int n) {
 
 } // namespace
 
-ZxKbd::ZxKbd()
-    : m_out(std::make_unique<ZxMidiOut>())
-    , m_in(std::make_unique<ZxMidiIn>())
-    , m_outObserver(std::make_unique<ZxMidiObserver>())
-    , m_inObserver(std::make_unique<ZxMidiObserver>())
-    , m_timer(std::make_unique<QTimer>()) {
-    m_encoder.setModelCode(kModelCode);
-    m_encoder.setFixedByte(kFixedByte);
-    m_encoder.setAddress(m_address);
-    m_encoder.setParam(m_param);
-    m_decoder.setAddress(m_address);
-    m_decoder.setParam(m_param);
-
-    m_out->attach(m_outObserver.get());
-    m_in->attach(m_inObserver.get());
-
-    m_timer->setSingleShot(true);
-    m_timer->setTimerType(Qt::PreciseTimer);
-    m_timer->setInterval(kTimeoutMs);
-    QObject::connect(m_timer.get(), &QTimer::timeout, m_timer.get(), [this] { timedOut(); });
+ZxKbd::ZxKbd() {
+    ZxSysExEncoder& encoder = m_exchange.encoder();
+    encoder.setModelCode(kModelCode);
+    encoder.setFixedByte(kFixedByte);
+    encoder.setAddress(m_address);
+    encoder.setParam(m_param);
+    m_exchange.decoder().setAddress(m_address);
+    m_exchange.decoder().setParam(m_param);
 }
 
-ZxKbd::~ZxKbd() {
-    m_timer->stop();
-    try {
-        close();
-    } catch (...) {
-        // A destructor cannot report a driver failure; the devices are released regardless.
-    }
-}
+ZxKbd::~ZxKbd() = default;
 
 void ZxKbd::open(int inputDevice, int outputDevice) {
     m_inputDevice = inputDevice;
     m_outputDevice = outputDevice;
-    // Notifications queued before a close never arrive after an open (the ports drop them), so
-    // nothing of an earlier exchange is still outstanding.
-    m_outputsPending = 0;
-    m_in->open(inputDevice);
-    m_out->open(outputDevice);
+    m_exchange.open(inputDevice, outputDevice);
 }
 
 void ZxKbd::close() {
-    m_timer->stop();
-    m_outputsPending = 0;
-    // Release the input even when closing the output failed, so no device stays held; the first
-    // failure is reported.
-    std::exception_ptr failure;
-    try {
-        m_out->close();
-    } catch (...) {
-        failure = std::current_exception();
-    }
-    try {
-        m_in->close();
-    } catch (...) {
-        if (!failure)
-            failure = std::current_exception();
-    }
-    if (failure)
-        std::rethrow_exception(failure);
-}
-
-void ZxKbd::closeQuietly() noexcept {
-    try {
-        close();
-    } catch (...) {
-        // The failure that ended the exchange is the one worth reporting.
-    }
+    m_exchange.close();
 }
 
 bool ZxKbd::isOpen() const {
-    return m_in->isOpen() || m_out->isOpen();
+    return m_exchange.isOpen();
 }
 
 std::uint32_t ZxKbd::readKeyboardType() {
@@ -152,12 +96,12 @@ std::string ZxKbd::readSongName(int n) {
 }
 
 std::string ZxKbd::readToneName(int slot) {
-    setRequest(kKindTone, kToneDataBase + slot, kParamToneName, 32, 0);
+    setRequest(ZxKind::Tone, ZxKind::dataNumber(ZxKind::Tone, 0, slot), kParamToneName, 32, 0);
     return requestName();
 }
 
 std::string ZxKbd::readDspName(int slot) {
-    setRequest(kKindDsp, kDspDataBase + slot, kParamDspName, 32, 0);
+    setRequest(ZxKind::Dsp, ZxKind::dataNumber(ZxKind::Dsp, 0, slot), kParamDspName, 32, 0);
     return requestName();
 }
 
@@ -208,45 +152,17 @@ void ZxKbd::setRequest(std::uint8_t kind, std::int32_t dataNumber, std::uint8_t 
 }
 
 std::uint32_t ZxKbd::requestValue() {
-    requireOpen();
-    m_reading = true;
-    m_outObserver->setHandler([this] { outputDone(); });
-    m_inObserver->setHandler([this] { replyArrived(); });
-    try {
-        m_encoder.setType(ZxSysExType::ParamRequest);
-        send();
-        wait();
-        m_timer->stop();
-        if (m_timedOut) {
-            close();
-            throw ZxSysExException(ZxSysExException::Timeout);
-        }
-        m_received.clear();
-        m_in->lastMessage(m_received);
-        m_decoder.decode(m_received);
-    } catch (...) {
-        // Whatever ended the exchange, the devices are released so the next one can open them.
-        m_timer->stop();
-        closeQuietly();
-        throw;
-    }
-    m_param.value = m_decoder.value();
+    m_exchange.requireOpen();
+    m_exchange.encoder().setType(ZxSysExType::ParamRequest);
+    m_exchange.request();
+    m_param.value = m_exchange.decoder().value();
     return m_param.value;
 }
 
 void ZxKbd::writeValue() {
-    requireOpen();
-    m_reading = false;
-    m_outObserver->setHandler([this] { outputDone(); });
-    m_inObserver->setHandler({});
-    try {
-        m_encoder.setType(ZxSysExType::ParamValue);
-        send();
-        wait();
-    } catch (...) {
-        closeQuietly();
-        throw;
-    }
+    m_exchange.requireOpen();
+    m_exchange.encoder().setType(ZxSysExType::ParamValue);
+    m_exchange.send();
 }
 
 std::string ZxKbd::requestName() {
@@ -256,56 +172,4 @@ std::string ZxKbd::requestName() {
     m_param.number = static_cast<std::uint8_t>(m_param.number + 1);
     const std::uint32_t second = requestValue();
     return assembleName(first, second);
-}
-
-void ZxKbd::send() {
-    m_done = false;
-    m_timedOut = false;
-    m_sent.clear();
-    m_encoder.encode(m_sent);
-    m_out->loadMessage(m_sent);
-    ++m_outputsPending;
-    m_out->sendMessage();
-}
-
-void ZxKbd::wait() {
-    while (!m_done) {
-        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
-        // A device the system reports gone ends the wait now, not at the time-out.
-        m_in->checkDevice();
-        m_out->checkDevice();
-    }
-}
-
-void ZxKbd::requireOpen() const {
-    if (!m_in->isOpen() || !m_out->isOpen())
-        throw std::runtime_error("MIDI SYSTEM ERROR: the keyboard link is not open");
-}
-
-void ZxKbd::outputDone() {
-    if (m_outputsPending > 0)
-        --m_outputsPending;
-    // A notification of an earlier message (one whose reply overtook it) must neither end this
-    // exchange nor start its time-out early; only the last message sent counts.
-    if (m_done || m_outputsPending > 0)
-        return;
-    if (m_reading)
-        m_timer->start();
-    else
-        m_done = true;
-}
-
-void ZxKbd::replyArrived() {
-    if (m_done)
-        return;
-    m_timer->stop();
-    m_done = true;
-}
-
-void ZxKbd::timedOut() {
-    m_timer->stop();
-    if (m_done)
-        return;
-    m_timedOut = true;
-    m_done = true;
 }

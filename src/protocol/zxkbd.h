@@ -6,6 +6,7 @@
 // refuses, a driver error) closes both ports before it is reported, so the next exchange can open
 // them again.
 
+#include "zxexchange.h"
 #include "zxsysex.h"
 
 #include <cstdint>
@@ -13,14 +14,9 @@
 #include <string>
 #include <vector>
 
-class QTimer;
-class ZxMidiIn;
-class ZxMidiOut;
-class ZxMidiObserver;
-
 class ZxKbd {
 public:
-    static constexpr int kTimeoutMs = 200;
+    static constexpr int kTimeoutMs = ZxExchange::kTimeoutMs;
 
     ZxKbd();
     ~ZxKbd();
@@ -33,6 +29,9 @@ public:
     // output failed; the first failure is then reported.
     void close();
     bool isOpen() const; // either port holds its device
+
+    // Sees every message of the link and every time-out; not owned, nullptr for none.
+    void setObserver(ZxExchangeObserver* observer) { m_exchange.setObserver(observer); }
 
     std::uint32_t readKeyboardType();
     std::uint32_t readFreeMemory();
@@ -63,32 +62,13 @@ private:
     std::uint32_t requestValue();
     void writeValue();
     std::string requestName();
-    void send();
-    void wait();
-    void requireOpen() const;
-    void closeQuietly() noexcept;
-    void outputDone();
-    void replyArrived();
-    void timedOut();
     void setRequest(std::uint8_t kind, std::int32_t dataNumber, std::uint8_t parameter,
                     std::uint8_t width, std::uint8_t index, std::uint32_t value = 0);
 
     int m_inputDevice = 0;
     int m_outputDevice = 0;
     std::int32_t m_keyboardType = -1;
-    ZxSysExEncoder m_encoder;
-    ZxSysExDecoder m_decoder;
-    std::unique_ptr<ZxMidiOut> m_out;
-    std::unique_ptr<ZxMidiIn> m_in;
-    std::unique_ptr<ZxMidiObserver> m_outObserver;
-    std::unique_ptr<ZxMidiObserver> m_inObserver;
     ZxSysExAddress m_address;
     ZxSysExParam m_param;
-    std::vector<std::uint8_t> m_received;
-    std::vector<std::uint8_t> m_sent;
-    bool m_done = false;
-    bool m_timedOut = false;
-    bool m_reading = false;   // the exchange awaits a reply
-    int m_outputsPending = 0; // messages handed to the output port, not yet reported sent
-    std::unique_ptr<QTimer> m_timer;
+    ZxExchange m_exchange; // after the records its codec points to
 };

@@ -717,7 +717,7 @@ TEST_F(PropFormTest, registrationIsRenamedInTheHeader) {
     ZxDataFile registration(ZxKind::Registration);
     registration.setSize(176);
     registration.payload().assign(88, 0);
-    registration.setName("Preset01");
+    registration.setItemName("Preset01");
     const QString path = m_root.filePath(QStringLiteral("REG_Preset01.kbx"));
     KbxFileStream(path, KbxFileStream::Create).write(registration);
 

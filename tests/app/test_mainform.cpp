@@ -613,7 +613,7 @@ private Q_SLOTS:
         QTreeWidgetItem* registration = root->child(2);
         QCOMPARE(registration->text(0), QString("Registration:\\"));
         QCOMPARE(m_form->GetNodePath(registration->child(0)), QString("Registration:\\Bank0\\"));
-        QCOMPARE(m_form->GetKbdNodePath(registration->child(0)),
+        QCOMPARE(m_form->kbdPane().GetKbdNodePath(registration->child(0)),
                  std::string("Registration:\\Bank0\\"));
 
         QTreeWidgetItem* drive = localDirView()->topLevelItem(0);
@@ -675,18 +675,18 @@ private Q_SLOTS:
         QVERIFY(QDir(m_local->path()).mkpath("Data"));
         writeFile("Data/x.kbx", 10);
         createForm();
-        m_form->LocalFileViewDblClick(rowOf(localFileView(), "Data"));
+        m_form->localPane().LocalFileViewDblClick(rowOf(localFileView(), "Data"));
         QCOMPARE(localDirView()->currentItem()->text(0), QString("Data"));
         QCOMPARE(localFileView()->itemText(0), QString("x.kbx"));
-        m_form->LocalFileViewDblClick(0); // a file: nothing happens
+        m_form->localPane().LocalFileViewDblClick(0); // a file: nothing happens
         QCOMPARE(localDirView()->currentItem()->text(0), QString("Data"));
 
         selectKbdFolder("Song Rhythm:\\");
-        m_form->KbdFileViewDblClick(1);
+        m_form->kbdPane().KbdFileViewDblClick(1);
         QCOMPARE(m_form->GetNodePath(kbdDirView()->currentItem()),
                  QString("Song Rhythm:\\Rhythm\\"));
         QCOMPARE(kbdFileView()->count(), 4);
-        m_form->KbdFileViewDblClick(0); // a slot: nothing happens
+        m_form->kbdPane().KbdFileViewDblClick(0); // a slot: nothing happens
         QCOMPARE(kbdDirView()->currentItem()->text(0), QString("Rhythm"));
     }
 

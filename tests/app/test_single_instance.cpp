@@ -53,8 +53,14 @@ private Q_SLOTS:
         QProcess first;
         start(first);
         QTRY_COMPARE_WITH_TIMEOUT(lockHolder(), first.processId(), 10000);
+        // The window is up (and listening) once the event loop runs.
+        QTest::qWait(1000);
         expectSecondStartRefused();
         QCOMPARE(first.state(), QProcess::Running);
+        // ... and the first window came forward.
+        QByteArray said;
+        QTRY_VERIFY_WITH_TIMEOUT((said += first.readAllStandardError()).contains("brought forward"),
+                                 10000);
         first.kill();
         QVERIFY(first.waitForFinished(10000));
     }

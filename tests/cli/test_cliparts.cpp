@@ -97,6 +97,23 @@ TEST(SlotLookup, shortFormReachesItsOwnSlotWhenNamesRepeat) {
     EXPECT_EQ(findSlot(slotList, QStringLiteral("Tone:\\PIANO")), &slotList[2]);
 }
 
+TEST(SlotLookup, namesMatchWithOrWithoutTheirPaddingBlanks) {
+    ZxKbdDrv drive(ZxKbdDrv::kKnownModel);
+    std::vector<SlotEntry> slotList = slotsOf(drive.root());
+    slotList[3].node->setName("Minuet  ");
+    slotList[4].node->setName("Min     ");
+    slotList = slotsOf(drive.root());
+    EXPECT_EQ(findSlot(slotList, QStringLiteral("Tone:\\Minuet")), &slotList[3]);
+    EXPECT_EQ(findSlot(slotList, QStringLiteral("tone:/minuet ")), &slotList[3]);
+    EXPECT_EQ(findSlot(slotList, QStringLiteral("Tone:\\Minuet  ")), &slotList[3]);
+    EXPECT_EQ(findSlot(slotList, QStringLiteral("Tone:\\Min")), &slotList[4]);
+    // Blank names all pad to nothing: none of them is named by "Tone:\".
+    slotList[5].node->setName("        ");
+    slotList[6].node->setName("        ");
+    slotList = slotsOf(drive.root());
+    EXPECT_EQ(findSlot(slotList, QStringLiteral("Tone:\\")), nullptr);
+}
+
 // ---- texts --------------------------------------------------------------------------------
 
 TEST(KindNames, nameEveryDataKindAndNothingElse) {

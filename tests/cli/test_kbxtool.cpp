@@ -289,7 +289,13 @@ TEST_F(KbxToolTest, importOfAnEmptySlotFailsWithOneLine) {
     const Outcome r = kbx({QStringLiteral("import"), QStringLiteral("song:1")});
     EXPECT_EQ(r.status, 1) << r;
     EXPECT_EQ(r.errLines().size(), 1) << r;
+    EXPECT_TRUE(r.err.contains(QStringLiteral("is empty"))) << r;
     EXPECT_TRUE(QDir(m_home.path()).entryList({QStringLiteral("*.kbx")}).isEmpty());
+
+    // Deleting it again says so instead of claiming a delete.
+    const Outcome again = kbx({QStringLiteral("delete"), QStringLiteral("song:1")});
+    EXPECT_EQ(again.status, 0) << again;
+    EXPECT_TRUE(again.out.startsWith(QStringLiteral("Nothing to delete"))) << again;
 }
 
 // ---- send -------------------------------------------------------------------------------------

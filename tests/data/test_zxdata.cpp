@@ -96,7 +96,7 @@ TEST(ZxDataFileTest, toneNameGoesIntoWordsEighteenToTwentyOne) {
     expected[20] = 0x2020;
     expected[21] = 0x2020;
 
-    item.setName("ABC");
+    item.setItemName("ABC");
     EXPECT_EQ(item.payload(), expected);
     EXPECT_EQ(item.name(), "ABC");
     item.refreshName();
@@ -118,9 +118,9 @@ TEST(ZxDataFileTest, eachPayloadKindUsesItsOwnNameOffset) {
         expected[c.firstWord + 1] = 0x5155; // "QU"
         expected[c.firstWord + 2] = 0x454E; // "EN"
         expected[c.firstWord + 3] = 0x4345; // "CE"
-        item.setName("SEQUENCE");
+        item.setItemName("SEQUENCE");
         EXPECT_EQ(item.payload(), expected) << "kind " << c.kind;
-        item.setName("x");
+        item.setItemName("x");
         item.refreshName();
         EXPECT_EQ(item.name(), "x       ") << "kind " << c.kind;
     }
@@ -128,21 +128,21 @@ TEST(ZxDataFileTest, eachPayloadKindUsesItsOwnNameOffset) {
 
 TEST(ZxDataFileTest, registrationNameIsStoredPairSwappedInTheHeader) {
     ZxDataFile item(ZxKind::Registration);
-    item.setName("Preset01");
+    item.setItemName("Preset01");
     EXPECT_EQ(headerBytes(item, 24, 8), hex("72 50 73 65 74 65 31 30")); // r P s e t e 1 0
     EXPECT_EQ(headerBytes(item, 32, 32), std::vector<std::uint8_t>(32, 0));
     EXPECT_TRUE(item.payload().empty());
-    item.setName("zzz");
+    item.setItemName("zzz");
     item.refreshName();
     EXPECT_EQ(item.name(), "zzz     ");
-    item.setName("Preset01");
+    item.setItemName("Preset01");
     item.refreshName();
     EXPECT_EQ(item.name(), "Preset01");
 }
 
 TEST(ZxDataFileTest, shortRegistrationNameIsBlankPaddedBeforeSwapping) {
     ZxDataFile item(ZxKind::Registration);
-    item.setName("ABC");
+    item.setItemName("ABC");
     EXPECT_EQ(headerBytes(item, 24, 8), hex("42 41 20 43 20 20 20 20"));
 }
 
@@ -151,7 +151,7 @@ TEST(ZxDataFileTest, bytesAboveSevenBitsSurviveTheRoundTrip) {
     const std::string name = "\xB1\xB2\xB3\xDE\x7F\x80\xFF\x41";
     ZxDataFile tone(ZxKind::Tone);
     tone.payload() = patternPayload(60);
-    tone.setName(name);
+    tone.setItemName(name);
     EXPECT_EQ(tone.payload()[18], 0xB1B2);
     EXPECT_EQ(tone.payload()[19], 0xB3DE);
     EXPECT_EQ(tone.payload()[20], 0x7F80);
@@ -160,7 +160,7 @@ TEST(ZxDataFileTest, bytesAboveSevenBitsSurviveTheRoundTrip) {
     EXPECT_EQ(tone.name(), name);
 
     ZxDataFile reg(ZxKind::Registration);
-    reg.setName(name);
+    reg.setItemName(name);
     EXPECT_EQ(headerBytes(reg, 24, 8), hex("B2 B1 DE B3 80 7F 41 FF"));
     reg.refreshName();
     EXPECT_EQ(reg.name(), name);
@@ -169,7 +169,7 @@ TEST(ZxDataFileTest, bytesAboveSevenBitsSurviveTheRoundTrip) {
 TEST(ZxDataFileTest, emptyPayloadGetsTheNameTextOnly) {
     ZxDataFile item(ZxKind::Tone);
     const auto before = wholeHeader(item);
-    item.setName("ABC");
+    item.setItemName("ABC");
     EXPECT_EQ(item.name(), "ABC");
     EXPECT_TRUE(item.payload().empty());
     EXPECT_EQ(wholeHeader(item), before);
@@ -181,7 +181,7 @@ TEST(ZxDataFileTest, kindsWithoutNameFieldLeaveTheDataAndTheNameAlone) {
         item.payload() = patternPayload(60);
         const auto payload = item.payload();
         const auto header = wholeHeader(item);
-        item.setName("ABC");
+        item.setItemName("ABC");
         EXPECT_EQ(item.payload(), payload);
         EXPECT_EQ(wholeHeader(item), header);
         EXPECT_EQ(item.name(), "ABC");
@@ -194,13 +194,13 @@ TEST(ZxDataFileTest, nameLongerThanEightCharactersKeepsTheFirstEight) {
     ZxDataFile tone(ZxKind::Tone);
     tone.payload() = patternPayload(60);
     const auto after = tone.payload()[22];
-    tone.setName("ABCDEFGHIJ");
+    tone.setItemName("ABCDEFGHIJ");
     EXPECT_EQ(tone.name(), "ABCDEFGH");
     EXPECT_EQ(tone.payload()[21], 0x4748);
     EXPECT_EQ(tone.payload()[22], after);
 
     ZxDataFile reg(ZxKind::Registration);
-    reg.setName("ABCDEFGHIJ");
+    reg.setItemName("ABCDEFGHIJ");
     EXPECT_EQ(headerBytes(reg, 24, 10), hex("42 41 44 43 46 45 48 47 00 00"));
 }
 
@@ -208,7 +208,7 @@ TEST(ZxDataFileTest, payloadEndingInsideTheNameFieldIsNeitherOverrunNorGrown) {
     // A 40-byte tone holds only words 18 and 19 of its name field.
     ZxDataFile item(ZxKind::Tone);
     item.payload() = patternPayload(40);
-    item.setName("ABCDEFGH");
+    item.setItemName("ABCDEFGH");
     ASSERT_EQ(item.payload().size(), 20u);
     EXPECT_EQ(item.payload()[18], 0x4142);
     EXPECT_EQ(item.payload()[19], 0x4344);
@@ -261,7 +261,7 @@ TEST(ZxDataFileTest, copyAttributesFromNodeWithoutNameFieldKeepsTheName) {
     ZxDataDrive root(ZxKind::DriveRoot);
     root.setName("ZR-7316");
     ZxDataFile item(ZxKind::Tone);
-    item.setName("Mine");
+    item.setItemName("Mine");
     item.copyAttributes(root);
     EXPECT_EQ(item.kind(), 13);
     EXPECT_EQ(item.name(), "Mine");

@@ -688,3 +688,58 @@ TEST_F(VirtualKeyboardState, defaultFileLivesInTheApplicationDataFolder) {
 }
 
 } // namespace
+
+// kbxman and kbxtool --virtual (or two kbxtools) each run a keyboard on one state file: neither
+// may lose what the other committed.
+TEST_F(VirtualKeyboardState, twoKeyboardsOnOneFileKeepEachOthersChanges) {
+    VirtualZr7316 window;
+    window.setStateFile(path());
+    window.setItemBytes(10, 0, 0, item(300, 4, "Mine    ")); // written: both start from it
+    VirtualZr7316 tool;
+    tool.setStateFile(path());
+    std::vector<Bytes> windowReplies;
+    window.setReplySink([&](const Bytes& m) { windowReplies.push_back(m); });
+    int toolReplies = 0;
+    tool.setReplySink([&](const Bytes&) { ++toolReplies; });
+
+    // The tool deletes song 0; the window then lists: song 0 is gone for it too.
+    tool.receive(hex("F0 44 11 01 7F 00 20 07 00 00 00 00 00 F7"));
+    window.receive(hex("F0 44 11 01 7F 10 26 1F 00 00 00 F7")); // size of song 0
+    ASSERT_TRUE(kbxtest::waitFor([&] { return windowReplies.size() == 1; }));
+    EXPECT_EQ(toHex(windowReplies[0]), "F0 44 11 01 7F 00 26 1F 00 00 00 00 00 00 00 00 F7");
+
+    // The window sends a tone; the tool's next request still finds the song deleted and the tone.
+    const Bytes tone = item(60, 36, "Shared  ");
+    window.receive(block(2, 384 + 3, 0, tone));
+    ASSERT_TRUE(kbxtest::waitFor([&] { return windowReplies.size() == 2; }));
+    window.receive(hex("F0 44 11 01 7F 72 00 00 03 03 00 F7"));
+    tool.receive(hex(kKeyboardType));
+    ASSERT_TRUE(kbxtest::waitFor([&] { return toolReplies == 1; }));
+    EXPECT_EQ(tool.itemBytes(2, 3), tone);
+    EXPECT_TRUE(tool.itemBytes(10, 0).empty());
+
+    VirtualZr7316 later;
+    later.setStateFile(path());
+    EXPECT_EQ(later.itemBytes(2, 3), tone);
+    EXPECT_TRUE(later.itemBytes(10, 0).empty());
+}
+
+// A change the other keyboard commits while this one receives an item is kept when it commits.
+TEST_F(VirtualKeyboardState, commitReadsTheFileAgainUnderItsLock) {
+    VirtualZr7316 first;
+    first.setStateFile(path());
+    first.setItemBytes(11, 1, 0, item(40, 2, "Beat    "));
+    VirtualZr7316 second;
+    second.setStateFile(path());
+    int replies = 0;
+    first.setReplySink([&](const Bytes&) { ++replies; });
+    const Bytes tone = item(60, 36, "During  ");
+    first.receive(block(2, 384 + 7, 0, tone)); // the transfer starts from the old memory
+    ASSERT_TRUE(kbxtest::waitFor([&] { return replies == 1; }));
+    second.receive(hex("F0 44 11 01 7F 00 21 07 00 00 00 01 00 F7")); // rhythm 1 deleted
+    first.receive(hex("F0 44 11 01 7F 72 00 00 07 03 00 F7"));
+    VirtualZr7316 later;
+    later.setStateFile(path());
+    EXPECT_EQ(later.itemBytes(2, 7), tone);
+    EXPECT_TRUE(later.itemBytes(11, 1).empty());
+}

@@ -238,7 +238,7 @@ TEST_F(NoDataLoss, renameWhoseWriteFailsLeavesTheFileAsItWas) {
         item.setSize(file.size());
         file.read(item);
     }
-    item.setName("NEWNAME");
+    item.setItemName("NEWNAME");
     {
         FileSizeLimit limit(2048);
         ASSERT_TRUE(limit.ok());

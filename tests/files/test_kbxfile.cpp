@@ -28,7 +28,7 @@ const std::string kSig = "56 45 4C 4D 4F 20 4D 75 73 69 63 20 4C 69 62 00 ";
 void expectRefused(const std::vector<std::uint8_t>& bytes) {
     ZxDataFile item(ZxKind::Tone);
     item.payload() = {0x1111, 0x2222};
-    item.setName("Keep");
+    item.setItemName("Keep");
     item.setSize(4);
     const ZxHeader header = item.header();
     try {
@@ -63,7 +63,7 @@ TEST(KbxFileSignatureTest, acceptsTheSignatureWhateverFollows) {
     const auto bytes = hex(kSig + zeros(6) + "00 00" + zeros(40));
     EXPECT_TRUE(kbxfile::hasSignature(bytes.data(), bytes.size()));
     ZxDataFile item(ZxKind::Undetermined);
-    item.setName("Before");
+    item.setItemName("Before");
     kbxfile::parse(bytes, item); // kind 0: accepted, no name field
     EXPECT_EQ(item.kind(), 0);
     EXPECT_EQ(item.name(), "Before");
@@ -146,7 +146,7 @@ TEST(KbxFileParseTest, refusesSizeFieldPromisingMoreThanTheFileHolds) {
 TEST(KbxFileParseTest, otherKindKeepsThePreviousNameText) {
     const auto bytes = hex(kSig + "00 00 00 02 00 00 00 0D" + zeros(40) + "41 42");
     ZxDataFile item(ZxKind::Tone);
-    item.setName("Old");
+    item.setItemName("Old");
     kbxfile::parse(bytes, item);
     EXPECT_EQ(item.kind(), 13);
     EXPECT_EQ(item.name(), "Old");
@@ -156,7 +156,7 @@ TEST(KbxFileSerializeTest, toneOfSixtyBytesNamedAbcIsThisFile) {
     ZxDataFile item(ZxKind::Tone);
     item.payload().assign(30, 0);
     item.setSize(60);
-    item.setName("ABC");
+    item.setItemName("ABC");
     EXPECT_EQ(kbxfile::serialize(item),
               hex(kSig + "00 00 00 3C 00 00 00 02" + zeros(40) + //
                   zeros(36) + "41 42 43 20 20 20 20 20" + zeros(16)));
@@ -166,7 +166,7 @@ TEST(KbxFileSerializeTest, registrationNamePreset01LandsPairSwappedAtOffset24) {
     ZxDataFile item(ZxKind::Registration);
     item.payload().assign(88, 0x5A5A);
     item.setSize(176);
-    item.setName("Preset01");
+    item.setItemName("Preset01");
     const auto bytes = kbxfile::serialize(item);
     ASSERT_EQ(bytes.size(), 240u);
     EXPECT_EQ(std::vector<std::uint8_t>(bytes.begin() + 16, bytes.begin() + 40),
@@ -198,9 +198,9 @@ TEST(KbxFileSerializeTest, renamingBetweenTwoWritesChangesOnlyTheNameField) {
     for (std::uint16_t i = 0; i < 150; ++i)
         item.payload().push_back(static_cast<std::uint16_t>(i * 0x0101 + 0x1000));
     item.setSize(300);
-    item.setName("First");
+    item.setItemName("First");
     const auto first = kbxfile::serialize(item);
-    item.setName("Second");
+    item.setItemName("Second");
     const auto second = kbxfile::serialize(item);
     ASSERT_EQ(first.size(), 364u);
     ASSERT_EQ(second.size(), 364u);
@@ -221,7 +221,7 @@ TEST(KbxFileSerializeTest, writtenItemReadsBackIntoAnUndeterminedItem) {
         original.payload().push_back(static_cast<std::uint16_t>(0xF00F ^ (i * 977)));
     original.setSize(74);
     original.setModelCode(0x1101);
-    original.setName("Beat\xB1");
+    original.setItemName("Beat\xB1");
     original.refreshName();
 
     ZxDataFile copy(ZxKind::Undetermined);

@@ -55,7 +55,7 @@ void fillRegistration(ZxDataFile& item, const char* name) {
     item.setKind(ZxKind::Registration);
     item.payload().assign(88, 0x4D4D);
     item.setSize(176);
-    item.setName(name);
+    item.setItemName(name);
 }
 
 // Runs the body and returns the text of the std::runtime_error it throws (fails if none).
@@ -230,7 +230,7 @@ TEST_F(KbxFileStreamTest, readWriteModeRewritesTheFileInPlace) {
     KbxFileStream stream(path("TON_ABC.kbx"), KbxFileStream::ReadWrite);
     EXPECT_EQ(stream.size(), 64u);
     stream.read(item);
-    item.setName("XYZ");
+    item.setItemName("XYZ");
     stream.write(item);
     EXPECT_EQ(stream.position(), 124u);
     auto expected = toneFile();
@@ -262,7 +262,7 @@ TEST_F(KbxFileStreamTest, renameThroughTwoStreamsChangesOnlyTheName) {
         item.setSize(reader.size());
         reader.read(item);
     }
-    item.setName("Piano 2");
+    item.setItemName("Piano 2");
     {
         KbxFileStream writer(path("TON_ABC.kbx"), KbxFileStream::Create);
         writer.write(item);

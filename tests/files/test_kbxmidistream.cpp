@@ -594,7 +594,7 @@ TEST_F(KbxMidiStreamTest, roundTripThroughFilesKeepsTheDataAndCarriesANewName) {
     {
         ZxDataFile item(ZxKind::Undetermined);
         KbxFileStream(tone0->file, KbxFileStream::Read).read(item);
-        item.setName("RENAMED");
+        item.setItemName("RENAMED");
         KbxFileStream(tone0->file, KbxFileStream::Create).write(item);
     }
 
@@ -687,4 +687,44 @@ TEST_F(KbxMidiStreamTest, lateRepliesWithinTheTimeOutAreWaitedFor) {
     stream->read(item);
     EXPECT_EQ(payloadBytes(item), m_kb->itemBytes(ZxKind::Registration, 0, 0));
     EXPECT_EQ(item.name(), "Preset01");
+}
+
+TEST_F(KbxMidiStreamTest, observerSeesEveryMessageOfATransferAndItsTimeOut) {
+    struct Trace : ZxExchangeObserver {
+        std::vector<Bytes> sentMessages, receivedMessages;
+        std::string order;
+        void sent(const Bytes& message) override {
+            sentMessages.push_back(message);
+            order += 's';
+        }
+        void received(const Bytes& message) override {
+            receivedMessages.push_back(message);
+            order += 'r';
+        }
+        void timedOut() override { order += 't'; }
+    } trace;
+    m_kb->setItemBytes(ZxKind::Song, 0, 0, itemBytes(300, ZxKind::Song, "TRACED"));
+    relist();
+
+    auto stream = streamOn(ZxKind::Song, 0);
+    stream->setObserver(&trace);
+    ZxDataFile item(ZxKind::Undetermined);
+    stream->read(item);
+
+    // Request, then each of the three blocks answered; the keyboard's end closes the transfer.
+    EXPECT_EQ(trace.order, "srsrsrsr");
+    ASSERT_EQ(trace.sentMessages.size(), 4u);
+    EXPECT_EQ(toHex(trace.sentMessages[0]), "F0 44 11 01 7F 5A 00 00 00 00 00 F7");
+    for (std::size_t i = 1; i < 4; ++i)
+        EXPECT_EQ(toHex(trace.sentMessages[i]), "F0 44 11 01 7F 7A 00 00 00 00 01 F7");
+    EXPECT_EQ(trace.sentMessages, m_kb->received());
+    EXPECT_EQ(trace.receivedMessages, m_kb->sent());
+    EXPECT_EQ(toHex(trace.receivedMessages.back()), "F0 44 11 01 7F 7A 00 00 00 00 00 F7");
+
+    setFaults([](auto& f) { f.noReplyTo = 0; });
+    trace.order.clear();
+    EXPECT_THROW(stream->read(item), ZxSysExException);
+    EXPECT_EQ(trace.order, "st");
+    EXPECT_FALSE(stream->portsOpen());
+    expectNothingUnexpected();
 }

@@ -287,3 +287,42 @@ TEST_F(OpsTest, restoreChecksTheManifestBeforeTheKeyboardIsTouched) {
                  std::runtime_error);
     EXPECT_TRUE(m_keyboard->received().empty());
 }
+
+TEST_F(OpsTest, importIntoAFolderThatCannotTakeAFileAsksTheKeyboardNothing) {
+    Keyboard kbd = keyboard();
+    kbd.list();
+    m_keyboard->clearLog();
+    // (Permissions do not stop root, who runs CI: a folder that is not there stands in.)
+    try {
+        kbd.importSlot(slot(QStringLiteral("song:0")), path(QStringLiteral("missing")));
+        ADD_FAILURE() << "imported into a folder that is not there";
+    } catch (const std::runtime_error& error) {
+        EXPECT_NE(std::string(error.what()).find("missing"), std::string::npos) << error.what();
+    }
+    EXPECT_TRUE(m_keyboard->received().empty()) << m_keyboard->received().size();
+}
+
+TEST_F(OpsTest, anImportThatWouldReplaceOtherBytesMovesTheOldFileToTheTrash) {
+    QTemporaryDir home;
+    const QByteArray savedData = qgetenv("XDG_DATA_HOME");
+    qputenv("XDG_DATA_HOME", home.path().toUtf8());
+    Keyboard kbd = keyboard();
+    kbd.list();
+    const ImportedFile first = kbd.importSlot(slot(QStringLiteral("tone:2")), m_dir.path());
+    EXPECT_TRUE(first.trashed.isEmpty());
+    const QByteArray firstBytes = readAll(first.path);
+
+    // The same item again: nothing to keep.
+    EXPECT_TRUE(kbd.importSlot(slot(QStringLiteral("tone:2")), m_dir.path()).trashed.isEmpty());
+
+    // Another item under the same name: the old file is kept in the trash, byte for byte.
+    Bytes changed = m_keyboard->itemBytes(2, 2);
+    changed[0] ^= 0x01;
+    m_keyboard->setItemBytes(2, 2, 0, changed);
+    const ImportedFile second = kbd.importSlot(slot(QStringLiteral("tone:2")), m_dir.path());
+    EXPECT_EQ(second.fileName, first.fileName);
+    ASSERT_FALSE(second.trashed.isEmpty());
+    EXPECT_EQ(readAll(second.trashed), firstBytes);
+    EXPECT_EQ(payloadOf(second.path), changed);
+    qputenv("XDG_DATA_HOME", savedData);
+}

@@ -43,20 +43,8 @@ void TZxDataPropertyForm::showEvent(QShowEvent* event) {
 }
 
 QString TZxDataPropertyForm::KindText(std::uint16_t kind) {
-    switch (kind) {
-    case ZxKind::Tone:
-        return QStringLiteral("Tone");
-    case ZxKind::Dsp:
-        return QStringLiteral("DSP");
-    case ZxKind::Song:
-        return QStringLiteral("Song");
-    case ZxKind::Rhythm:
-        return QStringLiteral("Rhythm");
-    case ZxKind::Registration:
-        return QStringLiteral("Regstration");
-    default:
-        return {};
-    }
+    const ZxKindInfo* row = ZxKind::info(kind);
+    return row ? QString::fromLatin1(row->propertyType) : QString();
 }
 
 void TZxDataPropertyForm::SetFileName(const QString& name) {

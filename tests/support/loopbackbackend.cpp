@@ -1,6 +1,7 @@
 #include "loopbackbackend.h"
 
 #include <algorithm>
+#include <deque>
 #include <mutex>
 #include <stdexcept>
 
@@ -17,6 +18,12 @@ struct LoopbackBackend::State {
     std::vector<Input*> inputs;
     int openOutputs = 0;
     bool echo = false;
+    bool holdSent = false;
+    struct HeldReport {
+        const void* output;
+        SentFn sent;
+    };
+    std::deque<HeldReport> held;
     std::optional<std::string> openInputError, openOutputError, sendError;
     std::vector<std::vector<std::uint8_t>> sent;
 
@@ -61,6 +68,7 @@ public:
     ~Output() override {
         std::lock_guard lock(m_state->mutex);
         --m_state->openOutputs;
+        std::erase_if(m_state->held, [this](const auto& report) { return report.output == this; });
     }
 
     std::string name() const override { return m_name; }
@@ -73,6 +81,10 @@ public:
                 throw std::runtime_error(*m_state->sendError);
             m_state->sent.push_back(message);
             echo = m_state->echo;
+            if (m_state->holdSent && sent) {
+                m_state->held.push_back({this, std::move(sent)});
+                sent = nullptr;
+            }
         }
         // Like a real cable: the message has left before anything can answer it.
         if (sent)
@@ -165,6 +177,29 @@ void LoopbackBackend::setOpenOutputError(std::optional<std::string> driverText) 
 void LoopbackBackend::setSendError(std::optional<std::string> driverText) {
     std::lock_guard lock(m_state->mutex);
     m_state->sendError = std::move(driverText);
+}
+
+void LoopbackBackend::setHoldSentReports(bool hold) {
+    std::lock_guard lock(m_state->mutex);
+    m_state->holdSent = hold;
+}
+
+int LoopbackBackend::heldSentReports() const {
+    std::lock_guard lock(m_state->mutex);
+    return static_cast<int>(m_state->held.size());
+}
+
+bool LoopbackBackend::releaseSentReport() {
+    SentFn sent;
+    {
+        std::lock_guard lock(m_state->mutex);
+        if (m_state->held.empty())
+            return false;
+        sent = std::move(m_state->held.front().sent);
+        m_state->held.pop_front();
+    }
+    sent();
+    return true;
 }
 
 std::vector<std::vector<std::uint8_t>> LoopbackBackend::sentMessages() const {

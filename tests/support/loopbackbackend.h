@@ -38,6 +38,14 @@ public:
     void setOpenOutputError(std::optional<std::string> driverText);
     void setSendError(std::optional<std::string> driverText);
 
+    // While set, the reports that a message has left are kept back, so that a test can let them
+    // arrive late: released one at a time, oldest first. A report still held when its output
+    // closes is dropped, as a closed device reports nothing.
+    void setHoldSentReports(bool hold);
+    int heldSentReports() const;
+    // Hands on the oldest held report; false when none is held. Call it on the GUI thread.
+    bool releaseSentReport();
+
     // Every message sent successfully, in order.
     std::vector<std::vector<std::uint8_t>> sentMessages() const;
     int openInputCount() const;
