@@ -212,7 +212,8 @@ DetectResult detectKeyboard(DetectObserver* observer) {
     auto& registry = kbxmidi::DeviceRegistry::instance();
     const std::vector<std::string> inputs = registry.inputNames();
     const std::vector<std::string> outputs = registry.outputNames();
-    // The virtual keyboard is the last device of each list.
+    // The virtual keyboard is the last device of each list (of these lists: asking the registry
+    // would read them again, and they may have changed meanwhile).
     const int virtualInput = inputs.empty() ? -1 : static_cast<int>(inputs.size()) - 1;
     const int virtualOutput = outputs.empty() ? -1 : static_cast<int>(outputs.size()) - 1;
     return detectKeyboard(detectCandidates(inputs, outputs, virtualInput, virtualOutput), observer);
