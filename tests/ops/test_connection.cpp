@@ -7,11 +7,9 @@
 
 #include "loopbackbackend.h"
 #include "mididevices.h"
-#include "settings.h"
 #include "testutil.h"
 #include "virtualzr7316.h"
 
-#include <QTemporaryDir>
 #include <gtest/gtest.h>
 #include <stdexcept>
 
@@ -91,24 +89,6 @@ TEST(ResolveDevicesTest, anAlsaDeviceAtANewAddressIsTheSameDevice) {
     EXPECT_TRUE(sameDevice("USB MIDI:USB MIDI MIDI 1 20:0", "USB MIDI:USB MIDI MIDI 1 24:0"));
     EXPECT_FALSE(sameDevice("USB MIDI:USB MIDI MIDI 1 20:0", "USB MIDI:USB MIDI MIDI 2 20:1"));
     EXPECT_FALSE(sameDevice("", ""));
-}
-
-TEST(ResolveDevicesTest, theStoredChoiceRoundTripsThroughKbxmansSettings) {
-    QTemporaryDir folder;
-    const QString file = folder.filePath(QStringLiteral("KbxMan.ini"));
-    KbxSettings::setDefaultStore(QSettings::IniFormat, file);
-    KbxSettings().save(0, 0, QStringLiteral("/music/"));
-    storeDeviceChoice(choice(2, 3, "In", "Out"));
-    const DeviceChoice stored = storedDeviceChoice();
-    EXPECT_EQ(stored.devices.input, 2);
-    EXPECT_EQ(stored.devices.output, 3);
-    EXPECT_EQ(stored.inputName, "In");
-    EXPECT_EQ(stored.outputName, "Out");
-    std::int32_t in = 0, out = 0;
-    QString dir;
-    KbxSettings().load(in, out, dir);
-    EXPECT_EQ(dir, "/music/");
-    KbxSettings::setDefaultStore(QSettings::IniFormat, QString());
 }
 
 // ---- the order of detect ----
