@@ -11,9 +11,9 @@ struct CommandInfo {
 };
 
 constexpr CommandInfo kCommands[] = {
-    {"devices", 0, 0}, {"list", 0, 0},    {"import", 1, 2}, {"send", 2, 2},
-    {"delete", 1, 1},  {"info", 1, 1},    {"rename", 2, 2}, {"backup", 1, 1},
-    {"restore", 1, 1}, {"emulate", 0, 0}, {"detect", 0, 0}, {"ping", 0, 0},
+    {"devices", 0, 0}, {"list", 0, 0},   {"import", 1, 2}, {"send", 2, 2},    {"delete", 1, 1},
+    {"info", 1, 1},    {"rename", 2, 2}, {"backup", 1, 1}, {"restore", 1, 1}, {"emulate", 0, 0},
+    {"diff", 2, 2},    {"detect", 0, 0}, {"ping", 0, 0},
 };
 
 // A ping sends this many requests at most: each may wait 200 ms.
@@ -179,6 +179,8 @@ QString helpText() {
         "(file -> slot)\n"
         "  restore DIR             send every file of a backup back into the slot its manifest "
         "names\n"
+        "  diff A B                compare two backups, or a backup and the keyboard (A or B\n"
+        "                          \"keyboard\"), slot by slot\n"
         "  detect [--save]         find the devices the keyboard answers on (the built-in virtual\n"
         "                          keyboard only when nothing else answers); --save stores them\n"
         "                          in kbxman's settings\n"

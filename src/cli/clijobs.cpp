@@ -4,10 +4,12 @@
 
 #include "backup.h"
 #include "clitext.h"
+#include "compare.h"
 #include "emulate.h"
 #include "virtualzr7316.h"
 
 #include <QJsonArray>
+#include <QJsonObject>
 
 namespace kbxcli {
 
@@ -140,6 +142,67 @@ void KbxTool::emulate() {
         interrupts.wait();
     }
     keyboard.save();
+}
+
+void KbxTool::diff() {
+    QStringList skipped;
+    const auto side = [&](const QString& text) {
+        if (text == u"keyboard") {
+            chooseDevices();
+            kbxops::Keyboard kbd = keyboard();
+            return kbxops::sideOfKeyboard(kbd);
+        }
+        return kbxops::sideOfBackup(text, &skipped);
+    };
+    const kbxops::Side a = side(m_options.args.value(0));
+    const kbxops::Side b = side(m_options.args.value(1));
+    const std::vector<kbxops::SlotComparison> slotList = kbxops::compareSides(a, b);
+    for (const QString& why : skipped)
+        printError(QStringLiteral("kbxtool: diff: %1").arg(why));
+
+    const auto itemDocument = [](const std::optional<kbxops::SideItem>& item) -> QJsonValue {
+        if (!item)
+            return QJsonValue();
+        QJsonObject document;
+        document.insert(QStringLiteral("name"), keyboardText(item->name));
+        document.insert(QStringLiteral("size"), static_cast<qint64>(item->size));
+        if (!item->file.isEmpty())
+            document.insert(QStringLiteral("file"), item->file);
+        return document;
+    };
+    if (m_options.json) {
+        QJsonArray array;
+        for (const kbxops::SlotComparison& c : slotList) {
+            QJsonObject slot;
+            slot.insert(QStringLiteral("slot"), c.slot);
+            slot.insert(QStringLiteral("state"), kbxops::stateWord(c.state));
+            slot.insert(QStringLiteral("a"), itemDocument(c.a));
+            slot.insert(QStringLiteral("b"), itemDocument(c.b));
+            array.append(slot);
+        }
+        QJsonObject document;
+        document.insert(QStringLiteral("slots"), array);
+        printJson(document);
+        return;
+    }
+    const auto shown = [](const std::optional<kbxops::SideItem>& item) {
+        return item ? QStringLiteral("%1 (%2)").arg(quotedName(item->name)).arg(item->size)
+                    : QStringLiteral("-");
+    };
+    QString text = QStringLiteral("A: %1\nB: %2\n").arg(a.label, b.label);
+    int same = 0;
+    for (const kbxops::SlotComparison& c : slotList) {
+        if (c.state == kbxops::SlotComparison::Equal) {
+            ++same;
+            continue;
+        }
+        text += QStringLiteral("  %1 %2 %3 | %4\n")
+                    .arg(c.slot, -10)
+                    .arg(kbxops::stateWord(c.state), -9)
+                    .arg(shown(c.a), shown(c.b));
+    }
+    text += QStringLiteral("%1 slots equal, %2 differ\n").arg(same).arg(slotList.size() - same);
+    print(text);
 }
 
 } // namespace kbxcli

@@ -64,6 +64,8 @@ int KbxTool::run() {
             backup();
         else if (command == u"restore")
             restore();
+        else if (command == u"diff")
+            diff();
         else if (command == u"emulate")
             emulate();
         else if (command == u"detect")

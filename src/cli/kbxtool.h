@@ -52,6 +52,7 @@ private:
     void rename();
     void backup();
     void restore();
+    void diff();
     void emulate();
     void detect();
     void ping();
