@@ -21,12 +21,16 @@ void TPcLinkForm::PrefOpenExecute() {
     TPrefForm form(this);
     form.SetInDevice(MidiInDevice);
     form.SetOutDevice(MidiOutDevice);
+    form.SetInDeviceName(MidiInDeviceName);
+    form.SetOutDeviceName(MidiOutDeviceName);
     form.SetDefDir(DefaultDir);
     if (form.exec() != QDialog::Accepted)
         return;
     // In effect for the next keyboard action; stored when the window closes.
     MidiInDevice = form.GetInDevice();
     MidiOutDevice = form.GetOutDevice();
+    MidiInDeviceName = form.GetInDeviceName();
+    MidiOutDeviceName = form.GetOutDeviceName();
     DefaultDir = form.GetDefDir();
 }
 
