@@ -4,6 +4,7 @@
 #include "appicons.h"
 #include "errorreporter.h"
 #include "ops/cancel.h"
+#include "ops/connection.h"
 #include "ops/keyboard.h"
 #include "ops/undo.h"
 #include "platform.h"
@@ -237,12 +238,29 @@ void TPcLinkForm::LoadSettings() {
     const KbxSettings settings;
     // Never fails: a damaged value gives its default, which keeps the safety net on.
     Safety = settings.loadSafety();
-    if (settings.load(MidiInDevice, MidiOutDevice, DefaultDir) ==
-        KbxSettings::LoadResult::FirstStart) {
+    KbxSettings::Values values{MidiInDevice, MidiOutDevice, MidiInDeviceName, MidiOutDeviceName,
+                               DefaultDir};
+    // The fields keep what was read before a value that fails, as each value is read in turn.
+    const auto take = [this, &values] {
+        MidiInDevice = values.inputDevice;
+        MidiOutDevice = values.outputDevice;
+        MidiInDeviceName = values.inputDeviceName;
+        MidiOutDeviceName = values.outputDeviceName;
+        DefaultDir = values.defaultDir;
+    };
+    KbxSettings::LoadResult result;
+    try {
+        result = settings.load(values);
+    } catch (...) {
+        take();
+        throw;
+    }
+    take();
+    if (result == KbxSettings::LoadResult::FirstStart) {
         // First start for this user: the devices are chosen before anything else.
         PrefOpenExecute();
         try {
-            settings.save(MidiInDevice, MidiOutDevice, DefaultDir);
+            SaveSettings();
         } catch (const std::exception&) {
             // A store that cannot be written is reported once, when the window closes and
             // saves again; failing here would only open the preference dialog a second time.
@@ -252,8 +270,17 @@ void TPcLinkForm::LoadSettings() {
 
 void TPcLinkForm::SaveSettings() {
     const KbxSettings settings;
-    settings.save(MidiInDevice, MidiOutDevice, DefaultDir);
+    settings.save(KbxSettings::Values{MidiInDevice, MidiOutDevice, MidiInDeviceName,
+                                      MidiOutDeviceName, DefaultDir});
     settings.saveSafety(Safety);
+}
+
+kbxops::Devices TPcLinkForm::KbdDevices() {
+    const kbxops::Resolution resolved = kbxops::resolveDevices(
+        kbxops::DeviceChoice{{MidiInDevice, MidiOutDevice}, MidiInDeviceName, MidiOutDeviceName});
+    MidiInDevice = resolved.choice.devices.input;
+    MidiOutDevice = resolved.choice.devices.output;
+    return resolved.choice.devices;
 }
 
 QString TPcLinkForm::GetNodePath(QTreeWidgetItem* node) const {
@@ -362,7 +389,7 @@ void TPcLinkForm::ConnectActionExecute() {
 }
 
 kbxops::Keyboard TPcLinkForm::Keyboard(kbxops::Progress* progress) {
-    return kbxops::Keyboard(*KbdDrv, {MidiInDevice, MidiOutDevice}, progress,
+    return kbxops::Keyboard(*KbdDrv, KbdDevices(), progress,
                             kbxops::safetyFromPreferences(Safety, m_history.get()));
 }
 

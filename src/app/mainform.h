@@ -49,6 +49,10 @@ public:
     // Settings and the objects the window works with.
     std::int32_t MidiInDevice = 0;
     std::int32_t MidiOutDevice = 0;
+    // The devices' names, by which they are found again when their numbers move (empty where
+    // the settings predate names).
+    QString MidiInDeviceName;
+    QString MidiOutDeviceName;
     ZxKbdDrv* KbdDrv = nullptr; // the process-wide drive, not owned
     QString ModelName;
     QString DefaultDir;
@@ -63,10 +67,14 @@ public:
     // The text of the status line.
     QString statusText() const;
 
-    // Settings store: MIDI/InputDevice, MIDI/OutputDevice, Directory/Default, and the group
-    // Safety.
+    // Settings store: MIDI/InputDevice, MIDI/OutputDevice, their names, Directory/Default, and
+    // the group Safety.
     void LoadSettings();
     void SaveSettings();
+    // The devices for the next keyboard action, resolved by name: a device whose number has
+    // moved is found at its new number (kept for the rest of the run and stored at the end);
+    // one that is not connected is an error naming it.
+    kbxops::Devices KbdDevices();
 
     // The history of replaced items that the keyboard actions keep and undo reverts.
     kbxops::History& history() const { return *m_history; }

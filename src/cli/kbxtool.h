@@ -58,6 +58,8 @@ private:
     void diff();
     void restorePlan();
     void emulate();
+    void detect();
+    void ping();
     void undo();
     void historyCommand();
 
@@ -68,6 +70,7 @@ private:
     // kbxman's safety preferences with --no-history and --verify applied.
     kbxops::Safety safety();
     void chooseDevices();
+    void useVirtualKeyboardState();
     void readList();
     void checkSlotText(const QString& text);
     const SlotEntry& resolveSlot(const std::vector<SlotEntry>& slots, const QString& text);
