@@ -2,6 +2,7 @@
 // System Exclusive both ways between the ports and another JACK client. Skipped where jackd is
 // not installed.
 #include "mididevices.h"
+#include "rtmidisupport.h"
 #include "testutil.h"
 #include "zxmidi.h"
 
@@ -76,18 +77,26 @@ int indexOf(const std::vector<std::string>& names, const std::string& part) {
 class JackTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        const QString jackd = QStandardPaths::findExecutable("jackd");
-        if (jackd.isEmpty())
+        if (QStandardPaths::findExecutable("jackd").isEmpty())
             GTEST_SKIP() << "jackd is not installed";
-        // A server of our own, synchronous (the default mode loses a message now and then),
-        // without real-time privileges or sound hardware.
-        const QByteArray name = "kbxmidi-" + QByteArray::number(QCoreApplication::applicationPid());
-        qputenv("JACK_DEFAULT_SERVER", name);
-        qputenv("JACK_NO_AUDIO_RESERVATION", "1");
         // Listing once quiets the sound libraries' complaints while the server starts.
         kbxmidi::DeviceRegistry::instance().setSystemDevicesEnabled(true);
         kbxmidi::DeviceRegistry::instance().inputNames();
-        m_jackd.setProgram(jackd);
+        startServer();
+    }
+
+    void TearDown() override {
+        kbxmidi::DeviceRegistry::instance().setSystemDevicesEnabled(false);
+        stopServer();
+    }
+
+    // A server of our own, synchronous (the default mode loses a message now and then), without
+    // real-time privileges or sound hardware.
+    void startServer() {
+        const QByteArray name = "kbxmidi-" + QByteArray::number(QCoreApplication::applicationPid());
+        qputenv("JACK_DEFAULT_SERVER", name);
+        qputenv("JACK_NO_AUDIO_RESERVATION", "1");
+        m_jackd.setProgram(QStandardPaths::findExecutable("jackd"));
         m_jackd.setArguments({"-S", "-r", "-n", QString::fromLatin1(name), "-d", "dummy", "-r",
                               "48000", "-p", "128"});
         m_jackd.setProcessChannelMode(QProcess::MergedChannels);
@@ -97,8 +106,7 @@ protected:
             << m_jackd.readAll().toStdString();
     }
 
-    void TearDown() override {
-        kbxmidi::DeviceRegistry::instance().setSystemDevicesEnabled(false);
+    void stopServer() {
         if (m_jackd.state() == QProcess::NotRunning)
             return;
         // JACK keeps a stopped server's name registered unless its clients left a moment before.
@@ -111,6 +119,31 @@ protected:
 
     QProcess m_jackd;
 };
+
+// Opens the pair on the peer's ports, sends one message each way and closes the pair.
+void exchangeWith(Peer& peer) {
+    auto& registry = kbxmidi::DeviceRegistry::instance();
+    const int input = indexOf(registry.inputNames(), "to host");
+    const int output = indexOf(registry.outputNames(), "from host");
+    ASSERT_GE(input, 0);
+    ASSERT_GE(output, 0);
+    ZxMidiIn in;
+    ZxMidiOut out;
+    int received = 0;
+    ZxMidiObserver inObserver;
+    inObserver.setHandler([&] { ++received; });
+    in.attach(&inObserver);
+    in.open(input);
+    out.open(output);
+    const std::size_t before = peer.messages().size();
+    out.loadMessage(hex("F0 44 11 01 7F 10 00 0D 00 00 00 F7"));
+    out.sendMessage();
+    EXPECT_TRUE(kbxtest::waitFor([&] { return peer.messages().size() == before + 1; }));
+    peer.send(hex("F0 44 11 01 7F 00 00 0D 00 00 00 00 00 F7"));
+    EXPECT_TRUE(kbxtest::waitFor([&] { return received == 1; }));
+    out.close();
+    in.close();
+}
 
 TEST_F(JackTest, systemExclusiveTravelsBothWaysThroughRtMidi) {
     auto peer = std::make_unique<Peer>();
@@ -150,6 +183,71 @@ TEST_F(JackTest, systemExclusiveTravelsBothWaysThroughRtMidi) {
     out.close();
     in.close();
     EXPECT_EQ(received.size(), 1u);
+}
+
+TEST_F(JackTest, reopeningThePairMakesNoClientAfterTheFirstOpening) {
+    auto peer = std::make_unique<Peer>();
+    auto& registry = kbxmidi::DeviceRegistry::instance();
+    const int input = indexOf(registry.inputNames(), "to host");
+    const int output = indexOf(registry.outputNames(), "from host");
+    ASSERT_GE(input, 0);
+    ASSERT_GE(output, 0);
+
+    ZxMidiIn in;
+    ZxMidiOut out;
+    std::vector<Bytes> received;
+    ZxMidiObserver inObserver;
+    inObserver.setHandler([&] {
+        Bytes bytes;
+        in.lastMessage(bytes);
+        received.push_back(bytes);
+    });
+    in.attach(&inObserver);
+    in.open(input);
+    out.open(output);
+    out.close();
+    in.close();
+    const unsigned clients = kbxmidi::systemClientsCreated();
+    for (int round = 0; round < 5; ++round) {
+        in.open(input);
+        out.open(output);
+        // Each opening still carries messages both ways on the kept clients.
+        const Bytes request = hex("F0 44 11 01 7F 10 00 0D 00 00 00 F7");
+        out.loadMessage(request);
+        out.sendMessage();
+        ASSERT_TRUE(kbxtest::waitFor([&] { return peer->messages().size() == 1u + round; }))
+            << "round " << round << ", " << peer->messages().size() << " messages";
+        peer->send(hex("F0 44 11 01 7F 00 00 0D 00 00 00 00 00 F7"));
+        ASSERT_TRUE(kbxtest::waitFor([&] { return received.size() == 1u + round; }));
+        out.close();
+        in.close();
+        EXPECT_EQ(registry.inputNames(), registry.inputNames()); // listing makes none either
+    }
+    EXPECT_EQ(kbxmidi::systemClientsCreated(), clients);
+    // A closed port is no longer connected: the peer's message reaches nobody.
+    peer->send(hex("F0 44 11 01 7F 00 00 0D 00 00 00 00 00 F7"));
+    kbxtest::spin(100);
+    EXPECT_EQ(received.size(), 5u);
+}
+
+// JACK's library remembers a server while any client of the process is open: the clients of a
+// server that went away are all closed, or the next server's ports would not be seen.
+TEST_F(JackTest, aServerThatRestartsIsListedAndUsedAfresh) {
+    auto peer = std::make_unique<Peer>();
+    exchangeWith(*peer);
+    peer.reset();
+    stopServer();
+    auto& registry = kbxmidi::DeviceRegistry::instance();
+    // The server's going is told on JACK's own thread.
+    EXPECT_TRUE(kbxtest::waitFor(
+        [&] { return registry.outputNames() == std::vector<std::string>{"Virtual ZR-7316"}; }));
+
+    startServer();
+    peer = std::make_unique<Peer>();
+    EXPECT_EQ(indexOf(registry.outputNames(), "from host"), 0);
+    exchangeWith(*peer);
+    peer.reset();
+    EXPECT_EQ(registry.outputNames(), std::vector<std::string>{"Virtual ZR-7316"});
 }
 
 TEST_F(JackTest, devicesThatComeAndGoAreListedAtOnce) {
