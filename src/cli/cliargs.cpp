@@ -64,6 +64,8 @@ ParsedArguments parseArguments(const QStringList& args) {
             optionsEnded = true;
         } else if (arg == u"--json") {
             o.json = true;
+        } else if (arg == u"--trace") {
+            o.trace = true;
         } else if (arg == u"-h" || arg == u"--help") {
             o.help = true;
         } else if (arg == u"--version") {
@@ -139,14 +141,14 @@ ParsedArguments parseArguments(const QStringList& args) {
 
 QString usageLine() {
     return QStringLiteral(
-        "usage: kbxtool [--in DEVICE] [--out DEVICE] [--virtual[=STATEFILE]] [--json] COMMAND "
-        "[ARGS]  (kbxtool --help for the commands)");
+        "usage: kbxtool [--in DEVICE] [--out DEVICE] [--virtual[=STATEFILE]] [--json] [--trace] "
+        "COMMAND [ARGS]  (kbxtool --help for the commands)");
 }
 
 QString helpText() {
     return QStringLiteral(
-        "usage: kbxtool [--in DEVICE] [--out DEVICE] [--virtual[=STATEFILE]] [--json] COMMAND "
-        "[ARGS]\n"
+        "usage: kbxtool [--in DEVICE] [--out DEVICE] [--virtual[=STATEFILE]] [--json] [--trace] "
+        "COMMAND [ARGS]\n"
         "  devices                 MIDI input and output devices with their numbers\n"
         "  list                    read the keyboard's contents (what \"Get/Update List\" reads)\n"
         "  import SLOT [DIR]       import one item into DIR (default: the current folder); "
@@ -167,6 +169,11 @@ QString helpText() {
         "devices chosen in kbxman, else device 0. --virtual: the built-in virtual keyboard on "
         "both\n"
         "sides, its memory kept in STATEFILE.\n"
+        "--trace: every MIDI message on stderr, one a line: milliseconds since the command "
+        "began,\n"
+        "'>' to the keyboard or '<' from it, the bytes in hex, two blanks, what the message "
+        "means;\n"
+        "a time-out or an error is a line of its own ('!').\n"
         "SLOT: a path as the window shows it (\"Tone:\\User 3\", \"Registration:\\Bank2\\User "
         "1\",\n"
         "\"Song Rhythm:\\Song\\Song 1\") or tone:N, dsp:N, reg:BANK:N, song:N, rhythm:N.\n"

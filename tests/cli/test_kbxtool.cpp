@@ -8,6 +8,7 @@
 #include <QJsonObject>
 #include <QMap>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
@@ -287,6 +288,55 @@ TEST_F(KbxToolTest, importOfAnEmptySlotFailsWithOneLine) {
     EXPECT_EQ(r.status, 1) << r;
     EXPECT_EQ(r.errLines().size(), 1) << r;
     EXPECT_TRUE(QDir(m_home.path()).entryList({QStringLiteral("*.kbx")}).isEmpty());
+}
+
+// ---- --trace ----------------------------------------------------------------------------------
+
+TEST_F(KbxToolTest, traceShowsEveryMessageOnStderrWithItsWords) {
+    const Outcome r = kbx({QStringLiteral("--trace"), QStringLiteral("import"),
+                           QStringLiteral("song:0"), path(QStringLiteral("."))});
+    ASSERT_EQ(r.status, 0) << r;
+    EXPECT_EQ(r.out.count(u'\n'), 1) << r; // stdout: the file's path alone
+    const QStringList lines = r.errLines();
+    // The list first (54 requests, 54 replies), then the transfer.
+    ASSERT_GT(lines.size(), 108) << r;
+    const QRegularExpression format(
+        QStringLiteral("^(\\d+\\.\\d) ([<>]) ((?:[0-9A-F]{2} )*[0-9A-F]{2})  (\\S.*)$"));
+    double last = 0;
+    for (const QString& line : lines) {
+        const QRegularExpressionMatch m = format.match(line);
+        ASSERT_TRUE(m.hasMatch()) << line.toStdString();
+        // One clock for the whole command.
+        EXPECT_GE(m.captured(1).toDouble(), last) << line.toStdString();
+        last = m.captured(1).toDouble();
+    }
+    const auto withoutTime = [&](int i) { return lines[i].section(u' ', 1); };
+    EXPECT_EQ(withoutTime(0),
+              QStringLiteral("> F0 44 11 01 7F 10 00 0D 00 00 00 F7  keyboard-type request"));
+    EXPECT_EQ(withoutTime(1), QStringLiteral("< F0 44 11 01 7F 00 00 0D 00 00 00 00 00 F7  "
+                                             "parameter value: 0 (keyboard type)"));
+    EXPECT_EQ(withoutTime(108),
+              QStringLiteral("> F0 44 11 01 7F 5A 00 00 00 00 00 F7  data request, song 0"));
+    EXPECT_TRUE(lines[109].endsWith(u"  data block 0, 128 bytes, song 0")) << r;
+    EXPECT_EQ(
+        withoutTime(static_cast<int>(lines.size()) - 1),
+        QStringLiteral("< F0 44 11 01 7F 7A 00 00 00 00 00 F7  handshake 0 (end of transfer)"));
+}
+
+TEST_F(KbxToolTest, traceGivesAFailureALineOfItsOwnBeforeTheErrorLine) {
+    const Outcome r = kbx({QStringLiteral("--trace"), QStringLiteral("import"),
+                           QStringLiteral("song:1"), path(QStringLiteral("."))});
+    EXPECT_EQ(r.status, 1) << r;
+    const QStringList lines = r.errLines();
+    ASSERT_GE(lines.size(), 3) << r;
+    EXPECT_EQ(lines[lines.size() - 3].section(u' ', 1),
+              QStringLiteral("< F0 44 11 01 7F 7A 00 00 01 00 02 F7  handshake 2 (rejected)"));
+    EXPECT_EQ(lines[lines.size() - 2].section(u' ', 1),
+              QStringLiteral("! error: rejected by keyboard"));
+    EXPECT_EQ(lines.last(), QStringLiteral("rejected by keyboard")); // kbxtool's own error line
+    // Without --trace the same failure is the one line.
+    EXPECT_EQ(kbx({QStringLiteral("import"), QStringLiteral("song:1")}).errLines(),
+              QStringList{QStringLiteral("rejected by keyboard")});
 }
 
 // ---- send -------------------------------------------------------------------------------------
