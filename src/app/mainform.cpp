@@ -3,6 +3,7 @@
 
 #include "appicons.h"
 #include "errorreporter.h"
+#include "midimonitor.h"
 #include "ops/keyboard.h"
 #include "platform.h"
 #include "settings.h"
@@ -36,6 +37,7 @@ TPcLinkForm::TPcLinkForm(QWidget* parent)
     SetupStatusStrip();
     SetupActions();
     SetupPopupMenus();
+    SetupMonitor();
     SetupDragAndDrop();
     FormCreate();
 }
@@ -61,6 +63,17 @@ void TPcLinkForm::SetupStatusStrip() {
     ProgressBar->setTextVisible(false);
     m_ui->StatusBar->addWidget(m_statusLabel, 0);
     m_ui->StatusBar->addWidget(ProgressBar, 1);
+}
+
+void TPcLinkForm::SetupMonitor() {
+    m_monitor = new MidiMonitor(this);
+    addDockWidget(Qt::BottomDockWidgetArea, m_monitor);
+    m_monitor->hide();
+    QMenu* view = m_ui->MainMenu->addMenu(QStringLiteral("&View"));
+    view->setObjectName(QStringLiteral("ViewMenu"));
+    QAction* toggle = m_monitor->toggleViewAction();
+    toggle->setObjectName(QStringLiteral("MidiMonitorAction"));
+    view->addAction(toggle);
 }
 
 void TPcLinkForm::SetupActions() {

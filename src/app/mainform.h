@@ -20,6 +20,7 @@
 #include <string>
 
 class FileListView;
+class MidiMonitor;
 class QLabel;
 class QMimeData;
 class QMenu;
@@ -60,6 +61,8 @@ public:
     // The two panes; they exist once the window has been created.
     LocalPane& localPane() const { return *m_local; }
     KbdPane& kbdPane() const { return *m_kbd; }
+    // View > MIDI Monitor: closed until the user opens it.
+    MidiMonitor& midiMonitor() const { return *m_monitor; }
     // The folder of a node of either tree, with its separator at the end.
     QString GetNodePath(QTreeWidgetItem* node) const;
 
@@ -109,6 +112,7 @@ private:
     void SetupActions();
     void SetupPopupMenus();
     void SetupStatusStrip();
+    void SetupMonitor();
 
     // The frame shared by the four keyboard actions: status text k, progress from 0, one error
     // box per failure, status and progress cleared afterwards. Refused while busy.
@@ -138,6 +142,7 @@ private:
     QMenu* KbdDirPopup = nullptr;
     QLabel* m_statusLabel = nullptr;
     QProgressBar* ProgressBar = nullptr;
+    MidiMonitor* m_monitor = nullptr;
     // Destroyed before the widgets they fill, and before the messages they read.
     std::unique_ptr<LocalPane> m_local;
     std::unique_ptr<KbdPane> m_kbd;
