@@ -72,7 +72,7 @@ Trace::~Trace() {
 void Trace::setListener(TraceListener* listener) {
     m_listener = listener;
     ZxExchange::setTrace(listener ? m_relay.get() : nullptr);
-    if (listener && m_depth == 0)
+    if (m_depth == 0)
         m_clock.start();
 }
 
@@ -87,7 +87,9 @@ void Trace::tell(TraceLine line) {
 
 Trace::Action::Action() {
     Trace& trace = instance();
-    if (trace.m_depth++ == 0 && trace.m_listener)
+    // Also without a listener: one may come while the action runs (kbxtool sets its own after
+    // the command's action has begun), and reading the clock costs next to nothing.
+    if (trace.m_depth++ == 0)
         trace.m_clock.start();
     // Work begins again: a failure from here on is a new one.
     trace.m_failureTraced = false;

@@ -142,6 +142,16 @@ TEST_F(TraceTest, theClockRunsFromTheOutermostAction) {
     EXPECT_LT(m_lines.lines[216].ms, lastOfCommand);
 }
 
+TEST_F(TraceTest, theClockStartsWithTheActionEvenBeforeTheListenerIsSet) {
+    Trace::instance().setListener(nullptr);
+    Trace::Action command;
+    kbxtest::spin(30); // the command's work before its first message
+    Trace::instance().setListener(&m_lines);
+    keyboard().list();
+    ASSERT_FALSE(m_lines.lines.empty());
+    EXPECT_GE(m_lines.lines.front().ms, 30.0);
+}
+
 TEST_F(TraceTest, withoutAListenerTheExchangesAreNotAsked) {
     EXPECT_NE(ZxExchange::trace(), nullptr);
     Trace::instance().setListener(nullptr);
