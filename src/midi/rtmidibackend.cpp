@@ -183,11 +183,12 @@ public:
     ~CerrCapture() { std::cerr.rdbuf(m_old); }
     CerrCapture(const CerrCapture&) = delete;
     CerrCapture& operator=(const CerrCapture&) = delete;
+    // What was printed, without the blank lines RtMidi puts around it.
     std::string text() const {
-        std::string t = m_text.str();
-        while (!t.empty() && (t.back() == '\n' || t.front() == '\n'))
-            t = t.back() == '\n' ? t.substr(0, t.size() - 1) : t.substr(1);
-        return t;
+        const std::string t = m_text.str();
+        const auto first = t.find_first_not_of('\n');
+        return first == std::string::npos ? std::string()
+                                          : t.substr(first, t.find_last_not_of('\n') - first + 1);
     }
 
 private:
