@@ -9,6 +9,7 @@
 #include "settings.h"
 #include "slotref.h"
 #include "zxcancel.h"
+#include "trace.h"
 #include "zxkbddrv.h"
 
 #include <QDir>
@@ -194,16 +195,18 @@ Keyboard::Keyboard(ZxKbdDrv& drive, Devices devices, Progress* progress, const S
 }
 
 void Keyboard::list() {
-    StepScope scope(m_progress,
-                    Step{Step::List, static_cast<std::uint32_t>(m_drive.progressTotal())});
-    driveRelay().start(m_progress);
-    try {
-        m_drive.readList(m_devices.input, m_devices.output);
-    } catch (...) {
+    traced([this] {
+        StepScope scope(m_progress,
+                        Step{Step::List, static_cast<std::uint32_t>(m_drive.progressTotal())});
+        driveRelay().start(m_progress);
+        try {
+            m_drive.readList(m_devices.input, m_devices.output);
+        } catch (...) {
+            driveRelay().stop();
+            throw;
+        }
         driveRelay().stop();
-        throw;
-    }
-    driveRelay().stop();
+    });
 }
 
 std::unique_ptr<ZxDataFile> Keyboard::readSlot(ZxData& slot, int index, int count) {
@@ -218,6 +221,11 @@ std::unique_ptr<ZxDataFile> Keyboard::readSlot(ZxData& slot, int index, int coun
 }
 
 ImportedFile Keyboard::importSlot(ZxData& slot, const QString& folder, TakenNames* taken, int index,
+                                  int count) {
+    return traced([&] { return importInto(slot, folder, taken, index, count); });
+}
+
+ImportedFile Keyboard::importInto(ZxData& slot, const QString& folder, TakenNames* taken, int index,
                                   int count) {
     requireWritableFolder(folder);
     const std::unique_ptr<ZxDataFile> item = readSlot(slot, index, count);
@@ -301,6 +309,10 @@ void Keyboard::send(ZxDataFile& item, ZxData& slot, int index, int count) {
 }
 
 qint64 Keyboard::send(ZxDataFile& item, ZxData& slot, const Change& change) {
+    return traced([&] { return sendChange(item, slot, change); });
+}
+
+qint64 Keyboard::sendChange(ZxDataFile& item, ZxData& slot, const Change& change) {
     // Refused before the keyboard is asked anything, the snapshot included.
     if (item.kind() != slot.kind())
         throw KbxStreamException(KbxStreamException::KindMismatch);
@@ -408,6 +420,10 @@ void Keyboard::remove(ZxData& slot) {
 }
 
 qint64 Keyboard::remove(ZxData& slot, const Change& change) {
+    return traced([&] { return removeChange(slot, change); });
+}
+
+qint64 Keyboard::removeChange(ZxData& slot, const Change& change) {
     Pending pending = prepare(slot, change, nullptr);
     try {
         StepScope scope(m_progress, Step{Step::Delete, 0, change.index, change.count});

@@ -131,6 +131,10 @@ private:
     [[noreturn]] void putBack(std::exception_ptr failure, Pending& pending, ZxData& slot,
                               const Change& change);
     void verify(const ZxDataFile& sent, ZxData& slot, const Change& change);
+    qint64 sendChange(ZxDataFile& item, ZxData& slot, const Change& change);
+    qint64 removeChange(ZxData& slot, const Change& change);
+    ImportedFile importInto(ZxData& slot, const QString& folder, TakenNames* taken, int index,
+                            int count);
 
     ZxKbdDrv& m_drive;
     Devices m_devices;

@@ -38,6 +38,8 @@ complete_line "kbxtool history " export restore
 complete_line "kbxtool --no" --no-history
 complete_line "kbxtool re" rename restore
 complete_line "kbxtool --j" --json
+complete_line "kbxtool --t" --trace
+complete_line "kbxtool list --" --json --trace
 complete_line "kbxtool --in 2 --out 2 li" list
 complete_line "kbxtool --vi" --virtual=
 complete_line "kbxtool import " tone: dsp: reg: song: rhythm:
