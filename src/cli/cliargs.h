@@ -17,7 +17,7 @@ struct Options {
     bool useVirtual = false;
     QString stateFile; // --virtual=STATEFILE; empty: the virtual keyboard's usual file
     bool json = false;
-    bool trace = false; // every MIDI message and time-out on stderr, one a line
+    bool trace = false;     // every MIDI message and time-out on stderr, one a line
     bool noHistory = false; // keep no copy of what a change replaces, whatever kbxman's setting
     bool verify = false;    // read every sent item back, whatever kbxman's settings
     bool help = false;

@@ -8,8 +8,8 @@
 #include "msgstr.h"
 #include "settings.h"
 #include "slotref.h"
-#include "zxcancel.h"
 #include "trace.h"
+#include "zxcancel.h"
 #include "zxkbddrv.h"
 
 #include <QDir>
