@@ -22,8 +22,10 @@ void TPcLinkForm::PrefOpenExecute() {
     form.SetInDevice(MidiInDevice);
     form.SetOutDevice(MidiOutDevice);
     form.SetDefDir(DefaultDir);
+    form.SetListAtStart(ListAtStart);
     if (form.exec() != QDialog::Accepted)
         return;
+    ListAtStart = form.GetListAtStart();
     // In effect for the next keyboard action; stored when the window closes.
     MidiInDevice = form.GetInDevice();
     MidiOutDevice = form.GetOutDevice();

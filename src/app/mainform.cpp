@@ -15,10 +15,11 @@
 #include <QMenu>
 #include <QProgressBar>
 #include <QStatusBar>
+#include <QTimer>
 #include <QTreeWidget>
 #include <algorithm>
-#include <optional>
 #include <stdexcept>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -36,8 +37,11 @@ TPcLinkForm::TPcLinkForm(QWidget* parent)
     SetupStatusStrip();
     SetupActions();
     SetupPopupMenus();
+    SetupMenus();
+    SetupBusyGate();
     SetupDragAndDrop();
     FormCreate();
+    SetupFocusFrames();
 }
 
 TPcLinkForm::~TPcLinkForm() {
@@ -60,6 +64,11 @@ void TPcLinkForm::SetupStatusStrip() {
     ProgressBar->setValue(0);
     ProgressBar->setTextVisible(false);
     m_ui->StatusBar->addWidget(m_statusLabel, 0);
+    // The item a keyboard action works on, beside its status text.
+    m_statusItem = new QLabel(m_ui->StatusBar);
+    m_statusItem->setObjectName(QStringLiteral("StatusItem"));
+    m_statusItem->setVisible(false);
+    m_ui->StatusBar->addWidget(m_statusItem, 0);
     m_ui->StatusBar->addWidget(ProgressBar, 1);
 }
 
@@ -162,6 +171,8 @@ void TPcLinkForm::FormCreate() {
     KbdDrvProgress = std::make_unique<PBarKbdDrvObserver>(ProgressBar);
     KbdDrv->attach(KbdDrvProgress.get());
 
+    // Before the described values: a first start's preference dialog shows it.
+    ListAtStart = KbxSettings().loadWindow().listAtStart;
     try {
         LoadSettings();
     } catch (...) {
@@ -197,9 +208,11 @@ void TPcLinkForm::FormCreate() {
     m_ui->LocalSplitter->setStretchFactor(1, 1);
     m_ui->KbdSplitter->setSizes({177, std::max(width() - 177, 100)});
     m_ui->KbdSplitter->setStretchFactor(1, 1);
+    LoadWindowSettings();
 }
 
 void TPcLinkForm::FormDestroy() {
+    SaveWindowSettings();
     try {
         SaveSettings();
     } catch (const std::exception& error) {
@@ -245,8 +258,11 @@ void TPcLinkForm::SetStatusText(const QString& text) {
     m_statusLabel->repaint();
 }
 
-void TPcLinkForm::ReportError(const QString& text) {
-    ErrorReporter::instance().showError(this, text);
+void TPcLinkForm::ReportError(const QString& text, const QString& informative) {
+    if (informative.isEmpty())
+        ErrorReporter::instance().showError(this, text);
+    else
+        ErrorReporter::instance().showDetailedError(this, text, informative);
 }
 
 void TPcLinkForm::closeEvent(QCloseEvent* event) {
@@ -254,6 +270,9 @@ void TPcLinkForm::closeEvent(QCloseEvent* event) {
         // The action or drag on the stack still uses the window; close when it has ended.
         m_closePending = true;
         event->ignore();
+        if (m_busy)
+            SetStatusText(Messages->text("The window closes when the keyboard action ends.",
+                                         "キーボードとの通信が終わるとウィンドウを閉じます。"));
         return;
     }
     QMainWindow::closeEvent(event);
@@ -262,6 +281,8 @@ void TPcLinkForm::closeEvent(QCloseEvent* event) {
 bool TPcLinkForm::eventFilter(QObject* watched, QEvent* event) {
     if (FileListView* list = ListOfViewport(watched))
         return ListViewportEvent(list, static_cast<QWidget*>(watched), event);
+    if (QTreeWidget* tree = TreeOfViewport(watched))
+        return TreeViewportEvent(tree, event);
     return QMainWindow::eventFilter(watched, event);
 }
 
@@ -270,30 +291,38 @@ void TPcLinkForm::showEvent(QShowEvent* event) {
     if (m_shown)
         return;
     m_shown = true;
+    ClampToScreen();
     // The default folder was selected before the tree had its size; bring it into view.
     m_local->ScrollToCurrent();
+    // Once the window has been painted: the list takes a moment, and the user sees it happen.
+    if (ListAtStart)
+        QTimer::singleShot(0, this, &TPcLinkForm::ListAtStartExecute);
 }
 
 void TPcLinkForm::RunKbdAction(int status, const std::function<void()>& body) {
     if (m_busy)
         return;
     m_busy = true;
+    m_failureContext = {};
+    m_doneStatus.clear();
+    BeginBusy();
     ProgressBar->setValue(0);
     SetStatusText(QString::fromStdString(Messages->GetStatusMsg(status)));
 
-    std::optional<QString> failure;
+    std::exception_ptr failure;
     QApplication::setOverrideCursor(Qt::BusyCursor);
     try {
         body();
     } catch (...) {
-        failure =
-            QString::fromStdString(describeException(*Messages, std::current_exception()).message);
+        failure = std::current_exception();
     }
     QApplication::restoreOverrideCursor();
+    EndBusy();
     if (failure)
-        ReportError(*failure);
+        ReportFailure(failure);
 
-    SetStatusText(QString());
+    SetStatusText(std::exchange(m_doneStatus, QString()));
+    ShowActionItem(QString());
     ProgressBar->setValue(0);
     m_busy = false;
     if (m_closePending) {
@@ -311,7 +340,7 @@ void TPcLinkForm::ConnectActionExecute() {
 void TPcLinkForm::ReadKbdList() {
     PBarProgress progress(ProgressBar);
     kbxops::Keyboard(*KbdDrv, {MidiInDevice, MidiOutDevice}, &progress).list();
-    m_kbd->SetupKbdDirView();
+    m_kbd->SetupKbdDirViewKeepingPlace();
     m_ui->SendAction->setEnabled(true);
     m_ui->LocalSendMenuItem->setEnabled(true);
     m_ui->ReceiveAction->setEnabled(true);
@@ -331,12 +360,16 @@ void TPcLinkForm::SendSelectedFile() {
     ZxData* slot =
         m_kbd->SelectedSlot(OperateException::NoSendTarget, OperateException::NotAcceptable);
     QTreeWidgetItem* kbdNode = m_ui->KbdDirView->currentItem();
+    const QString fileName = m_ui->LocalFileView->itemText(localRow);
+    m_failureContext.sourceFile = GetNodePath(localNode) + fileName;
+    m_failureContext.slot = slot;
+    ShowActionItem(fileName);
 
     PBarProgress progress(ProgressBar);
     // By the node, not by its path: names repeat within a folder (blank tones).
     const std::unique_ptr<ZxDataFile> item =
         kbxops::Keyboard(*KbdDrv, {MidiInDevice, MidiOutDevice}, &progress)
-            .sendFile(GetNodePath(localNode) + m_ui->LocalFileView->itemText(localRow), *slot);
+            .sendFile(m_failureContext.sourceFile, *slot);
 
     // The user may have moved in the keyboard tree while the data travelled.
     QTreeWidgetItem* now = m_ui->KbdDirView->currentItem();
@@ -359,11 +392,19 @@ void TPcLinkForm::ReceiveSelectedData() {
         throw OperateException(OperateException::NoImportTarget);
     // Local tree items can be replaced during the transfer; keep the folder by its path.
     const QString folder = GetNodePath(localNode);
+    m_failureContext.slot = slot;
+    ShowActionItem(m_kbd->SelectedItemText());
 
     PBarProgress progress(ProgressBar);
-    const QString fileName = kbxops::Keyboard(*KbdDrv, {MidiInDevice, MidiOutDevice}, &progress)
-                                 .importSlot(*slot, folder)
-                                 .fileName;
+    const kbxops::ImportedFile imported =
+        kbxops::Keyboard(*KbdDrv, {MidiInDevice, MidiOutDevice}, &progress)
+            .importSlot(*slot, folder);
+    const QString& fileName = imported.fileName;
+    if (!imported.trashed.isEmpty())
+        m_doneStatus =
+            Messages
+                ->text("The earlier %1 was moved to the trash.", "以前の %1 はごみ箱に移しました。")
+                .arg(fileName);
 
     QTreeWidgetItem* now = m_ui->LocalDirView->currentItem();
     if (!now || GetNodePath(now) != folder)
@@ -382,8 +423,10 @@ void TPcLinkForm::DeleteSelectedData() {
         m_kbd->SelectedSlot(OperateException::NoDeleteTarget, OperateException::NoDeleteTarget);
     if (!KbdDrv->isListed())
         throw OperateException(OperateException::ListFirst);
+    m_failureContext.slot = slot;
+    ShowActionItem(m_kbd->SelectedItemText());
     kbxops::Keyboard(*KbdDrv, {MidiInDevice, MidiOutDevice}).remove(*slot);
-    m_kbd->ListKbdFiles(m_ui->KbdDirView->currentItem());
+    m_kbd->RelistKeepingSelection();
 }
 
 void TPcLinkForm::DisconnectActionExecute() {

@@ -33,7 +33,8 @@ private:
 
 // The operations' progress on the window's bar: a transfer sets the bar's range to the item's
 // bytes and its position to the bytes moved, as PBarKbxObserver does; a list moves the bar
-// through the drive's observer above, which the window keeps attached.
+// through the drive's observer above, which the window keeps attached. The bar's text (shown
+// while an action runs) is the percentage, and for a transfer the bytes of bytes.
 class PBarProgress : public kbxops::Progress {
 public:
     explicit PBarProgress(QProgressBar* bar);

@@ -4,6 +4,7 @@
 #include "prefdirform.h"
 #include "ui_preferform.h"
 
+#include <QCheckBox>
 #include <QComboBox>
 #include <QPushButton>
 #include <QShowEvent>
@@ -28,6 +29,10 @@ TPrefForm::TPrefForm(QWidget* parent)
     : QDialog(parent)
     , m_ui(std::make_unique<Ui::TPrefForm>()) {
     m_ui->setupUi(this);
+    // Below the devices it uses; the page's spacer stays last.
+    m_listAtStartBox = new QCheckBox(tr("&List the keyboard at start"), m_ui->MidiTab);
+    m_listAtStartBox->setObjectName(QStringLiteral("ListAtStartBox"));
+    m_ui->MidiLayout->insertWidget(m_ui->MidiLayout->count() - 1, m_listAtStartBox);
     // A dialog frame without the title bar's buttons: the dialog ends by OK or Cancel.
     setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint);
     resize(kClientSize);
@@ -69,16 +74,23 @@ void TPrefForm::SetDefDir(const QString& dir) {
     m_ui->DefDirEdit->setText(dir);
 }
 
+void TPrefForm::SetListAtStart(bool list) {
+    m_listAtStart = list;
+    m_listAtStartBox->setChecked(list);
+}
+
 void TPrefForm::ShowStoredValues() {
     selectDevice(m_ui->MidiInDevBox, m_inDevice);
     selectDevice(m_ui->MidiOutDevBox, m_outDevice);
     m_ui->DefDirEdit->setText(m_defDir);
+    m_listAtStartBox->setChecked(m_listAtStart);
 }
 
 void TPrefForm::OkBtnClick() {
     m_inDevice = m_ui->MidiInDevBox->currentIndex();
     m_outDevice = m_ui->MidiOutDevBox->currentIndex();
     m_defDir = m_ui->DefDirEdit->text();
+    m_listAtStart = m_listAtStartBox->isChecked();
     accept();
 }
 

@@ -8,6 +8,8 @@
 #include <cstdint>
 #include <memory>
 
+class QCheckBox;
+
 namespace Ui {
 class TPrefForm;
 }
@@ -27,6 +29,9 @@ public:
     // Setting the directory also puts it into the directory field.
     void SetDefDir(const QString& dir);
     QString GetDefDir() const { return m_defDir; }
+    // Whether the main window lists the keyboard right after it is shown (MIDI page).
+    void SetListAtStart(bool list);
+    bool GetListAtStart() const { return m_listAtStart; }
 
 public Q_SLOTS:
     // Takes the selected entries (-1 for none) and the directory field; closes with OK.
@@ -50,4 +55,6 @@ private:
     std::int32_t m_inDevice = 0;
     std::int32_t m_outDevice = 0;
     QString m_defDir;
+    bool m_listAtStart = true;
+    QCheckBox* m_listAtStartBox = nullptr;
 };
