@@ -3,6 +3,7 @@
 
 #include "appicons.h"
 #include "errorreporter.h"
+#include "ops/cancel.h"
 #include "ops/keyboard.h"
 #include "platform.h"
 #include "settings.h"
@@ -16,6 +17,7 @@
 #include <QProgressBar>
 #include <QStatusBar>
 #include <QTimer>
+#include <QToolButton>
 #include <QTreeWidget>
 #include <algorithm>
 #include <stdexcept>
@@ -70,6 +72,21 @@ void TPcLinkForm::SetupStatusStrip() {
     m_statusItem->setVisible(false);
     m_ui->StatusBar->addWidget(m_statusItem, 0);
     m_ui->StatusBar->addWidget(ProgressBar, 1);
+
+    // Esc reaches the action from anywhere in the window; both are offered only while busy.
+    CancelAction = new QAction(QStringLiteral("Cancel"), this);
+    CancelAction->setObjectName(QStringLiteral("CancelAction"));
+    CancelAction->setShortcut(QKeySequence(Qt::Key_Escape));
+    CancelAction->setShortcutContext(Qt::WindowShortcut);
+    CancelAction->setEnabled(false);
+    addAction(CancelAction);
+    connect(CancelAction, &QAction::triggered, this, &TPcLinkForm::CancelActionExecute);
+    CancelBtn = new QToolButton(m_ui->StatusBar);
+    CancelBtn->setObjectName(QStringLiteral("CancelBtn"));
+    CancelBtn->setDefaultAction(CancelAction);
+    CancelBtn->setToolButtonStyle(Qt::ToolButtonTextOnly);
+    CancelBtn->setVisible(false);
+    m_ui->StatusBar->addWidget(CancelBtn, 0);
 }
 
 void TPcLinkForm::SetupActions() {
@@ -267,15 +284,26 @@ void TPcLinkForm::ReportError(const QString& text, const QString& informative) {
 
 void TPcLinkForm::closeEvent(QCloseEvent* event) {
     if (m_busy || m_dragRunning) {
-        // The action or drag on the stack still uses the window; close when it has ended.
+        // The action or drag on the stack still uses the window; close when it has ended. The
+        // user wants to leave: the action stops at its next message boundary.
         m_closePending = true;
+        CancelActionExecute();
         event->ignore();
         if (m_busy)
-            SetStatusText(Messages->text("The window closes when the keyboard action ends.",
-                                         "キーボードとの通信が終わるとウィンドウを閉じます。"));
+            SetStatusText(
+                Messages->text("Stopping the keyboard action; the window closes when it has ended.",
+                               "キーボードとの通信を止めています。終わるとウィンドウを閉じます。"));
         return;
     }
     QMainWindow::closeEvent(event);
+}
+
+void TPcLinkForm::CancelActionExecute() {
+    if (!m_cancellation)
+        return;
+    m_cancellation->cancel();
+    // Asked once; the action reports its end in the error box.
+    CancelAction->setEnabled(false);
 }
 
 bool TPcLinkForm::eventFilter(QObject* watched, QEvent* event) {
@@ -309,14 +337,26 @@ void TPcLinkForm::RunKbdAction(int status, const std::function<void()>& body) {
     ProgressBar->setValue(0);
     SetStatusText(QString::fromStdString(Messages->GetStatusMsg(status)));
 
+    kbxops::Cancellation cancellation;
+    m_cancellation = &cancellation;
+    CancelAction->setEnabled(true);
+    CancelBtn->setVisible(true);
     std::exception_ptr failure;
     QApplication::setOverrideCursor(Qt::BusyCursor);
     try {
+        const kbxops::CancelScope scope(cancellation);
         body();
+    } catch (const ZxCancelledException&) {
+        // Never shown as done; but a window that is closing has been told enough.
+        if (!m_closePending)
+            failure = std::current_exception();
     } catch (...) {
         failure = std::current_exception();
     }
     QApplication::restoreOverrideCursor();
+    m_cancellation = nullptr;
+    CancelAction->setEnabled(false);
+    CancelBtn->setVisible(false);
     EndBusy();
     if (failure)
         ReportFailure(failure);

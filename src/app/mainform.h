@@ -4,7 +4,9 @@
 // The window owns the actions, the menus, the status line and the dialogs. Every keyboard action
 // runs synchronously on the GUI thread: while it waits for the keyboard the window keeps
 // painting and dispatching input, so the window holds a busy state that refuses a second
-// keyboard action and defers closing until the first has ended.
+// keyboard action. While busy, the Cancel button beside the progress bar and Esc stop the action
+// at its next message boundary; closing the window cancels the action and closes once it has
+// stopped.
 
 #include "errordetails.h"
 #include "kbdpane.h"
@@ -21,6 +23,7 @@
 #include <string>
 
 class FileListView;
+class QAction;
 class QActionGroup;
 class QKeySequence;
 class QLabel;
@@ -28,7 +31,9 @@ class QMimeData;
 class QMenu;
 class QPixmap;
 class QProgressBar;
+class QToolButton;
 class QTreeWidgetItem;
+class ZxCancellation;
 class ZxKbdDrv;
 
 namespace Ui {
@@ -117,6 +122,8 @@ public Q_SLOTS:
     void KbdDrvPropOpenExecute();
     void ShellOpenExecute();
     void FormActivate();
+    // Asks the running keyboard action to stop (the Cancel button, Esc, closing the window).
+    void CancelActionExecute();
     // Properties of what has the focus: a list's item, else the keyboard folder.
     void PropertiesActionExecute();
     // The list of the keyboard at start (preference ListAtStart): a failure goes to the status
@@ -200,6 +207,9 @@ private:
     QLabel* m_statusLabel = nullptr;
     QLabel* m_statusItem = nullptr;
     QProgressBar* ProgressBar = nullptr;
+    QAction* CancelAction = nullptr;
+    QToolButton* CancelBtn = nullptr;
+    ZxCancellation* m_cancellation = nullptr; // the running action's, while busy
     // Destroyed before the widgets they fill, and before the messages they read.
     std::unique_ptr<LocalPane> m_local;
     std::unique_ptr<KbdPane> m_kbd;

@@ -11,8 +11,9 @@ struct CommandInfo {
 };
 
 constexpr CommandInfo kCommands[] = {
-    {"devices", 0, 0}, {"list", 0, 0},   {"import", 1, 2}, {"send", 2, 2},    {"delete", 1, 1},
-    {"info", 1, 1},    {"rename", 2, 2}, {"backup", 1, 1}, {"restore", 1, 1}, {"emulate", 0, 0},
+    {"devices", 0, 0}, {"list", 0, 0},    {"import", 1, 2}, {"send", 2, 2},
+    {"delete", 1, 1},  {"info", 1, 1},    {"rename", 2, 2}, {"backup", 1, 1},
+    {"restore", 1, 1}, {"emulate", 0, 0}, {"diff", 2, 2},
 };
 
 // "--opt=value" or "--opt value": takes the value and advances i. False when it is missing.
@@ -68,6 +69,8 @@ ParsedArguments parseArguments(const QStringList& args) {
             o.help = true;
         } else if (arg == u"--version") {
             o.version = true;
+        } else if (arg == u"--dry-run") {
+            o.dryRun = true;
         } else if (arg == u"--virtual") {
             o.useVirtual = true; // the value is optional and only ever given with "="
         } else if (arg.startsWith(u"--virtual=")) {
@@ -130,6 +133,10 @@ ParsedArguments parseArguments(const QStringList& args) {
         parsed.error = QStringLiteral("--virtual chooses both devices; leave out --in and --out");
         return parsed;
     }
+    if (o.dryRun && o.command != u"restore") {
+        parsed.error = QStringLiteral("--dry-run is an option of restore");
+        return parsed;
+    }
     if (o.command == u"emulate" && (o.hasIn || o.hasOut)) {
         parsed.error = QStringLiteral("emulate takes no --in or --out");
         return parsed;
@@ -159,6 +166,9 @@ QString helpText() {
         "(file -> slot)\n"
         "  restore DIR             send every file of a backup back into the slot its manifest "
         "names\n"
+        "  restore --dry-run DIR   print what a restore would change, send nothing\n"
+        "  diff A B                compare two backups, or a backup and the keyboard (A or B\n"
+        "                          \"keyboard\"), slot by slot\n"
         "  emulate [--name NAME] [--state FILE]\n"
         "                          publish the virtual ZR-7316 on virtual MIDI ports named NAME\n"
         "                          (default \"ZR-7316 Virtual\") until interrupted\n"

@@ -18,6 +18,7 @@ struct Options {
     bool json = false;
     bool help = false;
     bool version = false;
+    bool dryRun = false; // restore: print the plan, send nothing
 
     QString command;
     QStringList args; // the command's operands, options removed

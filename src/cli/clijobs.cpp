@@ -3,11 +3,15 @@
 #include "kbxtool.h"
 
 #include "backup.h"
+#include "cancel.h"
 #include "clitext.h"
+#include "compare.h"
 #include "emulate.h"
+#include "restoreplan.h"
 #include "virtualzr7316.h"
 
 #include <QJsonArray>
+#include <QJsonObject>
 
 namespace kbxcli {
 
@@ -42,16 +46,35 @@ void KbxTool::backup() {
         document.insert(QStringLiteral("manifest"), result.manifest);
         document.insert(QStringLiteral("files"), documents);
         document.insert(QStringLiteral("empty"), QJsonArray::fromStringList(result.empty));
+        document.insert(QStringLiteral("complete"), result.complete);
+        if (!result.complete) {
+            document.insert(QStringLiteral("notDone"), QJsonArray::fromStringList(result.notDone));
+            document.insert(QStringLiteral("error"), errorObject(cancelReport()));
+        }
         printJson(document);
     } else {
         print(QStringLiteral("%1 items backed up into %2\n")
                   .arg(result.files.size())
                   .arg(result.directory));
+        if (!result.complete) {
+            print(QStringLiteral("Not backed up: %1\n").arg(result.notDone.join(u' ')));
+            printError(QString::fromStdString(cancelReport().message));
+        }
     }
+    m_interrupted = !result.complete;
+}
+
+ErrorReport KbxTool::cancelReport() const {
+    return describeException(
+        m_messages, std::make_exception_ptr(ZxCancelledException(ZxCancelledException::Cancelled)));
 }
 
 void KbxTool::restore() {
     const QString dir = m_options.args.value(0);
+    if (m_options.dryRun) {
+        restorePlan();
+        return;
+    }
     kbxops::RestoreCallbacks callbacks;
     callbacks.restored = [this](const QString& file, const QString& slot) {
         if (!m_options.json)
@@ -68,6 +91,11 @@ void KbxTool::restore() {
     const kbxops::RestoreResult result = kbxops::restoreBackup(kbd, dir, m_messages, callbacks);
 
     m_failed = !result.failed.empty();
+    m_interrupted = result.cancelled;
+    if (!result.backupComplete && !m_options.json)
+        printError(m_messages.text(
+            "kbxtool: restore: the backup is incomplete; the slots it lacks were left as they are.",
+            "kbxtool: restore: バックアップが不完全です。含まれないスロットはそのままです。"));
     if (m_options.json) {
         QJsonArray restored;
         for (const auto& [file, slot] : result.restored) {
@@ -84,19 +112,42 @@ void KbxTool::restore() {
             failure.insert(QStringLiteral("error"), errorObject(f.error));
             failed.append(failure);
         }
+        QJsonArray notDone;
+        for (const auto& [file, slot] : result.notDone) {
+            QJsonObject item;
+            item.insert(QStringLiteral("file"), file);
+            item.insert(QStringLiteral("slot"), slot);
+            notDone.append(item);
+        }
         QJsonObject document;
         document.insert(QStringLiteral("directory"), result.directory);
         document.insert(QStringLiteral("restored"), restored);
         document.insert(QStringLiteral("cleared"), QJsonArray::fromStringList(result.cleared));
         document.insert(QStringLiteral("failed"), failed);
-        if (m_failed)
+        document.insert(QStringLiteral("backupComplete"), result.backupComplete);
+        document.insert(QStringLiteral("cancelled"), result.cancelled);
+        if (result.cancelled) {
+            document.insert(QStringLiteral("notDone"), notDone);
+            document.insert(QStringLiteral("error"), errorObject(cancelReport()));
+        } else if (m_failed) {
             document.insert(QStringLiteral("error"), errorObject(result.failed.front().error));
+        }
         printJson(document);
     } else {
+        QStringList notDone;
+        qsizetype filesNotDone = 0;
+        for (const auto& [file, slot] : result.notDone) {
+            notDone << slot;
+            filesNotDone += file.isEmpty() ? 0 : 1;
+        }
         print(QStringLiteral("%1 of %2 items restored from %3\n")
                   .arg(result.restored.size())
-                  .arg(result.restored.size() + result.failed.size())
+                  .arg(qsizetype(result.restored.size() + result.failed.size()) + filesNotDone)
                   .arg(result.directory));
+        if (result.cancelled) {
+            print(QStringLiteral("Not restored: %1\n").arg(notDone.join(u' ')));
+            printError(QString::fromStdString(cancelReport().message));
+        }
     }
 }
 
@@ -140,6 +191,112 @@ void KbxTool::emulate() {
         interrupts.wait();
     }
     keyboard.save();
+}
+
+void KbxTool::diff() {
+    QStringList skipped;
+    const auto side = [&](const QString& text) {
+        if (text == u"keyboard") {
+            chooseDevices();
+            kbxops::Keyboard kbd = keyboard();
+            return kbxops::sideOfKeyboard(kbd);
+        }
+        return kbxops::sideOfBackup(text, &skipped);
+    };
+    const kbxops::Side a = side(m_options.args.value(0));
+    const kbxops::Side b = side(m_options.args.value(1));
+    const std::vector<kbxops::SlotComparison> slotList = kbxops::compareSides(a, b);
+    for (const QString& why : skipped)
+        printError(QStringLiteral("kbxtool: diff: %1").arg(why));
+
+    const auto itemDocument = [](const std::optional<kbxops::SideItem>& item) -> QJsonValue {
+        if (!item)
+            return QJsonValue();
+        QJsonObject document;
+        document.insert(QStringLiteral("name"), keyboardText(item->name));
+        document.insert(QStringLiteral("size"), static_cast<qint64>(item->size));
+        if (!item->file.isEmpty())
+            document.insert(QStringLiteral("file"), item->file);
+        return document;
+    };
+    if (m_options.json) {
+        QJsonArray array;
+        for (const kbxops::SlotComparison& c : slotList) {
+            QJsonObject slot;
+            slot.insert(QStringLiteral("slot"), c.slot);
+            slot.insert(QStringLiteral("state"), kbxops::stateWord(c.state));
+            slot.insert(QStringLiteral("a"), itemDocument(c.a));
+            slot.insert(QStringLiteral("b"), itemDocument(c.b));
+            array.append(slot);
+        }
+        QJsonObject document;
+        document.insert(QStringLiteral("slots"), array);
+        printJson(document);
+        return;
+    }
+    const auto shown = [](const std::optional<kbxops::SideItem>& item) {
+        return item ? QStringLiteral("%1 (%2)").arg(quotedName(item->name)).arg(item->size)
+                    : QStringLiteral("-");
+    };
+    QString text = QStringLiteral("A: %1\nB: %2\n").arg(a.label, b.label);
+    int same = 0;
+    for (const kbxops::SlotComparison& c : slotList) {
+        if (c.state == kbxops::SlotComparison::Equal) {
+            ++same;
+            continue;
+        }
+        text += QStringLiteral("  %1 %2 %3 | %4\n")
+                    .arg(c.slot, -10)
+                    .arg(kbxops::stateWord(c.state), -9)
+                    .arg(shown(c.a), shown(c.b));
+    }
+    text += QStringLiteral("%1 slots equal, %2 differ\n").arg(same).arg(slotList.size() - same);
+    print(text);
+}
+
+void KbxTool::restorePlan() {
+    chooseDevices();
+    kbxops::Keyboard kbd = keyboard();
+    const kbxops::RestorePlan plan = kbxops::planRestore(kbd, m_options.args.value(0));
+    for (const QString& why : plan.skipped)
+        printError(QStringLiteral("kbxtool: restore: %1").arg(why));
+    const auto itemDocument = [](const std::optional<kbxops::PlannedItem>& item) -> QJsonValue {
+        if (!item)
+            return QJsonValue();
+        QJsonObject document;
+        document.insert(QStringLiteral("name"), keyboardText(item->name));
+        document.insert(QStringLiteral("size"), static_cast<qint64>(item->size));
+        if (!item->file.isEmpty())
+            document.insert(QStringLiteral("file"), item->file);
+        return document;
+    };
+    if (m_options.json) {
+        QJsonArray changes;
+        for (const kbxops::PlannedChange& c : plan.changes) {
+            QJsonObject change;
+            change.insert(QStringLiteral("slot"), c.slot);
+            change.insert(QStringLiteral("now"), itemDocument(c.now));
+            change.insert(QStringLiteral("backup"), itemDocument(c.backup));
+            changes.append(change);
+        }
+        QJsonObject document;
+        document.insert(QStringLiteral("changes"), changes);
+        document.insert(QStringLiteral("unchanged"), plan.unchanged);
+        printJson(document);
+        return;
+    }
+    const auto shown = [](const std::optional<kbxops::PlannedItem>& item) {
+        return item ? QStringLiteral("%1 (%2)").arg(quotedName(item->name)).arg(item->size)
+                    : QStringLiteral("empty");
+    };
+    QString text;
+    for (const kbxops::PlannedChange& c : plan.changes)
+        text +=
+            QStringLiteral("  %1 %2 -> %3\n").arg(c.slot, -10).arg(shown(c.now), shown(c.backup));
+    text += QStringLiteral("%1 slots would change, %2 stay as they are; nothing was sent\n")
+                .arg(plan.changes.size())
+                .arg(plan.unchanged);
+    print(text);
 }
 
 } // namespace kbxcli

@@ -15,24 +15,38 @@
 
 namespace kbxcli {
 
+namespace {
+// The watcher's action; called on the GUI thread only.
+std::function<void()> g_onInterrupt;
+
+void interrupted() {
+    if (g_onInterrupt)
+        g_onInterrupt();
+    else
+        QCoreApplication::quit();
+}
+} // namespace
+
 #ifdef _WIN32
 
 namespace {
+// Runs on a thread of its own: the action is posted to the GUI thread.
 BOOL WINAPI onConsoleEvent(DWORD) {
-    QMetaObject::invokeMethod(QCoreApplication::instance(), &QCoreApplication::quit,
-                              Qt::QueuedConnection);
+    QMetaObject::invokeMethod(QCoreApplication::instance(), &interrupted, Qt::QueuedConnection);
     return TRUE;
 }
 } // namespace
 
 struct InterruptWatcher::Impl {};
 
-InterruptWatcher::InterruptWatcher() {
+InterruptWatcher::InterruptWatcher(std::function<void()> onInterrupt) {
+    g_onInterrupt = std::move(onInterrupt);
     SetConsoleCtrlHandler(&onConsoleEvent, TRUE);
 }
 
 InterruptWatcher::~InterruptWatcher() {
     SetConsoleCtrlHandler(&onConsoleEvent, FALSE);
+    g_onInterrupt = {};
 }
 
 #else
@@ -53,8 +67,9 @@ struct InterruptWatcher::Impl {
     struct sigaction oldTerm {};
 };
 
-InterruptWatcher::InterruptWatcher()
+InterruptWatcher::InterruptWatcher(std::function<void()> onInterrupt)
     : m_impl(std::make_unique<Impl>()) {
+    g_onInterrupt = std::move(onInterrupt);
     if (::socketpair(AF_UNIX, SOCK_STREAM, 0, g_signalPipe) != 0)
         throw std::runtime_error("Cannot watch for signals: socketpair failed");
     m_impl->notifier = std::make_unique<QSocketNotifier>(g_signalPipe[1], QSocketNotifier::Read);
@@ -62,7 +77,7 @@ InterruptWatcher::InterruptWatcher()
                      [](QSocketDescriptor) {
                          char byte = 0;
                          [[maybe_unused]] const auto got = ::read(g_signalPipe[1], &byte, 1);
-                         QCoreApplication::quit();
+                         interrupted();
                      });
     struct sigaction action {};
     action.sa_handler = &onSignal;
@@ -79,6 +94,7 @@ InterruptWatcher::~InterruptWatcher() {
     ::close(g_signalPipe[0]);
     ::close(g_signalPipe[1]);
     g_signalPipe[0] = g_signalPipe[1] = -1;
+    g_onInterrupt = {};
 }
 
 #endif

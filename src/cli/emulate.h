@@ -3,6 +3,7 @@
 
 #include "virtualportserver.h"
 
+#include <functional>
 #include <memory>
 
 namespace kbxcli {
@@ -10,10 +11,12 @@ namespace kbxcli {
 using kbxmidi::VirtualPortServer;
 
 // Catches SIGINT and SIGTERM (Ctrl+C and Ctrl+Break on Windows) from its construction until its
-// destruction, so that an interruption while the ports open is not lost. One at a time.
+// destruction, so that an interruption while the ports open is not lost. One at a time. An
+// interruption runs onInterrupt on the GUI thread once the event loop runs (inside a keyboard
+// exchange's wait, or wait() below); without one, it ends wait().
 class InterruptWatcher {
 public:
-    InterruptWatcher();
+    explicit InterruptWatcher(std::function<void()> onInterrupt = {});
     ~InterruptWatcher();
     InterruptWatcher(const InterruptWatcher&) = delete;
     InterruptWatcher& operator=(const InterruptWatcher&) = delete;

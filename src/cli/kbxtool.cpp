@@ -1,6 +1,7 @@
 #include "kbxtool.h"
 
 #include "backup.h"
+#include "cancel.h"
 #include "datafile.h"
 #include "keyboard.h"
 
@@ -19,6 +20,7 @@
 #include <QJsonDocument>
 #include <algorithm>
 #include <cstdio>
+#include <optional>
 #include <stdexcept>
 
 #ifndef KBX_VERSION
@@ -43,6 +45,22 @@ int KbxTool::run() {
         print(QStringLiteral("kbxtool %1\n").arg(QLatin1String(KBX_VERSION)));
         return ExitOk;
     }
+    if (m_options.command == u"emulate")
+        return runCommand(); // serves until interrupted: its own watcher
+    // SIGINT and SIGTERM stop a keyboard action at its next message boundary, so that the ports
+    // are closed and no file is left half-written.
+    kbxops::Cancellation cancellation;
+    const kbxops::CancelScope scope(cancellation);
+    std::optional<InterruptWatcher> interrupts;
+    try {
+        interrupts.emplace([&cancellation] { cancellation.cancel(); });
+    } catch (const std::exception&) {
+        // Without the watcher a signal ends the process at once, as it always could.
+    }
+    return runCommand();
+}
+
+int KbxTool::runCommand() {
     try {
         const QString& command = m_options.command;
         if (command == u"devices")
@@ -63,11 +81,13 @@ int KbxTool::run() {
             backup();
         else if (command == u"restore")
             restore();
+        else if (command == u"diff")
+            diff();
         else if (command == u"emulate")
             emulate();
         else
             throw UsageError{QStringLiteral("unknown command %1").arg(command)};
-        return m_failed ? ExitFailed : ExitOk;
+        return m_interrupted ? ExitInterrupted : m_failed ? ExitFailed : ExitOk;
     } catch (const UsageError& error) {
         m_bar.finish();
         printError(QStringLiteral("kbxtool: ") + error.message);
@@ -84,7 +104,7 @@ int KbxTool::run() {
             printError(report.message.empty() ? QStringLiteral("Unknown error")
                                               : QString::fromStdString(report.message));
         }
-        return ExitFailed;
+        return report.className == "ZxCancelledException" ? ExitInterrupted : ExitFailed;
     }
 }
 
@@ -107,6 +127,13 @@ void KbxTool::chooseDevices() {
                                                             : m_options.stateFile);
         m_input = registry.virtualInputNumber();
         m_output = registry.virtualOutputNumber();
+        // Tests of interruptions need an action that lasts: the keyboard at MIDI's own speed.
+        if (qEnvironmentVariableIsSet("KBX_TEST") &&
+            qEnvironmentVariableIntValue("KBX_TEST_WIRE_SPEED") == 1) {
+            VirtualZr7316::Faults faults = keyboard.faults();
+            faults.wireSpeed = true;
+            keyboard.setFaults(faults);
+        }
         return;
     }
     // The built-in keyboard is one of the devices; it remembers what it holds, as in kbxman.

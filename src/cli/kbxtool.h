@@ -1,6 +1,7 @@
 #pragma once
 // kbxtool: the engine of kbxman on the command line. One KbxTool runs one command and returns
-// the exit status: 0 done, 1 the operation failed, 2 usage error.
+// the exit status: 0 done, 1 the operation failed, 2 usage error, 130 stopped by SIGINT or
+// SIGTERM (after the clean-up: ports closed, nothing half-written).
 
 #include "cliargs.h"
 #include "keyboard.h"
@@ -23,7 +24,7 @@ namespace kbxcli {
 
 using namespace kbxops;
 
-enum ExitStatus { ExitOk = 0, ExitFailed = 1, ExitUsage = 2 };
+enum ExitStatus { ExitOk = 0, ExitFailed = 1, ExitUsage = 2, ExitInterrupted = 130 };
 
 // Raised for a command line that cannot be carried out as written; reported with the usage line.
 struct UsageError {
@@ -43,6 +44,7 @@ public:
     static constexpr const char* kApplication = "KbxMan";
 
 private:
+    int runCommand();
     void devices();
     void list();
     void importCommand();
@@ -52,6 +54,8 @@ private:
     void rename();
     void backup();
     void restore();
+    void diff();
+    void restorePlan();
     void emulate();
 
     ZxKbdDrv& drive();
@@ -65,6 +69,8 @@ private:
     static QJsonObject fileDocument(const QString& path, const ZxDataFile& item);
     void printFile(const QString& path, const ZxDataFile& item);
     QJsonObject errorDocument(std::exception_ptr error) const;
+    // What a cancelled job reports: "Cancelled." in the user's language.
+    ErrorReport cancelReport() const;
 
     void print(const QString& text);
     void printJson(const QJsonObject& document);
@@ -76,7 +82,8 @@ private:
     TerminalProgress m_progress;
     int m_input = 0;
     int m_output = 0;
-    bool m_failed = false; // some items of a restore failed; each was reported
+    bool m_failed = false;      // some items of a restore failed; each was reported
+    bool m_interrupted = false; // a backup or restore stopped between items; reported
 };
 
 // Parses the arguments (without the program's name) and runs the command: the exit status.

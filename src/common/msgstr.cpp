@@ -199,6 +199,10 @@ ErrorReport describeException(const MsgStr& messages, std::exception_ptr error) 
         return {"KbxStreamException", e.code(), messages.GetStreamMsg(e.code())};
     } catch (const OperateException& e) {
         return {"OperateException", e.code(), messages.GetOperateMsg(e.code())};
+    } catch (const ZxCancelledException& e) {
+        // Not in the described table: the user's own stop of an action.
+        return {"ZxCancelledException", e.code(),
+                messages.text("Cancelled.", "キャンセルしました。").toStdString()};
     } catch (const ZxException& e) {
         // The base class is never thrown on its own; if it is, the code is all there is to say.
         return {"ZxException", e.code(), unknownCodeText(texts(messages.isJapanese()), e.code())};

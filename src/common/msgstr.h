@@ -50,5 +50,6 @@ struct ErrorReport {
 };
 
 // Describes an exception thrown by any layer: the message table's text for the ZxException
-// classes, what() for std::exception, an empty text for anything else.
+// classes ("Cancelled." for ZxCancelledException), what() for std::exception, an empty text for
+// anything else.
 ErrorReport describeException(const MsgStr& messages, std::exception_ptr error);

@@ -1,5 +1,6 @@
 #include "zxkbddrv.h"
 
+#include "zxcancel.h"
 #include "zxkbd.h"
 
 #include <QCoreApplication>
@@ -280,6 +281,8 @@ void ZxKbdDrv::deleteItem(ZxData& slot) {
         slot.setName(digitName(emptyPrefix, slot.number()));
         slot.setSize(0);
         slot.setAbsent();
+        // The delete has happened; a cancel must not report it as not done.
+        const ZxCancellation::Hold hold;
         if (!m_folderNames.empty()) {
             ZxDataDrive* folder = folderByName(m_folderNames.back());
             if (folder && folder->kind() == ZxKind::Song)

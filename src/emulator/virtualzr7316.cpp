@@ -544,8 +544,15 @@ struct VirtualZr7316::Impl {
             reply(handshake(transferKind, transferNumber, Status::Rejected), index);
             return;
         }
-        if (block != lastBlock + 1 && block != lastBlock)
+        if (block == 0) {
+            // A host that gave up a transfer (cancelled, timed out) starts the next one at block
+            // 0: nothing of the abandoned one may end up in the item.
+            if (lastBlock > 0)
+                note("data block 0 in the middle of a receipt starts it afresh", *m.raw);
+            blocks.clear();
+        } else if (block != lastBlock + 1 && block != lastBlock) {
             note("data block out of order", *m.raw);
+        }
         lastBlock = block;
         blocks[block] = *bytes;
         reply(handshake(transferKind, transferNumber, Status::Accepted), index);

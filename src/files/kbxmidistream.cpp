@@ -1,5 +1,6 @@
 #include "kbxmidistream.h"
 
+#include "zxcancel.h"
 #include "zxkbddrv.h"
 
 #include <algorithm>
@@ -140,6 +141,8 @@ void KbxMidiStream::write(ZxDataFile& item) {
     m_slot->setPresent();
     item.setBank(m_slot->bank());
     item.setNumber(m_slot->number());
+    // The keyboard holds the item now; a cancel must not report the send as not done.
+    const ZxCancellation::Hold hold;
     m_drive->refreshFreeSpace(m_folderPath.substr(0, m_folderPath.find('\\')));
 }
 

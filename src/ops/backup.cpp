@@ -1,10 +1,14 @@
 #include "backup.h"
 
+#include "cancel.h"
 #include "datafile.h"
 #include "kbxnames.h"
+#include "manifest.h"
 #include "zxdata.h"
 #include "zxkbddrv.h"
 
+#include <QCryptographicHash>
+#include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -36,10 +40,14 @@ ErrorReport generalReport(const QString& text) {
     return ErrorReport{"general", std::nullopt, text.toStdString()};
 }
 
-// A manifest entry must name a file in the backup's own folder, nothing above or beside it.
-bool isPlainFileName(const QString& name) {
-    return !name.isEmpty() && name != u"." && name != u".." && !name.contains(u'/') &&
-           !name.contains(u'\\') && !name.contains(u':') && !name.contains(QChar(0));
+// The SHA-256 of a file's bytes in lower-case hex; empty when it cannot be read.
+QString fileSha256(const QString& path) {
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    QCryptographicHash hash(QCryptographicHash::Sha256);
+    hash.addData(&file);
+    return QString::fromLatin1(hash.result().toHex());
 }
 
 } // namespace
@@ -68,13 +76,23 @@ BackupResult backupKeyboard(Keyboard& keyboard, const QString& dir,
 
     TakenNames taken;
     QJsonObject files;
+    QJsonObject sums;
     const int count = static_cast<int>(present.size());
     for (int i = 0; i < count; ++i) {
         ZxData& slot = *present[static_cast<std::size_t>(i)];
         BackupEntry entry;
         entry.slot = shortForm(addressOf(slot));
-        entry.file = keyboard.importSlot(slot, dir, &taken, i + 1, count);
+        try {
+            entry.file = keyboard.importSlot(slot, dir, &taken, i + 1, count);
+        } catch (const ZxCancelledException&) {
+            // The files written so far are whole; the manifest says what they lack.
+            result.complete = false;
+            for (int j = i; j < count; ++j)
+                result.notDone.append(shortForm(addressOf(*present[static_cast<std::size_t>(j)])));
+            break;
+        }
         files.insert(entry.file.fileName, entry.slot);
+        sums.insert(entry.file.fileName, fileSha256(entry.file.path));
         result.files.push_back(entry);
         if (itemDone)
             itemDone(entry);
@@ -85,6 +103,14 @@ BackupResult backupKeyboard(Keyboard& keyboard, const QString& dir,
                     kbxnames::keyboardText(keyboard.drive().root().name()));
     manifest.insert(QStringLiteral("files"), files);
     manifest.insert(QStringLiteral("empty"), QJsonArray::fromStringList(result.empty));
+    // What a reader may check the files against, and what made them; older manifests lack these.
+    manifest.insert(QStringLiteral("sha256"), sums);
+    manifest.insert(QStringLiteral("created"),
+                    QDateTime::currentDateTimeUtc().toString(Qt::ISODate));
+    manifest.insert(QStringLiteral("program"), QStringLiteral("kbxman " KBX_VERSION));
+    manifest.insert(QStringLiteral("complete"), result.complete);
+    if (!result.complete)
+        manifest.insert(QStringLiteral("notDone"), QJsonArray::fromStringList(result.notDone));
     QSaveFile out(manifestPath);
     if (!out.open(QIODevice::WriteOnly) ||
         out.write(QJsonDocument(manifest).toJson(QJsonDocument::Indented)) < 0 || !out.commit())
@@ -119,6 +145,7 @@ RestoreResult restoreBackup(Keyboard& keyboard, const QString& dir, const MsgStr
 
     RestoreResult result;
     result.directory = absoluteNative(dir);
+    result.backupComplete = manifest.value(QStringLiteral("complete")).toBool(true);
     const auto fail = [&](const QString& file, const QString& slot, const ErrorReport& report) {
         RestoreFailure failure{file, slot, report};
         result.failed.push_back(failure);
@@ -207,6 +234,9 @@ RestoreResult restoreBackup(Keyboard& keyboard, const QString& dir, const MsgStr
         try {
             keyboard.remove(*s.node);
             result.cleared.append(shortForm(address));
+        } catch (const ZxCancelledException&) {
+            result.cancelled = true;
+            break;
         } catch (...) {
             const int index = layoutIndex(address);
             fail(claimed.count(index) ? claimed[index] : QString(), shortForm(address), current());
@@ -215,11 +245,16 @@ RestoreResult restoreBackup(Keyboard& keyboard, const QString& dir, const MsgStr
 
     const int count = static_cast<int>(entries.size());
     int done = 0;
-    for (Entry& e : entries) {
+    std::size_t reached = 0; // the entries before it were sent or failed
+    for (; reached < entries.size() && !result.cancelled; ++reached) {
+        Entry& e = entries[reached];
         ++done;
         try {
             const std::vector<SlotEntry> slotList = slotsOf(drive.root());
             keyboard.send(*e.item, *findSlot(slotList, e.address)->node, done, count);
+        } catch (const ZxCancelledException&) {
+            result.cancelled = true;
+            break; // the item under way is not done either
         } catch (...) {
             fail(e.file, e.slot, current());
             continue;
@@ -227,6 +262,15 @@ RestoreResult restoreBackup(Keyboard& keyboard, const QString& dir, const MsgStr
         result.restored.emplace_back(e.file, e.slot);
         if (callbacks.restored)
             callbacks.restored(e.file, e.slot);
+    }
+
+    if (result.cancelled) {
+        for (std::size_t i = reached; i < entries.size(); ++i)
+            result.notDone.emplace_back(entries[i].file, entries[i].slot);
+        const std::vector<SlotEntry> slotList = slotsOf(drive.root());
+        for (const SlotAddress& address : toEmpty)
+            if (findSlot(slotList, address)->node->isPresent())
+                result.notDone.emplace_back(QString(), shortForm(address));
     }
     return result;
 }

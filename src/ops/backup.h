@@ -27,11 +27,17 @@ struct BackupResult {
     QString manifest;  // path of manifest.json
     std::vector<BackupEntry> files;
     QStringList empty; // short forms of the empty song and rhythm slots
+    // False when the backup was cancelled: the files written so far stay, and the manifest says
+    // "complete": false and names in "notDone" the slots whose items were not backed up.
+    bool complete = true;
+    QStringList notDone;
 };
 
 // Lists the keyboard and imports every present item into dir (created if need be), then writes
 // the manifest (atomically). An older manifest in dir is removed first: it would name files that
-// this backup replaces. itemDone is called after each file.
+// this backup replaces. itemDone is called after each file. Cancelled during the list, it throws
+// ZxCancelledException and nothing is written; cancelled later, it stops between items, writes
+// the manifest of what it holds and returns with complete false.
 BackupResult backupKeyboard(Keyboard& keyboard, const QString& dir,
                             const std::function<void(const BackupEntry&)>& itemDone = {});
 
@@ -47,6 +53,12 @@ struct RestoreResult {
     std::vector<std::pair<QString, QString>> restored; // file, slot
     QStringList cleared;                               // slots emptied before the sends
     std::vector<RestoreFailure> failed;
+    // Cancelled: nothing of the item under way reached the keyboard, and notDone names it and
+    // every item (file, slot) and slot to be emptied (no file) that was not reached.
+    bool cancelled = false;
+    std::vector<std::pair<QString, QString>> notDone;
+    // The backup's manifest says it is incomplete: the slots it lacks were left as they are.
+    bool backupComplete = true;
 };
 
 struct RestoreCallbacks {
@@ -58,9 +70,10 @@ struct RestoreCallbacks {
 // every file are checked and read before the keyboard is touched; then the keyboard is listed,
 // the songs and rhythms the backup fills or leaves empty are deleted (song memory is shared: what
 // the keyboard holds now must not crowd out what comes back), and the items are sent in the
-// drive's order. An item that fails is reported and the others go on. Throws std::runtime_error
-// for a folder without a readable manifest or a manifest of another model; messages names the
-// failures' texts.
+// drive's order. An item that fails is reported and the others go on; a cancel stops between
+// items (cancelled in the result; during the list before anything changed, ZxCancelledException).
+// Throws std::runtime_error for a folder without a readable manifest or a manifest of another
+// model; messages names the failures' texts.
 RestoreResult restoreBackup(Keyboard& keyboard, const QString& dir, const MsgStr& messages,
                             const RestoreCallbacks& callbacks = {});
 

@@ -46,6 +46,13 @@ public:
     using ZxException::ZxException;
 };
 
+// The user stopped the keyboard action (ZxCancellation); code 0 only.
+class ZxCancelledException : public ZxException {
+public:
+    enum Code : std::int32_t { Cancelled = 0 };
+    using ZxException::ZxException;
+};
+
 // The main window's checks of the user's selection.
 class OperateException : public ZxException {
 public:

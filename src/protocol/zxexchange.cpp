@@ -1,5 +1,6 @@
 #include "zxexchange.h"
 
+#include "zxcancel.h"
 #include "zxmidi.h"
 
 #include <QCoreApplication>
@@ -92,6 +93,9 @@ void ZxExchange::request() {
         wait();
         m_awaitingReply = false;
         m_timer->stop();
+        // The reply (or the time-out) is a boundary: a cancel asked for meanwhile ends the
+        // action here, before the reply is acted on.
+        ZxCancellation::checkpoint();
         if (m_timedOut) {
             if (m_observer)
                 m_observer->timedOut();
@@ -110,6 +114,8 @@ void ZxExchange::request() {
 }
 
 void ZxExchange::sendMessage() {
+    // Nothing of a cancelled action reaches the keyboard after the request.
+    ZxCancellation::checkpoint();
     m_done = false;
     m_timedOut = false;
     m_sent.clear();

@@ -13,6 +13,8 @@
 // closes both ports before the exception leaves, so the next action can open them again.
 //
 // Each call is one message, so a caller that stops between calls stops at a message boundary.
+// The active ZxCancellation is looked at before every message and when a request's wait ends: a
+// cancel throws ZxCancelledException there, with both ports closed like any other failure.
 
 #include "zxsysex.h"
 

@@ -22,6 +22,8 @@
 #include <QToolButton>
 #include <QTreeWidget>
 #include <QtTest>
+#include <algorithm>
+#include <functional>
 #include <memory>
 
 namespace {
@@ -169,6 +171,19 @@ private:
         QCOMPARE(m_form->statusText(), QString());
         QCOMPARE(m_form->findChild<QProgressBar*>("ProgressBar")->value(), 0);
         QVERIFY(!m_form->isBusy());
+    }
+
+    // Once the progress bar shows `bytes` moved, `how` runs from the event loop, as the user's
+    // input would arrive while the action waits for the keyboard.
+    void cancelOnceTheBarReaches(int bytes, std::function<void()> how) {
+        auto asked = std::make_shared<bool>(false);
+        connect(find<QProgressBar>("ProgressBar"), &QProgressBar::valueChanged, m_form.get(),
+                [this, bytes, how, asked](int value) {
+                    if (value < bytes || *asked)
+                        return;
+                    *asked = true;
+                    QTimer::singleShot(0, m_form.get(), how);
+                });
     }
 
     void expectOneError(const QString& text, const QString& status) {
@@ -521,7 +536,7 @@ private Q_SLOTS:
 
     // ---- Busy state ----
 
-    void busyWindowRefusesSecondActionAndDefersClose() {
+    void busyWindowRefusesSecondAction() {
         createForm();
         bool ranInside = false;
         bool busyInside = false;
@@ -533,8 +548,6 @@ private Q_SLOTS:
             m_form->ConnectActionExecute();
             m_form->DeleteActionExecute();
             m_form->DisconnectActionExecute();
-            m_form->close();
-            QVERIFY(m_form->isVisible());
         });
         m_form->ConnectActionExecute();
         QVERIFY(ranInside);
@@ -547,7 +560,74 @@ private Q_SLOTS:
         for (const Bytes& m : m_keyboard->received())
             typeRequests += m.size() > 6 && m[5] == 0x10 && m[6] == 0x00 ? 1 : 0;
         QCOMPARE(typeRequests, 1);
-        QVERIFY(!m_form->isVisible()); // the deferred close happened
+    }
+
+    // ---- Cancel ----
+
+    void escStopsAnImportMidwayAndNoFileIsWritten() {
+        createForm();
+        readList();
+        auto* cancel = find<QToolButton>("CancelBtn");
+        QVERIFY(cancel->isHidden());
+        QVERIFY(!find<QAction>("CancelAction")->isEnabled());
+        selectKbdFolder("Song Rhythm:\\Song\\");
+        kbdFileView()->setSelectedRow(0); // 600 bytes, five blocks
+        bool offered = false;
+        cancelOnceTheBarReaches(256, [&] {
+            offered = cancel->isVisible() && cancel->isEnabled();
+            QTest::keyClick(m_form.get(), Qt::Key_Escape);
+        });
+        m_form->ReceiveActionExecute();
+        QVERIFY(offered);
+        expectOneError("Cancelled.", "Receiving a data...");
+        QVERIFY(cancel->isHidden());
+        QVERIFY(!find<QAction>("CancelAction")->isEnabled());
+        QCOMPARE(QDir(m_local->path()).entryList(QDir::Files), QStringList());
+
+        // Nothing is left over: the next import runs whole.
+        m_errors.clear();
+        m_form->ReceiveActionExecute();
+        QCOMPARE(m_errors.texts, QStringList());
+        QCOMPARE(QDir(m_local->path()).entryList(QDir::Files), QStringList{"SNG_Minuet  .kbx"});
+    }
+
+    void cancelButtonStopsASendBeforeItsEnd() {
+        createForm();
+        readList();
+        selectKbdFolder("Song Rhythm:\\Song\\");
+        kbdFileView()->setSelectedRow(0);
+        m_form->ReceiveActionExecute();
+        QCOMPARE(m_errors.texts, QStringList());
+        selectLocalFile("SNG_Minuet  .kbx");
+        selectKbdFolder("Song Rhythm:\\Song\\");
+        kbdFileView()->setSelectedRow(1); // empty
+        m_keyboard->clearLog();
+        auto* cancel = find<QToolButton>("CancelBtn");
+        cancelOnceTheBarReaches(128, [&] { cancel->click(); });
+        m_form->SendActionExecute();
+        expectOneError("Cancelled.", "Sending a data...");
+        QVERIFY(m_keyboard->itemBytes(ZxKind::Song, 1).empty());
+        // The transfer into song 1 was never ended with handshake 0.
+        const Bytes end = {0xF0, 0x44, 0x11, 0x01, 0x7F, 0x7A, 0x00, 0x00, 0x01, 0x00, 0x00, 0xF7};
+        QCOMPARE(std::count(m_keyboard->received().begin(), m_keyboard->received().end(), end), 0);
+
+        m_errors.clear();
+        m_form->SendActionExecute();
+        QCOMPARE(m_errors.texts, QStringList());
+        QCOMPARE(m_keyboard->itemBytes(ZxKind::Song, 1), m_keyboard->itemBytes(ZxKind::Song, 0));
+    }
+
+    void closingWhileBusyCancelsTheActionAndThenCloses() {
+        createForm();
+        QTimer::singleShot(0, m_form.get(), [&] {
+            m_form->close();
+            QVERIFY(m_form->isVisible());
+        });
+        m_form->ConnectActionExecute();
+        // The list stopped; the user who closed the window gets no box about it.
+        QCOMPARE(m_errors.texts, QStringList());
+        QVERIFY(!m_form->KbdDrv->isListed());
+        QVERIFY(!m_form->isVisible());
     }
 
     void progressBarReachesTheListTotal() {

@@ -318,7 +318,8 @@ private Q_SLOTS:
                       status = m_form->statusText();
                   });
         QVERIFY(visible);
-        QCOMPARE(status, QString("The window closes when the keyboard action ends."));
+        QCOMPARE(status,
+                 QString("Stopping the keyboard action; the window closes when it has ended."));
         QVERIFY(!m_form->isVisible());
     }
 

@@ -1,14 +1,18 @@
 // kbxtool as a user runs it: the built program against the built-in virtual keyboard, every test
 // with a keyboard memory and a home folder of its own, so neither the user's settings nor the
 // virtual keyboard's usual state file are ever touched.
+#include <QDateTime>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QMap>
 #include <QProcess>
 #include <QTemporaryDir>
+#include <csignal>
+#include <functional>
 #include <gtest/gtest.h>
 
 #ifndef KBXTOOL_PATH
@@ -157,6 +161,36 @@ protected:
         EXPECT_EQ(error.value(QStringLiteral("class")).toString(), className) << r;
         EXPECT_EQ(error.value(QStringLiteral("code")).toInt(-1), code) << r;
         EXPECT_EQ(error.value(QStringLiteral("message")).toString(), message) << r;
+    }
+
+    // Runs kbxtool on this test's virtual keyboard at MIDI's own speed, so that an action lasts
+    // seconds, and sends it `signal` once `ready` holds for what it has printed so far.
+    Outcome interrupted(QStringList args, int signal,
+                        const std::function<bool(const QByteArray& out)>& ready) {
+        args.prepend(QStringLiteral("--virtual=") + m_state);
+        QProcessEnvironment env = environment();
+        env.insert(QStringLiteral("KBX_TEST_WIRE_SPEED"), QStringLiteral("1"));
+        QProcess process;
+        process.setProgram(QStringLiteral(KBXTOOL_PATH));
+        process.setArguments(args);
+        process.setProcessEnvironment(env);
+        process.setWorkingDirectory(m_home.path());
+        process.start();
+        EXPECT_TRUE(process.waitForStarted());
+        QByteArray out;
+        while (process.state() == QProcess::Running && !ready(out)) {
+            process.waitForReadyRead(20);
+            out += process.readAllStandardOutput();
+        }
+        EXPECT_EQ(process.state(), QProcess::Running) << "ended before it was interrupted";
+        ::kill(static_cast<pid_t>(process.processId()), signal);
+        EXPECT_TRUE(process.waitForFinished(30000));
+        EXPECT_EQ(process.exitStatus(), QProcess::NormalExit);
+        Outcome r;
+        r.status = process.exitCode();
+        r.out = QString::fromUtf8(out + process.readAllStandardOutput());
+        r.err = QString::fromUtf8(process.readAllStandardError());
+        return r;
     }
 
     void expectUsageError(const Outcome& r) {
@@ -767,6 +801,79 @@ TEST_F(KbxToolTest, restoreReportsEachFailureAndGoesOn) {
     EXPECT_EQ(human.status, 1) << human;
     EXPECT_EQ(human.errLines().size(), 4) << human;
 }
+
+// ---- interruptions ---------------------------------------------------------------------------
+
+#ifndef _WIN32
+
+TEST_F(KbxToolTest, backupInterruptedBySigintExits130WithWholeFilesAndAnIncompleteManifest) {
+    const QString dir = path(QStringLiteral("bk"));
+    // Once the first item is written: the list is done, thirty-odd items are still to come.
+    const Outcome r = interrupted({QStringLiteral("backup"), dir}, SIGINT,
+                                  [](const QByteArray& out) { return out.contains('\n'); });
+    EXPECT_EQ(r.status, 130) << r;
+    EXPECT_EQ(r.errLines(), QStringList{QStringLiteral("Cancelled.")}) << r;
+    EXPECT_TRUE(r.out.contains(QStringLiteral("Not backed up: "))) << r;
+
+    const QJsonObject manifest =
+        QJsonDocument::fromJson(readFile(QDir(dir).filePath(QStringLiteral("manifest.json"))))
+            .object();
+    EXPECT_EQ(manifest.value(QStringLiteral("complete")), QJsonValue(false));
+    const QJsonObject files = manifest.value(QStringLiteral("files")).toObject();
+    const QJsonArray notDone = manifest.value(QStringLiteral("notDone")).toArray();
+    EXPECT_GE(files.size(), 1);
+    EXPECT_GE(notDone.size(), 1);
+    EXPECT_EQ(files.size() + notDone.size(), 38); // the factory keyboard's present items
+    // Nothing half-written: each file holds the whole item its header announces, and the folder
+    // holds nothing else.
+    for (auto it = files.begin(); it != files.end(); ++it) {
+        const QByteArray bytes = readFile(QDir(dir).filePath(it.key()));
+        ASSERT_GE(bytes.size(), 64) << it.key().toStdString();
+        const qint64 announced = (qint64(quint8(bytes[16])) << 24) | (quint8(bytes[17]) << 16) |
+                                 (quint8(bytes[18]) << 8) | quint8(bytes[19]);
+        EXPECT_EQ(bytes.size(), 64 + announced) << it.key().toStdString();
+    }
+    EXPECT_EQ(QDir(dir).entryList(QDir::Files | QDir::Hidden).size(), files.size() + 1);
+
+    // What it holds can be restored; the rest of the keyboard is left as it is.
+    const Outcome restore = kbx({QStringLiteral("--json"), QStringLiteral("restore"), dir});
+    EXPECT_EQ(restore.status, 0) << restore;
+    EXPECT_EQ(restore.json().value(QStringLiteral("backupComplete")), QJsonValue(false)) << restore;
+    EXPECT_EQ(restore.json().value(QStringLiteral("restored")).toArray().size(), files.size());
+}
+
+TEST_F(KbxToolTest, restoreInterruptedBySigtermExits130AndReportsWhatItDid) {
+    const QString dir = path(QStringLiteral("bk"));
+    ASSERT_EQ(kbx({QStringLiteral("backup"), dir}).status, 0);
+    const QJsonObject before = list();
+    const QString file = path(QStringLiteral("t.kbx"));
+    writeFile(file, kbxFile(2, named(60, 36, "Mine")));
+    ASSERT_EQ(kbx({QStringLiteral("send"), file, QStringLiteral("tone:7")}).status, 0);
+
+    // Once the keyboard's memory has first changed: the song the backup fills is deleted first.
+    const QDateTime written = QFileInfo(m_state).lastModified();
+    const Outcome r = interrupted(
+        {QStringLiteral("--json"), QStringLiteral("restore"), dir}, SIGTERM,
+        [&](const QByteArray&) { return QFileInfo(m_state).lastModified() != written; });
+    EXPECT_EQ(r.status, 130) << r;
+    const QJsonObject doc = r.json();
+    EXPECT_EQ(doc.value(QStringLiteral("cancelled")), QJsonValue(true)) << r;
+    const QJsonObject error = doc.value(QStringLiteral("error")).toObject();
+    EXPECT_EQ(error.value(QStringLiteral("class")).toString(),
+              QStringLiteral("ZxCancelledException"));
+    EXPECT_EQ(error.value(QStringLiteral("message")).toString(), QStringLiteral("Cancelled."));
+    const qsizetype restored = doc.value(QStringLiteral("restored")).toArray().size();
+    const qsizetype notDone = doc.value(QStringLiteral("notDone")).toArray().size();
+    EXPECT_GE(notDone, 1) << r;
+    EXPECT_EQ(restored + notDone, 38) << r;
+
+    // The ports were closed and nothing half-sent stays in the way: the whole restore runs.
+    const Outcome again = kbx({QStringLiteral("restore"), dir});
+    EXPECT_EQ(again.status, 0) << again;
+    EXPECT_EQ(list(), before);
+}
+
+#endif
 
 TEST_F(KbxToolTest, restoreWithoutAManifestFails) {
     QDir().mkpath(path(QStringLiteral("empty")));

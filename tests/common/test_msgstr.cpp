@@ -140,6 +140,16 @@ TEST(DescribeExceptionTest, japaneseTableGivesJapaneseTexts) {
     EXPECT_EQ(r.message, "空き領域が足りません");
 }
 
+TEST(DescribeExceptionTest, aCancelIsSaidInBothLanguages) {
+    const auto cancelled = std::make_exception_ptr(ZxCancelledException(0));
+    ErrorReport r = describeException(MsgStr(1033), cancelled);
+    EXPECT_EQ(r.className, "ZxCancelledException");
+    EXPECT_EQ(r.code, 0);
+    EXPECT_EQ(r.message, "Cancelled.");
+    r = describeException(MsgStr(1041), cancelled);
+    EXPECT_EQ(r.message, "キャンセルしました。");
+}
+
 TEST(DescribeExceptionTest, hostFailuresShowTheirOwnTextWithoutCode) {
     const MsgStr m(1041);
     ErrorReport r = describeException(

@@ -331,6 +331,36 @@ TEST_F(VirtualKeyboard, requestInTheMiddleOfAReceiptAbandonsIt) {
     strictNotes();
 }
 
+TEST_F(VirtualKeyboard, newBlockZeroStartsTheReceiptAfreshWithoutTheAbandonedBlocks) {
+    // A host gives up a 300-byte song after its third block and sends a 100-byte one into the
+    // same slot: only the new song's single block may make the item.
+    const Bytes abandoned = item(300, 4, "Gone    ");
+    for (int b = 0; b < 3; ++b) {
+        send(block(10, 0, b, slice(abandoned, 128 * b, 128)));
+        EXPECT_EQ(toHex(next()), "F0 44 11 01 7F 7A 00 00 00 00 01 F7");
+    }
+    const Bytes song = item(100, 4, "Short   ");
+    send(block(10, 0, 0, song));
+    EXPECT_EQ(toHex(next()), "F0 44 11 01 7F 7A 00 00 00 00 01 F7");
+    send("F0 44 11 01 7F 7A 00 00 00 00 00 F7");
+    EXPECT_EQ(kb.itemBytes(10, 0), song);
+    EXPECT_EQ(kb.freeMemory(), 21504u - 100u);
+    EXPECT_EQ(strictNotes(), 1u); // the abandoned receipt
+}
+
+TEST_F(VirtualKeyboard, blockZeroSentAgainIsNoRestartWorthANote) {
+    // A host that sends block 0 again (its handshake had an unknown status) is not abandoning.
+    const Bytes song = item(200, 4, "Again   ");
+    send(block(10, 1, 0, slice(song, 0, 128)));
+    next();
+    send(block(10, 1, 0, slice(song, 0, 128)));
+    next();
+    send(block(10, 1, 1, slice(song, 128, 128)));
+    next();
+    send("F0 44 11 01 7F 7A 00 00 01 00 00 F7");
+    EXPECT_EQ(kb.itemBytes(10, 1), song);
+}
+
 TEST_F(VirtualKeyboard, toneLongerThanItsSlotIsRejected) {
     const Bytes before = kb.itemBytes(2, 0);
     send(block(2, 384, 0, item(128)));

@@ -33,7 +33,7 @@ complete_line() {
   fi
 }
 
-complete_line "kbxtool " devices list import send delete info rename backup restore emulate
+complete_line "kbxtool " devices list import send delete info rename backup restore diff emulate
 complete_line "kbxtool re" rename restore
 complete_line "kbxtool --j" --json
 complete_line "kbxtool --in 2 --out 2 li" list

@@ -89,7 +89,7 @@ done
 help=$("$root/bin/kbxtool" --help)
 commands=$(sed -n 's/^  \([a-z]\+\)\( .*\)\?$/\1/p' <<<"$help")
 [ "$(wc -w <<<"$commands")" -ge 10 ] || fail "cannot read the commands from kbxtool --help"
-for word in $commands $(grep -o -- '--[a-z]\+' <<<"$help" | sort -u) --help --version --name --state; do
+for word in $commands $(grep -o -- '--[a-z][a-z-]*' <<<"$help" | sort -u) --help --version --name --state; do
   grep -qE -- "(^| )$word( |\[|=|,|\$)" "$scratch/kbxtool.txt" || fail "kbxtool.1 does not describe $word"
 done
 for status in 0 1 2; do

@@ -5,6 +5,7 @@
 #include "mididevices.h"
 #include "testutil.h"
 #include "virtualzr7316.h"
+#include "zxcancel.h"
 #include "zxexchange.h"
 
 #include <QTimer>
@@ -221,6 +222,63 @@ TEST_F(ScriptedExchangeTest, sendIntoClosedPortsIsRefusedBeforeAnythingLeaves) {
     m_exchange.close();
     EXPECT_EQ(m_backend->openInputCount(), 0);
     EXPECT_TRUE(m_backend->sentMessages().empty());
+}
+
+// ---- cancel -------------------------------------------------------------------------------
+
+namespace {
+
+template <class F>
+bool cancelled(F&& f) {
+    try {
+        f();
+    } catch (const ZxCancelledException& e) {
+        EXPECT_EQ(e.code(), ZxCancelledException::Cancelled);
+        return true;
+    }
+    return false;
+}
+
+} // namespace
+
+TEST_F(ScriptedExchangeTest, cancelDuringARequestTakesItsReplyThenStops) {
+    ZxCancellation cancellation;
+    const ZxCancellation::Scope scope(cancellation);
+    m_exchange.open(0, 0);
+    after(20, [&] { cancellation.cancel(); });
+    after(60, [this] { m_backend->inject(hex(kTypeOneReply)); });
+    m_messages.typeRequest(m_exchange);
+    EXPECT_TRUE(cancelled([&] { m_exchange.request(); }));
+    EXPECT_FALSE(m_exchange.isOpen());
+    EXPECT_EQ(m_trace.events, (std::vector<std::string>{std::string("sent ") + kTypeRequest,
+                                                        std::string("received ") + kTypeOneReply}));
+}
+
+TEST_F(ScriptedExchangeTest, aCancelIsHonouredOnceAndAHoldDefersIt) {
+    ZxCancellation cancellation;
+    const ZxCancellation::Scope scope(cancellation);
+    m_exchange.open(0, 0);
+    cancellation.cancel();
+    {
+        // What a hold covers runs as if nothing had been asked.
+        const ZxCancellation::Hold hold;
+        m_backend->inject(hex(kTypeOneReply));
+        m_messages.typeRequest(m_exchange);
+        EXPECT_FALSE(cancelled([&] { m_exchange.request(); }));
+    }
+    EXPECT_FALSE(cancellation.isHonoured());
+    m_messages.typeRequest(m_exchange);
+    EXPECT_TRUE(cancelled([&] { m_exchange.request(); }));
+    EXPECT_EQ(m_backend->sentMessages().size(), 1u);
+
+    // The clean-up after a cancel (a put-back) talks to the keyboard undisturbed, also when the
+    // user asks again.
+    cancellation.cancel();
+    m_exchange.open(0, 0);
+    m_backend->inject(hex(kTypeOneReply));
+    m_messages.typeRequest(m_exchange);
+    EXPECT_FALSE(cancelled([&] { m_exchange.request(); }));
+    EXPECT_EQ(m_exchange.decoder().value(), 1u);
 }
 
 TEST(ExchangeWithTheKeyboardTest, observerSeesEveryMessageBothWaysInOrder) {

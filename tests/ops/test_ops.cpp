@@ -2,8 +2,11 @@
 // operation leaves in the keyboard, in the folder and on the progress observer.
 
 #include "ops/backup.h"
+#include "ops/compare.h"
 #include "ops/datafile.h"
 #include "ops/keyboard.h"
+#include "ops/manifest.h"
+#include "ops/restoreplan.h"
 #include "ops/slotref.h"
 
 #include "kbxfilestream.h"
@@ -325,4 +328,102 @@ TEST_F(OpsTest, anImportThatWouldReplaceOtherBytesMovesTheOldFileToTheTrash) {
     EXPECT_EQ(readAll(second.trashed), firstBytes);
     EXPECT_EQ(payloadOf(second.path), changed);
     qputenv("XDG_DATA_HOME", savedData);
+}
+
+// ---- comparing -------------------------------------------------------------------------------
+
+TEST_F(OpsTest, twoBackupsCompareByNameSizeAndContentAndTheKeyboardByNameAndSize) {
+    Keyboard kbd = keyboard();
+    backupKeyboard(kbd, path(QStringLiteral("a")));
+    // Same name and size, one byte of the data changed; a song deleted.
+    Bytes tone = m_keyboard->itemBytes(2, 4);
+    tone[10] ^= 0x01;
+    m_keyboard->setItemBytes(2, 4, 0, tone);
+    m_keyboard->setItemBytes(10, 0, 0, {});
+    backupKeyboard(kbd, path(QStringLiteral("b")));
+
+    QStringList skipped;
+    const Side a = sideOfBackup(path(QStringLiteral("a")), &skipped);
+    const Side b = sideOfBackup(path(QStringLiteral("b/manifest.json")), &skipped);
+    EXPECT_TRUE(skipped.isEmpty()) << skipped.join(u'\n').toStdString();
+    std::map<QString, QString> states;
+    for (const SlotComparison& c : compareSides(a, b))
+        states[c.slot] = stateWord(c.state);
+    EXPECT_EQ(states[QStringLiteral("tone:4")], QStringLiteral("different"));
+    EXPECT_EQ(states[QStringLiteral("song:0")], QStringLiteral("only-a"));
+    EXPECT_EQ(states[QStringLiteral("tone:5")], QStringLiteral("equal"));
+    EXPECT_EQ(states.count(QStringLiteral("song:1")), 0u) << "empty on both sides";
+
+    // The keyboard has no bytes to compare: the changed tone matches b by name and size.
+    const Side now = sideOfKeyboard(kbd);
+    for (const SlotComparison& c : compareSides(b, now))
+        EXPECT_EQ(c.state, SlotComparison::Equal) << c.slot.toStdString();
+}
+
+TEST_F(OpsTest, aManifestThatIsNotOneIsRefusedAndHostileEntriesAreSkipped) {
+    QDir().mkpath(path(QStringLiteral("odd")));
+    const auto write = [this](const QString& name, const QByteArray& bytes) {
+        QFile out(path(name));
+        ASSERT_TRUE(out.open(QIODevice::WriteOnly));
+        out.write(bytes);
+    };
+    write(QStringLiteral("odd/manifest.json"), "[1, 2, 3]");
+    EXPECT_THROW(readManifest(path(QStringLiteral("odd"))), std::runtime_error);
+    write(QStringLiteral("odd/manifest.json"), QByteArray(2 << 20, ' ') + "{\"files\": {}}");
+    EXPECT_THROW(readManifest(path(QStringLiteral("odd"))), std::runtime_error);
+
+    write(QStringLiteral("odd/manifest.json"),
+          R"({"files": {"../outside.kbx": "tone:1", "x.kbx": "tone:99", "y.kbx": "sideways"}})");
+    QStringList skipped;
+    const Side side = sideOfBackup(path(QStringLiteral("odd")), &skipped);
+    EXPECT_TRUE(side.items.empty());
+    EXPECT_EQ(skipped.size(), 3);
+}
+
+TEST_F(OpsTest, aRestorePlanListsExactlyTheSlotsThatWouldChangeAndSendsNothing) {
+    Keyboard kbd = keyboard();
+    const BackupResult backup = backupKeyboard(kbd, path(QStringLiteral("plan")));
+    const Manifest manifest = readManifest(path(QStringLiteral("plan")));
+    EXPECT_EQ(manifest.sha256.size(), backup.files.size());
+    EXPECT_FALSE(manifest.created.isEmpty());
+    EXPECT_TRUE(manifest.program.startsWith(QStringLiteral("kbxman ")));
+
+    m_keyboard->setItemBytes(10, 0, 0, {});              // song 0 gone
+    m_keyboard->setItemBytes(11, 3, 0, Bytes(40, 0x20)); // rhythm 3 the backup lacks
+    const bool rhythm3WasEmpty = manifest.empty.contains(QStringLiteral("rhythm:3"));
+    m_keyboard->clearLog();
+    const RestorePlan plan = planRestore(kbd, path(QStringLiteral("plan")));
+    std::map<QString, const PlannedChange*> bySlot;
+    for (const PlannedChange& c : plan.changes)
+        bySlot[c.slot] = &c;
+    ASSERT_TRUE(bySlot.count(QStringLiteral("song:0")));
+    EXPECT_FALSE(bySlot[QStringLiteral("song:0")]->now);
+    EXPECT_EQ(bySlot[QStringLiteral("song:0")]->backup->name, "Minuet  ");
+    if (rhythm3WasEmpty) {
+        ASSERT_TRUE(bySlot.count(QStringLiteral("rhythm:3")));
+        EXPECT_FALSE(bySlot[QStringLiteral("rhythm:3")]->backup) << "a deletion";
+    }
+    EXPECT_EQ(plan.unchanged + static_cast<int>(plan.changes.size()), 42);
+    for (const Bytes& m : m_keyboard->received())
+        EXPECT_NE(m.size() > 5 ? m[5] >> 4 : 0, 4) << "a data block was sent";
+
+    // "Send them anyway": every slot the backup fills is in the plan.
+    const RestorePlan all = planRestore(kbd, path(QStringLiteral("plan")), true);
+    EXPECT_GE(all.changes.size(), backup.files.size());
+}
+
+TEST_F(OpsTest, aBackupFileChangedAfterTheBackupIsNotTaken) {
+    Keyboard kbd = keyboard();
+    const BackupResult backup = backupKeyboard(kbd, path(QStringLiteral("sums")));
+    const QString victim = backup.files.front().file.path;
+    QFile file(victim);
+    ASSERT_TRUE(file.open(QIODevice::ReadWrite));
+    file.seek(file.size() - 1);
+    file.write("!");
+    file.close();
+    QStringList skipped;
+    const Side side = sideOfBackup(path(QStringLiteral("sums")), &skipped);
+    EXPECT_EQ(side.items.size() + 1, backup.files.size());
+    ASSERT_EQ(skipped.size(), 1);
+    EXPECT_TRUE(skipped.front().contains(QStringLiteral("SHA-256")));
 }
