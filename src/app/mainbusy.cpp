@@ -34,8 +34,8 @@ void TPcLinkForm::BeginBusy() {
     // A disabled group disables its actions; enabled again, each gets back the state it was
     // last given, also when the action itself changed it meanwhile (a list enables Send).
     m_busyGate->setEnabled(false);
-    ProgressBar->setFormat(QStringLiteral("%p%"));
-    ProgressBar->setTextVisible(true);
+    // The bar's text appears with the first step that has a size (PBarProgress): a delete has
+    // none to show.
 }
 
 void TPcLinkForm::EndBusy() {

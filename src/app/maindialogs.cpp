@@ -3,6 +3,7 @@
 #include "mainform.h"
 #include "ui_mainform.h"
 
+#include "errordetails.h"
 #include "errorreporter.h"
 #include "filelistview.h"
 #include "kbddrvpropform.h"
@@ -66,8 +67,11 @@ void TPcLinkForm::PropOpenExecute() {
         try {
             file = m_local->ItemDataFile(row);
         } catch (...) {
+            kbxapp::FailureContext context;
+            context.sourceFile = path;
             ReportError(QString::fromStdString(
-                describeException(*Messages, std::current_exception()).message));
+                            describeException(*Messages, std::current_exception()).message),
+                        kbxapp::informativeLine(*Messages, std::current_exception(), context));
             return;
         }
         data = file.get();

@@ -39,10 +39,7 @@ protected:
     }
 
 private:
-    void update() {
-        // ActionRemoved comes before the action has left the list.
-        m_menu->menuAction()->setVisible(!m_menu->actions().isEmpty());
-    }
+    void update() { m_menu->menuAction()->setVisible(!m_menu->actions().isEmpty()); }
     QMenu* m_menu;
 };
 

@@ -37,6 +37,7 @@ void PBarProgress::begin(const kbxops::Step& step) {
     // What the bar's text says while it is shown: how far, and for a transfer of how much.
     m_bar->setFormat(m_transfer ? localText("%p% (%v of %m bytes)", "%p% (%v / %m バイト)")
                                 : QStringLiteral("%p%"));
+    m_bar->setTextVisible(true);
 }
 
 void PBarProgress::advanceTo(std::uint32_t done) {

@@ -124,6 +124,16 @@ private Q_SLOTS:
                     "\"notes.txt\" does not begin like a data file of this program.");
     }
 
+    void aDataFileThatCannotBeReadForItsPropertiesIsNamed() {
+        QVERIFY(writeFile("broken.kbx", QByteArray(80, 'z')));
+        createForm();
+        selectLocal("broken.kbx");
+        localFileView()->setFocus();
+        m_form->PropOpenExecute();
+        expectError("No KBX file",
+                    "\"broken.kbx\" does not begin like a data file of this program.");
+    }
+
     void dataTypeIsDifferentNamesBothKinds() {
         createForm();
         QVERIFY(readList());

@@ -305,6 +305,19 @@ private Q_SLOTS:
         // The described status line is back to empty, the item gone.
         QCOMPARE(m_form->statusText(), QString());
         QCOMPARE(m_form->statusItem(), QString());
+        QVERIFY(!progressBar()->isTextVisible());
+
+        // A delete has nothing to count: the bar shows no text, the item is named.
+        bool deleteText = true;
+        QString deleteItem;
+        whileBusy([&] { m_form->DeleteActionExecute(); },
+                  [&] {
+                      deleteText = progressBar()->isTextVisible();
+                      deleteItem = m_form->statusItem();
+                  });
+        QCOMPARE(m_errors.texts, QStringList());
+        QVERIFY(!deleteText);
+        QCOMPARE(deleteItem, QString("Minuet"));
     }
 
     void closingWhileBusySaysWhenTheWindowCloses() {
