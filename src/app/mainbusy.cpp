@@ -8,6 +8,7 @@
 #include "errordetails.h"
 #include "errorreporter.h"
 #include "mididevices.h"
+#include "ops/connection.h"
 #include "zxdata.h"
 #include "zxkbddrv.h"
 
@@ -75,10 +76,19 @@ void TPcLinkForm::ListAtStartExecute() {
     if (m_busy || !ListAtStart || !isVisible())
         return;
     // Only when the chosen devices are there: a machine without its keyboard starts quietly.
-    auto& devices = kbxmidi::DeviceRegistry::instance();
-    if (MidiInDevice < 0 || MidiInDevice >= devices.inputCount() || MidiOutDevice < 0 ||
-        MidiOutDevice >= devices.outputCount())
-        return;
+    try {
+        const kbxops::Devices chosen =
+            kbxops::resolveDevices(kbxops::DeviceChoice{{MidiInDevice, MidiOutDevice},
+                                                        MidiInDeviceName,
+                                                        MidiOutDeviceName})
+                .choice.devices;
+        auto& devices = kbxmidi::DeviceRegistry::instance();
+        if (chosen.input < 0 || chosen.input >= devices.inputCount() || chosen.output < 0 ||
+            chosen.output >= devices.outputCount())
+            return;
+    } catch (...) {
+        return; // a device chosen by name that is not connected
+    }
     m_failureToStatus = true;
     ConnectActionExecute();
     m_failureToStatus = false;

@@ -22,6 +22,8 @@ void TPcLinkForm::PrefOpenExecute() {
     TPrefForm form(this);
     form.SetInDevice(MidiInDevice);
     form.SetOutDevice(MidiOutDevice);
+    form.SetInDeviceName(MidiInDeviceName);
+    form.SetOutDeviceName(MidiOutDeviceName);
     form.SetDefDir(DefaultDir);
     form.SetListAtStart(ListAtStart);
     if (form.exec() != QDialog::Accepted)
@@ -30,6 +32,8 @@ void TPcLinkForm::PrefOpenExecute() {
     // In effect for the next keyboard action; stored when the window closes.
     MidiInDevice = form.GetInDevice();
     MidiOutDevice = form.GetOutDevice();
+    MidiInDeviceName = form.GetInDeviceName();
+    MidiOutDeviceName = form.GetOutDeviceName();
     DefaultDir = form.GetDefDir();
 }
 

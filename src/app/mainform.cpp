@@ -4,6 +4,7 @@
 #include "appicons.h"
 #include "errorreporter.h"
 #include "ops/cancel.h"
+#include "ops/connection.h"
 #include "ops/keyboard.h"
 #include "platform.h"
 #include "settings.h"
@@ -241,12 +242,29 @@ void TPcLinkForm::FormDestroy() {
 
 void TPcLinkForm::LoadSettings() {
     const KbxSettings settings;
-    if (settings.load(MidiInDevice, MidiOutDevice, DefaultDir) ==
-        KbxSettings::LoadResult::FirstStart) {
+    KbxSettings::Values values{MidiInDevice, MidiOutDevice, MidiInDeviceName, MidiOutDeviceName,
+                               DefaultDir};
+    // The fields keep what was read before a value that fails, as each value is read in turn.
+    const auto take = [this, &values] {
+        MidiInDevice = values.inputDevice;
+        MidiOutDevice = values.outputDevice;
+        MidiInDeviceName = values.inputDeviceName;
+        MidiOutDeviceName = values.outputDeviceName;
+        DefaultDir = values.defaultDir;
+    };
+    KbxSettings::LoadResult result;
+    try {
+        result = settings.load(values);
+    } catch (...) {
+        take();
+        throw;
+    }
+    take();
+    if (result == KbxSettings::LoadResult::FirstStart) {
         // First start for this user: the devices are chosen before anything else.
         PrefOpenExecute();
         try {
-            settings.save(MidiInDevice, MidiOutDevice, DefaultDir);
+            SaveSettings();
         } catch (const std::exception&) {
             // A store that cannot be written is reported once, when the window closes and
             // saves again; failing here would only open the preference dialog a second time.
@@ -255,7 +273,16 @@ void TPcLinkForm::LoadSettings() {
 }
 
 void TPcLinkForm::SaveSettings() {
-    KbxSettings().save(MidiInDevice, MidiOutDevice, DefaultDir);
+    KbxSettings().save(KbxSettings::Values{MidiInDevice, MidiOutDevice, MidiInDeviceName,
+                                           MidiOutDeviceName, DefaultDir});
+}
+
+kbxops::Devices TPcLinkForm::KbdDevices() {
+    const kbxops::Resolution resolved = kbxops::resolveDevices(
+        kbxops::DeviceChoice{{MidiInDevice, MidiOutDevice}, MidiInDeviceName, MidiOutDeviceName});
+    MidiInDevice = resolved.choice.devices.input;
+    MidiOutDevice = resolved.choice.devices.output;
+    return resolved.choice.devices;
 }
 
 QString TPcLinkForm::GetNodePath(QTreeWidgetItem* node) const {
@@ -379,7 +406,7 @@ void TPcLinkForm::ConnectActionExecute() {
 
 void TPcLinkForm::ReadKbdList() {
     PBarProgress progress(ProgressBar);
-    kbxops::Keyboard(*KbdDrv, {MidiInDevice, MidiOutDevice}, &progress).list();
+    kbxops::Keyboard(*KbdDrv, KbdDevices(), &progress).list();
     m_kbd->SetupKbdDirViewKeepingPlace();
     m_ui->SendAction->setEnabled(true);
     m_ui->LocalSendMenuItem->setEnabled(true);
@@ -407,9 +434,8 @@ void TPcLinkForm::SendSelectedFile() {
 
     PBarProgress progress(ProgressBar);
     // By the node, not by its path: names repeat within a folder (blank tones).
-    const std::unique_ptr<ZxDataFile> item =
-        kbxops::Keyboard(*KbdDrv, {MidiInDevice, MidiOutDevice}, &progress)
-            .sendFile(m_failureContext.sourceFile, *slot);
+    const std::unique_ptr<ZxDataFile> item = kbxops::Keyboard(*KbdDrv, KbdDevices(), &progress)
+                                                 .sendFile(m_failureContext.sourceFile, *slot);
 
     // The user may have moved in the keyboard tree while the data travelled.
     QTreeWidgetItem* now = m_ui->KbdDirView->currentItem();
@@ -437,8 +463,7 @@ void TPcLinkForm::ReceiveSelectedData() {
 
     PBarProgress progress(ProgressBar);
     const kbxops::ImportedFile imported =
-        kbxops::Keyboard(*KbdDrv, {MidiInDevice, MidiOutDevice}, &progress)
-            .importSlot(*slot, folder);
+        kbxops::Keyboard(*KbdDrv, KbdDevices(), &progress).importSlot(*slot, folder);
     const QString& fileName = imported.fileName;
     if (!imported.trashed.isEmpty())
         m_doneStatus =
@@ -465,7 +490,7 @@ void TPcLinkForm::DeleteSelectedData() {
         throw OperateException(OperateException::ListFirst);
     m_failureContext.slot = slot;
     ShowActionItem(m_kbd->SelectedItemText());
-    kbxops::Keyboard(*KbdDrv, {MidiInDevice, MidiOutDevice}).remove(*slot);
+    kbxops::Keyboard(*KbdDrv, KbdDevices()).remove(*slot);
     m_kbd->RelistKeepingSelection();
 }
 

@@ -12,6 +12,7 @@
 #include "kbdpane.h"
 #include "localpane.h"
 #include "msgstr.h"
+#include "ops/keyboard.h"
 #include "progressobservers.h"
 
 #include <QMainWindow>
@@ -49,6 +50,10 @@ public:
     // Settings and the objects the window works with.
     std::int32_t MidiInDevice = 0;
     std::int32_t MidiOutDevice = 0;
+    // The devices' names, by which they are found again when their numbers move (empty where
+    // the settings predate names).
+    QString MidiInDeviceName;
+    QString MidiOutDeviceName;
     ZxKbdDrv* KbdDrv = nullptr; // the process-wide drive, not owned
     QString ModelName;
     QString DefaultDir;
@@ -68,9 +73,13 @@ public:
     // The item the running keyboard action works on, as the status line names it.
     QString statusItem() const;
 
-    // Settings store: MIDI/InputDevice, MIDI/OutputDevice, Directory/Default.
+    // Settings store: MIDI/InputDevice, MIDI/OutputDevice, their names, Directory/Default.
     void LoadSettings();
     void SaveSettings();
+    // The devices for the next keyboard action, resolved by name: a device whose number has
+    // moved is found at its new number (kept for the rest of the run and stored at the end);
+    // one that is not connected is an error naming it.
+    kbxops::Devices KbdDevices();
 
     // The two panes; they exist once the window has been created.
     LocalPane& localPane() const { return *m_local; }

@@ -11,10 +11,13 @@ struct CommandInfo {
 };
 
 constexpr CommandInfo kCommands[] = {
-    {"devices", 0, 0}, {"list", 0, 0},    {"import", 1, 2}, {"send", 2, 2},
-    {"delete", 1, 1},  {"info", 1, 1},    {"rename", 2, 2}, {"backup", 1, 1},
-    {"restore", 1, 1}, {"emulate", 0, 0}, {"diff", 2, 2},
+    {"devices", 0, 0}, {"list", 0, 0},   {"import", 1, 2}, {"send", 2, 2},    {"delete", 1, 1},
+    {"info", 1, 1},    {"rename", 2, 2}, {"backup", 1, 1}, {"restore", 1, 1}, {"emulate", 0, 0},
+    {"diff", 2, 2},    {"detect", 0, 0}, {"ping", 0, 0},
 };
+
+// A ping sends this many requests at most: each may wait 200 ms.
+constexpr int kMaxPingCount = 1000;
 
 // "--opt=value" or "--opt value": takes the value and advances i. False when it is missing.
 bool takeValue(const QStringList& args, int& i, const QString& option, QString& value) {
@@ -92,6 +95,18 @@ ParsedArguments parseArguments(const QStringList& args) {
                 return parsed;
             }
             o.hasOut = true;
+        } else if (o.command == u"detect" && arg == u"--save") {
+            o.save = true;
+        } else if (o.command == u"ping" && isOption(arg, QStringLiteral("--count"))) {
+            QString text;
+            bool ok = takeValue(args, i, QStringLiteral("--count"), text);
+            o.count = text.toInt(&ok);
+            if (!ok || o.count < 1 || o.count > kMaxPingCount) {
+                parsed.error =
+                    QStringLiteral("--count needs a number from 1 to %1").arg(kMaxPingCount);
+                return parsed;
+            }
+            o.hasCount = true;
         } else if (o.command == u"emulate" && isOption(arg, QStringLiteral("--name"))) {
             if (!takeValue(args, i, QStringLiteral("--name"), o.name) || o.name.isEmpty()) {
                 parsed.error = QStringLiteral("--name needs a port name");
@@ -141,6 +156,10 @@ ParsedArguments parseArguments(const QStringList& args) {
         parsed.error = QStringLiteral("emulate takes no --in or --out");
         return parsed;
     }
+    if (o.command == u"detect" && (o.hasIn || o.hasOut)) {
+        parsed.error = QStringLiteral("detect tries every device; leave out --in and --out");
+        return parsed;
+    }
     return parsed;
 }
 
@@ -169,18 +188,23 @@ QString helpText() {
         "  restore --dry-run DIR   print what a restore would change, send nothing\n"
         "  diff A B                compare two backups, or a backup and the keyboard (A or B\n"
         "                          \"keyboard\"), slot by slot\n"
+        "  detect [--save]         find the devices the keyboard answers on (the built-in virtual\n"
+        "                          keyboard only when nothing else answers); --save stores them\n"
+        "                          in kbxman's settings\n"
+        "  ping [--count N]        test the connection: N keyboard-type requests (default 10),\n"
+        "                          their round trips and losses\n"
         "  emulate [--name NAME] [--state FILE]\n"
         "                          publish the virtual ZR-7316 on virtual MIDI ports named NAME\n"
         "                          (default \"ZR-7316 Virtual\") until interrupted\n"
         "\n"
         "DEVICE: a device number or a case-insensitive part of its name; without --in/--out the\n"
-        "devices chosen in kbxman, else device 0. --virtual: the built-in virtual keyboard on "
-        "both\n"
-        "sides, its memory kept in STATEFILE.\n"
+        "devices chosen in kbxman (found by name when their numbers have moved), else device 0.\n"
+        "--virtual: the built-in virtual keyboard on both sides, its memory kept in STATEFILE.\n"
         "SLOT: a path as the window shows it (\"Tone:\\User 3\", \"Registration:\\Bank2\\User "
         "1\",\n"
         "\"Song Rhythm:\\Song\\Song 1\") or tone:N, dsp:N, reg:BANK:N, song:N, rhythm:N.\n"
-        "Exit status: 0 done, 1 the operation failed, 2 usage error.\n");
+        "Exit status: 0 done, 1 the operation failed (ping: a request went unanswered), 2 usage "
+        "error.\n");
 }
 
 } // namespace kbxcli

@@ -23,6 +23,12 @@ struct Options {
     QString command;
     QStringList args; // the command's operands, options removed
 
+    // detect's own option
+    bool save = false;
+    // ping's own option
+    bool hasCount = false;
+    int count = 10;
+
     // emulate's own options
     bool hasName = false;
     QString name;

@@ -2,6 +2,7 @@
 
 #include "backup.h"
 #include "cancel.h"
+#include "connection.h"
 #include "datafile.h"
 #include "keyboard.h"
 
@@ -85,6 +86,10 @@ int KbxTool::runCommand() {
             diff();
         else if (command == u"emulate")
             emulate();
+        else if (command == u"detect")
+            detect();
+        else if (command == u"ping")
+            ping();
         else
             throw UsageError{QStringLiteral("unknown command %1").arg(command)};
         return m_interrupted ? ExitInterrupted : m_failed ? ExitFailed : ExitOk;
@@ -118,15 +123,13 @@ kbxops::Keyboard KbxTool::keyboard() {
     return kbxops::Keyboard(drive(), kbxops::Devices{m_input, m_output}, &m_progress);
 }
 
-void KbxTool::chooseDevices() {
+void KbxTool::useVirtualKeyboardState() {
     auto& registry = kbxmidi::DeviceRegistry::instance();
     VirtualZr7316& keyboard = registry.virtualKeyboard();
     if (m_options.useVirtual) {
         registry.setSystemDevicesEnabled(false);
         keyboard.setStateFile(m_options.stateFile.isEmpty() ? VirtualZr7316::defaultStateFile()
                                                             : m_options.stateFile);
-        m_input = registry.virtualInputNumber();
-        m_output = registry.virtualOutputNumber();
         // Tests of interruptions need an action that lasts: the keyboard at MIDI's own speed.
         if (qEnvironmentVariableIsSet("KBX_TEST") &&
             qEnvironmentVariableIntValue("KBX_TEST_WIRE_SPEED") == 1) {
@@ -139,6 +142,16 @@ void KbxTool::chooseDevices() {
     // The built-in keyboard is one of the devices; it remembers what it holds, as in kbxman.
     if (keyboard.stateFile().isEmpty())
         keyboard.setStateFile(VirtualZr7316::defaultStateFile());
+}
+
+void KbxTool::chooseDevices() {
+    auto& registry = kbxmidi::DeviceRegistry::instance();
+    useVirtualKeyboardState();
+    if (m_options.useVirtual) {
+        m_input = registry.virtualInputNumber();
+        m_output = registry.virtualOutputNumber();
+        return;
+    }
 
     const auto pick = [](const QString& text, const std::vector<std::string>& names,
                          const char* option, const char* side) {
@@ -149,13 +162,37 @@ void KbxTool::chooseDevices() {
                                       deviceListing(names).chopped(1))};
         return match.number;
     };
-    // kbxman's choice, read with kbxman's checks; only what the options leave open.
-    const kbxops::Devices stored =
-        m_options.hasIn && m_options.hasOut ? kbxops::Devices{} : kbxops::storedDevices();
-    m_input =
-        m_options.hasIn ? pick(m_options.in, registry.inputNames(), "--in", "input") : stored.input;
-    m_output = m_options.hasOut ? pick(m_options.out, registry.outputNames(), "--out", "output")
-                                : stored.output;
+    m_input = m_options.hasIn ? pick(m_options.in, registry.inputNames(), "--in", "input") : 0;
+    m_output =
+        m_options.hasOut ? pick(m_options.out, registry.outputNames(), "--out", "output") : 0;
+    if (m_options.hasIn && m_options.hasOut)
+        return;
+
+    // kbxman's choice, read with kbxman's checks, for what the options leave open: by name
+    // where a name is stored, so that a number that has moved never opens another device.
+    const kbxops::DeviceChoice stored = kbxops::storedDeviceChoice();
+    kbxops::DeviceChoice open = stored;
+    if (m_options.hasIn)
+        open.inputName.clear();
+    if (m_options.hasOut)
+        open.outputName.clear();
+    const kbxops::Resolution resolved = kbxops::resolveDevices(open);
+    if (!m_options.hasIn)
+        m_input = resolved.choice.devices.input;
+    if (!m_options.hasOut)
+        m_output = resolved.choice.devices.output;
+    if (resolved.moved) {
+        kbxops::DeviceChoice moved = stored;
+        if (!m_options.hasIn)
+            moved.devices.input = m_input;
+        if (!m_options.hasOut)
+            moved.devices.output = m_output;
+        try {
+            kbxops::storeDeviceChoice(moved);
+        } catch (const std::exception&) {
+            // The devices were found all the same; the next run finds them again.
+        }
+    }
 }
 
 void KbxTool::readList() {

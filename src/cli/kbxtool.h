@@ -57,10 +57,13 @@ private:
     void diff();
     void restorePlan();
     void emulate();
+    void detect();
+    void ping();
 
     ZxKbdDrv& drive();
     kbxops::Keyboard keyboard();
     void chooseDevices();
+    void useVirtualKeyboardState();
     void readList();
     void checkSlotText(const QString& text);
     const SlotEntry& resolveSlot(const std::vector<SlotEntry>& slots, const QString& text);

@@ -1,5 +1,7 @@
 #include "msgstr.h"
 
+#include "midi/mididevices.h"
+
 #include <QtGlobal>
 
 #ifdef Q_OS_WIN
@@ -206,6 +208,13 @@ ErrorReport describeException(const MsgStr& messages, std::exception_ptr error) 
     } catch (const ZxException& e) {
         // The base class is never thrown on its own; if it is, the code is all there is to say.
         return {"ZxException", e.code(), unknownCodeText(texts(messages.isJapanese()), e.code())};
+    } catch (const kbxmidi::DeviceLost& e) {
+        return {"general", std::nullopt,
+                messages
+                    .text("The MIDI device \"%1\" has been disconnected.",
+                          "MIDI デバイス「%1」の接続が切れました。")
+                    .arg(QString::fromStdString(e.deviceName()))
+                    .toStdString()};
     } catch (const std::exception& e) {
         return {"general", std::nullopt, e.what()};
     } catch (...) {

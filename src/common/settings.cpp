@@ -14,6 +14,8 @@ const QString kApplication = QStringLiteral("KbxMan");
 const QString kMidiGroup = QStringLiteral("MIDI");
 const QString kInputKey = QStringLiteral("MIDI/InputDevice");
 const QString kOutputKey = QStringLiteral("MIDI/OutputDevice");
+const QString kInputNameKey = QStringLiteral("MIDI/InputDeviceName");
+const QString kOutputNameKey = QStringLiteral("MIDI/OutputDeviceName");
 const QString kDefaultKey = QStringLiteral("Directory/Default");
 const QString kWindowGroup = QStringLiteral("Window");
 
@@ -84,6 +86,23 @@ std::int32_t readDeviceNumber(const QSettings& settings, const QString& key) {
     return static_cast<std::int32_t>(number);
 }
 
+// A device name: missing is the empty text (settings from before names were kept).
+QString readDeviceName(const QSettings& settings, const QString& key) {
+    const QVariant value = settings.value(key);
+    if (!value.isValid())
+        return {};
+    if (value.typeId() != QMetaType::QString)
+        throw settingsError(QStringLiteral("The setting %1 is not text.").arg(key));
+    return value.toString();
+}
+
+void writeDeviceName(QSettings& settings, const QString& key, const QString& name) {
+    if (name.isEmpty())
+        settings.remove(key);
+    else
+        settings.setValue(key, name);
+}
+
 } // namespace
 
 KbxSettings::KbxSettings() {
@@ -134,6 +153,16 @@ QString KbxSettings::location() const {
 }
 
 KbxSettings::LoadResult KbxSettings::load(std::int32_t& in, std::int32_t& out, QString& dir) const {
+    return load(in, out, nullptr, nullptr, dir);
+}
+
+KbxSettings::LoadResult KbxSettings::load(Values& values) const {
+    return load(values.inputDevice, values.outputDevice, &values.inputDeviceName,
+                &values.outputDeviceName, values.defaultDir);
+}
+
+KbxSettings::LoadResult KbxSettings::load(std::int32_t& in, std::int32_t& out, QString* inName,
+                                          QString* outName, QString& dir) const {
     const auto settings = open();
     if (settings->status() != QSettings::NoError)
         throw settingsError(QStringLiteral("The settings in %1 cannot be read.")
@@ -145,6 +174,10 @@ KbxSettings::LoadResult KbxSettings::load(std::int32_t& in, std::int32_t& out, Q
     if (groups.isEmpty() && settings->childKeys().isEmpty()) {
         in = 0;
         out = 0;
+        if (inName)
+            inName->clear();
+        if (outName)
+            outName->clear();
         dir = QDir::toNativeSeparators(QDir::currentPath());
         return LoadResult::FirstStart;
     }
@@ -153,6 +186,10 @@ KbxSettings::LoadResult KbxSettings::load(std::int32_t& in, std::int32_t& out, Q
         throw settingsError(QStringLiteral("The settings have no group %1.").arg(kMidiGroup));
     in = readDeviceNumber(*settings, kInputKey);
     out = readDeviceNumber(*settings, kOutputKey);
+    if (inName)
+        *inName = readDeviceName(*settings, kInputNameKey);
+    if (outName)
+        *outName = readDeviceName(*settings, kOutputNameKey);
 
     QVariant defaultDir;
     if (const DirectoryValueAccess* access = m_userStore ? g_directoryAccess : nullptr) {
@@ -175,10 +212,29 @@ KbxSettings::LoadResult KbxSettings::load(std::int32_t& in, std::int32_t& out, Q
 }
 
 void KbxSettings::save(std::int32_t in, std::int32_t out, const QString& dir) const {
+    save(Values{in, out, QString(), QString(), dir});
+}
+
+void KbxSettings::saveDevices(const Values& values) const {
+    const auto settings = open();
+    settings->setValue(kInputKey, values.inputDevice);
+    settings->setValue(kOutputKey, values.outputDevice);
+    writeDeviceName(*settings, kInputNameKey, values.inputDeviceName);
+    writeDeviceName(*settings, kOutputNameKey, values.outputDeviceName);
+    settings->sync();
+    if (settings->status() != QSettings::NoError)
+        throw settingsError(QStringLiteral("The settings cannot be saved to %1.")
+                                .arg(QDir::toNativeSeparators(settings->fileName())));
+}
+
+void KbxSettings::save(const Values& values) const {
     // setValue creates whatever is missing: groups removed while the program ran come back.
     const auto settings = open();
-    settings->setValue(kInputKey, in);
-    settings->setValue(kOutputKey, out);
+    settings->setValue(kInputKey, values.inputDevice);
+    settings->setValue(kOutputKey, values.outputDevice);
+    writeDeviceName(*settings, kInputNameKey, values.inputDeviceName);
+    writeDeviceName(*settings, kOutputNameKey, values.outputDeviceName);
+    const QString& dir = values.defaultDir;
     const DirectoryValueAccess* access = m_userStore ? g_directoryAccess : nullptr;
     if (!access)
         settings->setValue(kDefaultKey, dir);

@@ -1,8 +1,9 @@
 #pragma once
-// The three settings that outlive a run: the MIDI input and output device numbers and the default
-// local directory. They live in the user's native settings store (on Windows the registry key
-// HKEY_CURRENT_USER\Software\Tovanel\KbxMan with the subkeys MIDI and Directory); every call
-// opens the store afresh, so nothing is cached between the read at start and the write at the end.
+// The settings that outlive a run: the MIDI input and output device numbers with the devices'
+// names, and the default local directory. They live in the user's native settings store (on
+// Windows the registry key HKEY_CURRENT_USER\Software\Tovanel\KbxMan with the subkeys MIDI and
+// Directory); every call opens the store afresh, so nothing is cached between the read at start
+// and the write at the end.
 
 #include <QSettings>
 #include <QString>
@@ -29,6 +30,17 @@ public:
     // setup).
     KbxSettings(QSettings::Format format, const QString& fileName);
 
+    // Everything the store holds. Device numbers move when devices come and go, so the names
+    // (MIDI\InputDeviceName, MIDI\OutputDeviceName) are kept beside them; settings written
+    // before names were kept have none (empty texts), and their numbers count as they always did.
+    struct Values {
+        std::int32_t inputDevice = 0;
+        std::int32_t outputDevice = 0;
+        QString inputDeviceName;
+        QString outputDeviceName;
+        QString defaultDir;
+    };
+
     // Reads the values in the order input device, output device, directory. Each is assigned as
     // soon as it has been read, so after a failure the values before it are the stored ones and
     // the rest are unchanged.
@@ -37,11 +49,21 @@ public:
     // not an integer, when "Default" is not text, or when the store cannot be read. A missing
     // "Default" (or "Directory" group) gives the empty text without an error.
     LoadResult load(std::int32_t& in, std::int32_t& out, QString& dir) const;
+    // The same, with the names read after the numbers; a missing name is the empty text, one
+    // that is not text an error (the numbers are then assigned, the names and directory not).
+    LoadResult load(Values& values) const;
 
     // Writes all three values. Groups and values that vanished while the program ran are created
     // again, so the settings of the run are never lost to a missing key. Throws
     // std::runtime_error when the store cannot be written.
+    // The names are removed: numbers written without them must not be taken for the devices of
+    // names stored earlier.
     void save(std::int32_t in, std::int32_t out, const QString& dir) const;
+    // Writes everything; an empty name is removed rather than stored.
+    void save(const Values& values) const;
+    // Writes the MIDI group alone (numbers and names) and leaves the directory as it is stored:
+    // for a device chosen or found outside the window.
+    void saveDevices(const Values& values) const;
 
     // The main window's own values, in a group of their own ("Window") beside the described
     // ones: its geometry and state, the dividers between the panes and within each, each list's
@@ -85,6 +107,8 @@ public:
 
 private:
     std::unique_ptr<QSettings> open() const;
+    LoadResult load(std::int32_t& in, std::int32_t& out, QString* inName, QString* outName,
+                    QString& dir) const;
 
     bool m_userStore = true; // native store of organisation and application
     QSettings::Format m_format = QSettings::NativeFormat;

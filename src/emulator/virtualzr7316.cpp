@@ -229,7 +229,9 @@ struct VirtualZr7316::Impl {
     }
 
     bool silenced(int index) const {
-        return index == faults.noReplyTo || (faults.silentFrom >= 0 && index >= faults.silentFrom);
+        return index == faults.noReplyTo ||
+               (faults.silentFrom >= 0 && index >= faults.silentFrom) ||
+               (faults.dropEvery > 0 && (index + 1) % faults.dropEvery == 0);
     }
 
     bool handshakeFaultAt(int block) {

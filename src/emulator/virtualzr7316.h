@@ -27,6 +27,8 @@ public:
     struct Faults {
         int noReplyTo = -1;   // message n (0-based) gets no reply, but still takes effect
         int silentFrom = -1;  // message n and every later one get no reply
+        int dropEvery = 0;    // every n-th message (the n-th, the 2n-th, ...) gets no reply,
+                              // as a cable or interface that loses messages
         int replyDelayMs = 0; // every reply leaves this much later
         std::uint32_t keyboardType = 0;
         int badChecksumBlock = -1; // data block n that the keyboard sends has a wrong checksum

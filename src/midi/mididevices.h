@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -27,18 +28,35 @@ using SentFn = std::function<void()>;
 class InputConnection {
 public:
     virtual ~InputConnection() = default;
+    // The device's name as the system lists it, for telling that it has gone (DeviceWatch);
+    // empty for a device that cannot go.
+    virtual std::string name() const { return {}; }
 };
 
 // An open output device. Destroying it closes the device.
 class OutputConnection {
 public:
     virtual ~OutputConnection() = default;
+    virtual std::string name() const { return {}; } // as InputConnection::name
     // Hands the message to the device; `sent` is called once that is done. Host failures throw
     // std::runtime_error with the driver's text.
     virtual void send(const std::vector<std::uint8_t>& message, SentFn sent) = 0;
 };
 
 inline constexpr const char* kVirtualDeviceName = "Virtual ZR-7316";
+
+// The device of an open port has left the system (unplugged, or the program that offered it
+// ended). A host failure like the driver's, with the device's name for the message.
+class DeviceLost : public std::runtime_error {
+public:
+    explicit DeviceLost(const std::string& deviceName)
+        : std::runtime_error("MIDI SYSTEM ERROR: the device \"" + deviceName + "\" has gone")
+        , m_deviceName(deviceName) {}
+    const std::string& deviceName() const { return m_deviceName; }
+
+private:
+    std::string m_deviceName;
+};
 
 // The process-wide list of devices. Lives on the GUI thread.
 class DeviceRegistry {

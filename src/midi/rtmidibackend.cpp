@@ -109,6 +109,7 @@ template <typename Port>
 struct Opened {
     std::unique_ptr<ErrorTrap> trap; // outlives the port, which may call it until destroyed
     std::unique_ptr<Port> port;
+    std::string name; // the device's, as listed
 };
 
 // A port object of one API, or nothing when the API does not start here.
@@ -174,6 +175,7 @@ Opened<Port> openNumbered(int index, const std::function<void(Port&)>& prepare) 
             opened.trap->check();
             if (!opened.port->isPortOpen())
                 throw std::runtime_error("the device could not be opened");
+            opened.name = opened.port->getPortName(rest);
             return opened;
         }
     }
@@ -207,6 +209,8 @@ public:
         }
     }
 
+    std::string name() const override { return m_opened.name; }
+
 private:
     struct Shared {
         std::mutex mutex;
@@ -230,6 +234,8 @@ public:
         : m_opened(openNumbered<RtMidiOut>(index, [](RtMidiOut&) {})) {}
 
     ~RtOutput() override { m_opened.port->closePort(); }
+
+    std::string name() const override { return m_opened.name; }
 
     void send(const std::vector<std::uint8_t>& message, SentFn sent) override {
         m_opened.trap->clear();

@@ -1,5 +1,7 @@
 #include "zxmidi.h"
 
+#include "devicewatch.h"
+
 #include <QMetaObject>
 #include <algorithm>
 #include <stdexcept>
@@ -39,6 +41,30 @@ void ZxMidi::lastMessage(std::vector<std::uint8_t>& out) const {
     out.insert(out.end(), m_message.begin(), m_message.end());
 }
 
+void ZxMidi::checkDevice() const {
+    if (m_lost && isOpen())
+        throw kbxmidi::DeviceLost(m_deviceName);
+}
+
+void ZxMidi::watchDevice(std::string name) {
+    m_deviceName = std::move(name);
+    m_lost = false;
+    if (m_deviceName.empty())
+        return;
+    kbxmidi::DeviceWatch& watch = kbxmidi::DeviceWatch::instance();
+    watch.start();
+    if (!m_watching) {
+        connect(&watch, &kbxmidi::DeviceWatch::devicesRemoved, this, &ZxMidi::devicesRemoved);
+        m_watching = true;
+    }
+}
+
+void ZxMidi::devicesRemoved(const std::vector<std::string>& names) {
+    if (isOpen() && !m_deviceName.empty() &&
+        std::find(names.begin(), names.end(), m_deviceName) != names.end())
+        m_lost = true;
+}
+
 void ZxMidi::systemError(const std::string& driverText) {
     throw std::runtime_error("MIDI SYSTEM ERROR: " + driverText);
 }
@@ -64,6 +90,7 @@ void ZxMidiOut::open(int device) {
     } catch (const std::runtime_error& e) {
         systemError(e.what());
     }
+    watchDevice(m_device->name());
 }
 
 void ZxMidiOut::close() {
@@ -137,6 +164,7 @@ void ZxMidiIn::open(int device) {
     } catch (const std::runtime_error& e) {
         systemError(e.what());
     }
+    watchDevice(m_device->name());
 }
 
 void ZxMidiIn::close() {

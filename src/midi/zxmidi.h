@@ -46,15 +46,26 @@ public:
     virtual void close() = 0;
     virtual bool isOpen() const = 0;
 
+    // Throws kbxmidi::DeviceLost when the system has told that the open device has gone: a wait
+    // for the device checks this after each event, and ends at once instead of at its time-out.
+    void checkDevice() const;
+
     // Throws std::runtime_error("MIDI SYSTEM ERROR: " + driverText).
     [[noreturn]] static void systemError(const std::string& driverText);
 
 protected:
     explicit ZxMidi(QObject* parent);
 
+    // After an open: watch for the device, by the name the system gives it, to go.
+    void watchDevice(std::string name);
+    void devicesRemoved(const std::vector<std::string>& names);
+
     std::vector<ZxMidiObserver*> m_observers;
     std::vector<std::uint8_t> m_message;
     std::uint64_t m_generation = 0;
+    std::string m_deviceName; // empty: not watched
+    bool m_lost = false;
+    bool m_watching = false;
 };
 
 class ZxMidiOut : public ZxMidi {

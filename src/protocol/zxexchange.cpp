@@ -130,8 +130,12 @@ void ZxExchange::sendMessage() {
 }
 
 void ZxExchange::wait() {
-    while (!m_done)
+    while (!m_done) {
         QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+        // A device the system reports gone ends the wait now, not at the time-out.
+        m_in->checkDevice();
+        m_out->checkDevice();
+    }
 }
 
 void ZxExchange::outputDone() {

@@ -8,6 +8,8 @@
 #include "prefdirform.h"
 #include "preferform.h"
 #include "propform.h"
+#include "testutil.h"
+#include "virtualzr7316.h"
 #include "zxdata.h"
 #include "zxexception.h"
 
@@ -19,7 +21,9 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QProgressBar>
 #include <QPushButton>
+#include <QTabWidget>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
@@ -88,8 +92,8 @@ class PrefFormTest : public ::testing::Test {
 protected:
     void SetUp() override {
         // Lists: "Loopback In" / "Loopback Out" first, then the virtual keyboard.
-        kbxmidi::DeviceRegistry::instance().setTestBackend(
-            std::make_shared<kbxmidi::LoopbackBackend>());
+        m_loopback = std::make_shared<kbxmidi::LoopbackBackend>();
+        kbxmidi::DeviceRegistry::instance().setTestBackend(m_loopback);
         m_form = std::make_unique<TPrefForm>();
         m_form->SetInDevice(0);
         m_form->SetOutDevice(0);
@@ -105,6 +109,7 @@ protected:
     QLineEdit* dirEdit() { return control<QLineEdit>(m_form.get(), "DefDirEdit"); }
     QPushButton* button(const char* name) { return control<QPushButton>(m_form.get(), name); }
 
+    std::shared_ptr<kbxmidi::LoopbackBackend> m_loopback;
     std::unique_ptr<TPrefForm> m_form;
 };
 
@@ -172,11 +177,125 @@ TEST_F(PrefFormTest, outOfRangeDeviceSelectsNothingAndIsKeptOnCancel) {
     EXPECT_EQ(outBox()->currentIndex(), -1);
 }
 
-TEST_F(PrefFormTest, okWithNoDeviceSelectedStoresMinusOne) {
-    m_form->SetInDevice(-3);
+TEST_F(PrefFormTest, okWithNoDeviceSelectedKeepsTheLastChoice) {
+    // A device removed since it was stored: nothing is selected, and OK does not store "none".
+    m_form->SetInDevice(7);
+    m_form->SetOutDevice(1);
+    m_form->SetOutDeviceName(QStringLiteral("USB MIDI Out"));
     EXPECT_EQ(inBox()->currentIndex(), -1);
+    EXPECT_EQ(outBox()->currentIndex(), -1); // not connected: entry 1 is another device
+    whenModal<TPrefForm>([this](TPrefForm*) { button("OkBtn")->click(); });
+    EXPECT_EQ(m_form->exec(), QDialog::Accepted);
+    EXPECT_EQ(m_form->GetInDevice(), 7);
+    EXPECT_EQ(m_form->GetOutDevice(), 1);
+    EXPECT_EQ(m_form->GetOutDeviceName(), "USB MIDI Out");
+}
+
+TEST_F(PrefFormTest, okWithoutAnyDeviceEverChosenIsRefusedWithAMessage) {
+    m_form->SetInDevice(-1); // what older versions stored after OK on an empty list
+    whenModal<TPrefForm>([this](TPrefForm* form) {
+        form->findChild<QTabWidget*>("PageControl")->setCurrentIndex(1);
+        button("OkBtn")->click();
+        EXPECT_TRUE(form->isVisible()); // refused
+        EXPECT_EQ(form->findChild<QTabWidget*>("PageControl")->currentIndex(), 0);
+        EXPECT_EQ(form->connectionText(), "Choose an input device and an output device.");
+        inBox()->setCurrentIndex(0);
+        button("OkBtn")->click();
+    });
+    EXPECT_EQ(m_form->exec(), QDialog::Accepted);
+    EXPECT_EQ(m_form->GetInDevice(), 0);
+    EXPECT_EQ(m_form->GetInDeviceName(), "Loopback In");
+}
+
+TEST_F(PrefFormTest, aStoredNameSelectsItsDeviceWhereverTheListHoldsItNow) {
+    m_form->SetInDevice(0);
+    m_form->SetInDeviceName(QStringLiteral("Virtual ZR-7316"));
+    EXPECT_EQ(inBox()->currentIndex(), 1);
     button("OkBtn")->click();
-    EXPECT_EQ(m_form->GetInDevice(), -1);
+    EXPECT_EQ(m_form->GetInDevice(), 1);
+    EXPECT_EQ(m_form->GetInDeviceName(), "Virtual ZR-7316");
+    EXPECT_EQ(m_form->GetOutDeviceName(), "Loopback Out"); // named as chosen, from the list
+}
+
+TEST_F(PrefFormTest, listsFollowDevicesThatComeAndGoAndKeepTheChoiceByName) {
+    outBox()->setCurrentIndex(0); // "Loopback Out", chosen by the user
+    m_loopback->setDeviceNames({"Loopback In"}, {"Synth Out", "Loopback Out"});
+    // Nothing announces the scripted devices: the dialog's lists are compared once a second.
+    ASSERT_TRUE(kbxtest::waitFor([this] { return outBox()->count() == 3; }, 5000));
+    EXPECT_EQ(boxTexts(outBox()), (QStringList{"Synth Out", "Loopback Out", "Virtual ZR-7316"}));
+    EXPECT_EQ(outBox()->currentIndex(), 1);
+
+    m_loopback->setDeviceNames({"Loopback In"}, {"Synth Out"});
+    ASSERT_TRUE(kbxtest::waitFor([this] { return outBox()->count() == 2; }, 5000));
+    EXPECT_EQ(outBox()->currentIndex(), -1); // gone: nothing else is taken for it
+    m_loopback->setDeviceNames({"Loopback In"}, {"Loopback Out", "Synth Out"});
+    ASSERT_TRUE(kbxtest::waitFor([this] { return outBox()->count() == 3; }, 5000));
+    EXPECT_EQ(outBox()->currentIndex(), 0); // back, and chosen again
+}
+
+TEST_F(PrefFormTest, findKeyboardTriesTheDevicesAndSelectsThePairThatAnswers) {
+    button("FindKbdBtn")->click();
+    EXPECT_EQ(inBox()->currentIndex(), 1);
+    EXPECT_EQ(outBox()->currentIndex(), 1);
+    EXPECT_EQ(m_form->connectionText(), "No keyboard answered on the MIDI devices; only the "
+                                        "built-in virtual ZR-7316 did, and it is selected.");
+    // The scripted device was asked the keyboard type, nothing more.
+    EXPECT_EQ(m_loopback->sentMessages(), std::vector<std::vector<std::uint8_t>>{
+                                              kbxtest::hex("F0 44 11 01 7F 10 00 0D 00 00 00 F7")});
+    EXPECT_TRUE(button("OkBtn")->isEnabled());
+    EXPECT_FALSE(m_form->findChild<QProgressBar*>("ConnectionProgress")->isVisible());
+    button("OkBtn")->click();
+    EXPECT_EQ(m_form->GetInDevice(), 1);
+    EXPECT_EQ(m_form->GetOutDeviceName(), "Virtual ZR-7316");
+}
+
+TEST_F(PrefFormTest, findKeyboardCanBeCancelledAndHoldsTheDialogMeanwhile) {
+    bool checked = false;
+    // While the silent scripted pair is asked, the dialog cannot be left and the button cancels.
+    QTimer::singleShot(50, [this, &checked] {
+        EXPECT_TRUE(m_form->isBusy());
+        EXPECT_FALSE(button("OkBtn")->isEnabled());
+        EXPECT_FALSE(button("TestConnBtn")->isEnabled());
+        EXPECT_EQ(button("FindKbdBtn")->text(), "Cancel");
+        m_form->reject(); // ignored: the devices are in use
+        button("FindKbdBtn")->click();
+        checked = true;
+    });
+    button("FindKbdBtn")->click();
+    EXPECT_TRUE(checked);
+    EXPECT_EQ(m_form->connectionText(), "The search was cancelled.");
+    EXPECT_EQ(button("FindKbdBtn")->text(), "Find keyboard");
+    EXPECT_FALSE(m_form->isBusy());
+    EXPECT_EQ(inBox()->currentIndex(), 0); // the choice is as it was
+    EXPECT_EQ(m_loopback->sentMessages().size(), 1u);
+}
+
+TEST_F(PrefFormTest, testConnectionReportsLossesWithTheAdvice) {
+    auto& keyboard = kbxmidi::DeviceRegistry::instance().virtualKeyboard();
+    keyboard.setStateFile(QString());
+    VirtualZr7316::Faults faults;
+    faults.dropEvery = 2;
+    keyboard.setFaults(faults);
+    inBox()->setCurrentIndex(1);
+    outBox()->setCurrentIndex(1);
+    button("TestConnBtn")->click();
+    keyboard.setFaults({});
+    const QString text = m_form->connectionText();
+    EXPECT_TRUE(text.startsWith("5 of 10 requests answered; round trip min "))
+        << text.toStdString();
+    EXPECT_TRUE(text.contains("the computer's MIDI OUT goes to the keyboard's MIDI IN"))
+        << text.toStdString();
+
+    keyboard.setFaults({});
+    button("TestConnBtn")->click();
+    EXPECT_TRUE(m_form->connectionText().startsWith("10 of 10 requests answered"));
+    EXPECT_FALSE(m_form->connectionText().contains("MIDI IN"));
+
+    // On a device that cannot be opened: the driver's text.
+    inBox()->setCurrentIndex(0);
+    m_loopback->setOpenInputError("in use");
+    button("TestConnBtn")->click();
+    EXPECT_EQ(m_form->connectionText(), "MIDI SYSTEM ERROR: in use");
 }
 
 TEST_F(PrefFormTest, browseOkPutsChosenFolderWithFinalSeparator) {

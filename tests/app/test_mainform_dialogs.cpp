@@ -229,6 +229,62 @@ private Q_SLOTS:
         QCOMPARE(m_form->MidiInDevice, 1);
     }
 
+    void aStoredDeviceWhoseNumberMovedIsFoundByNameAndStoredAtTheEnd() {
+        // Stored when the virtual keyboard was device 0; a device listed before it has come.
+        KbxSettings().save(
+            KbxSettings::Values{0, 0, "Virtual ZR-7316", "Virtual ZR-7316", localDir()});
+        auto loopback = std::make_shared<kbxmidi::LoopbackBackend>();
+        kbxmidi::DeviceRegistry::instance().setTestBackend(loopback);
+        createForm();
+        m_form->ConnectActionExecute();
+        QCOMPARE(m_errors.texts, QStringList());
+        QVERIFY(m_form->KbdDrv->isListed());
+        QVERIFY(loopback->sentMessages().empty()); // the device now at 0 was never asked
+        QCOMPARE(m_form->MidiInDevice, 1);
+        QCOMPARE(m_form->MidiOutDevice, 1);
+
+        // The preference dialog shows the device where it is now, and keeps its name.
+        m_dialogs->expect([](QDialog* dialog) {
+            QCOMPARE(child<QComboBox>(dialog, "MidiInDevBox")->currentIndex(), 1);
+            click(dialog, "OkBtn");
+        });
+        m_form->PrefOpenExecute();
+        QCOMPARE(m_form->MidiInDeviceName, QString("Virtual ZR-7316"));
+
+        m_form.reset();
+        QSettings store(storeFile(), QSettings::IniFormat);
+        QCOMPARE(store.value("MIDI/InputDevice").toInt(), 1);
+        QCOMPARE(store.value("MIDI/OutputDeviceName").toString(), QString("Virtual ZR-7316"));
+    }
+
+    void aStoredDeviceThatIsGoneIsNamedAndNothingIsOpened() {
+        KbxSettings().save(KbxSettings::Values{0, 0, "USB MIDI In", "Virtual ZR-7316", localDir()});
+        auto loopback = std::make_shared<kbxmidi::LoopbackBackend>();
+        kbxmidi::DeviceRegistry::instance().setTestBackend(loopback);
+        createForm();
+        m_form->ConnectActionExecute();
+        QCOMPARE(m_errors.texts, QStringList{"The MIDI device \"USB MIDI In\" is not connected."});
+        QVERIFY(!m_form->KbdDrv->isListed());
+        QCOMPARE(loopback->openInputCount(), 0);
+        QVERIFY(loopback->sentMessages().empty());
+        QVERIFY(m_keyboard->received().empty());
+        QCOMPARE(m_form->statusText(), QString()); // the action ended as every failure does
+    }
+
+    void olderSettingsWithoutNamesUseTheirNumbersAsBefore() {
+        // Numbers only: device 0 is whatever is listed first now, as it always was.
+        auto loopback = std::make_shared<kbxmidi::LoopbackBackend>();
+        kbxmidi::DeviceRegistry::instance().setTestBackend(loopback);
+        createForm();
+        QCOMPARE(m_form->MidiInDeviceName, QString());
+        m_form->ConnectActionExecute();
+        QCOMPARE(m_errors.texts, QStringList{"MIDI Timeout"});
+        QCOMPARE(loopback->sentMessages().size(), std::size_t(1));
+        m_form.reset();
+        QSettings store(storeFile(), QSettings::IniFormat);
+        QVERIFY(!store.contains("MIDI/InputDeviceName")); // nothing chosen, nothing named
+    }
+
     void unwritableStoreShowsPreferencesOnceAndReportsOnceAtTheEnd() {
         // A file where the store's folder should be: nothing can be written there.
         QVERIFY(writeFile("blocker", "x"));

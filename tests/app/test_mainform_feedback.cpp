@@ -364,6 +364,19 @@ private Q_SLOTS:
         QVERIFY(!m_form->KbdDrv->isListed());
         QCOMPARE(m_form->statusText(), QString());
         QCOMPARE(m_errors.texts, QStringList());
+        m_form.reset();
+
+        // Chosen by a name that no device carries now.
+        KbxSettings::Values gone;
+        gone.inputDeviceName = QStringLiteral("Stage Piano MIDI 1");
+        gone.outputDeviceName = QStringLiteral("Stage Piano MIDI 1");
+        gone.defaultDir = localDir();
+        KbxSettings().save(gone);
+        createForm();
+        settle();
+        QVERIFY(m_keyboard->received().empty());
+        QCOMPARE(m_form->statusText(), QString());
+        QCOMPARE(m_errors.texts, QStringList());
     }
 
     void thePreferenceDialogSwitchesTheListAtStart() {

@@ -196,6 +196,21 @@ TEST(Arguments, emulateHasItsOwnOptions) {
                      .error.isEmpty());
 }
 
+TEST(Arguments, detectAndPingHaveTheirOwnOptions) {
+    const ParsedArguments detect = parse({QStringLiteral("detect"), QStringLiteral("--save")});
+    ASSERT_TRUE(detect.error.isEmpty());
+    EXPECT_TRUE(detect.options.save);
+    const ParsedArguments ping = parse({QStringLiteral("ping"), QStringLiteral("--count=25")});
+    ASSERT_TRUE(ping.error.isEmpty());
+    EXPECT_EQ(ping.options.count, 25);
+    EXPECT_EQ(parse({QStringLiteral("ping")}).options.count, 10);
+    for (const QStringList& wrong :
+         {QStringList{"ping", "--count", "0"}, QStringList{"ping", "--count", "1001"},
+          QStringList{"ping", "--count"}, QStringList{"list", "--count", "3"},
+          QStringList{"ping", "--save"}, QStringList{"detect", "--out", "1"}})
+        EXPECT_FALSE(parse(wrong).error.isEmpty()) << wrong.join(u' ').toStdString();
+}
+
 TEST(Arguments, reportsUsageErrors) {
     EXPECT_FALSE(parse({}).error.isEmpty());
     EXPECT_FALSE(parse({QStringLiteral("frobnicate")}).error.isEmpty());

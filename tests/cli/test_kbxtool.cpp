@@ -10,6 +10,7 @@
 #include <QJsonObject>
 #include <QMap>
 #include <QProcess>
+#include <QSettings>
 #include <QTemporaryDir>
 #include <csignal>
 #include <functional>
@@ -94,6 +95,8 @@ protected:
     }
 
     QString path(const QString& relative) const { return QDir(m_home.path()).filePath(relative); }
+    // kbxman's settings as this test's kbxtool reads them (KBX_SETTINGS).
+    QString settingsFile() const { return path(QStringLiteral("config/Tovanel/KbxMan.conf")); }
 
     QProcessEnvironment environment() const {
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
@@ -551,6 +554,9 @@ TEST_F(KbxToolTest, usageErrorsExitTwoWithAUsageLine) {
         {QStringLiteral("import"), QStringLiteral("tone:x")},
         {QStringLiteral("import"), QStringLiteral("Tone:\\No Such")},
         {QStringLiteral("--in"), QStringLiteral("0"), QStringLiteral("list")},
+        {QStringLiteral("ping"), QStringLiteral("--count"), QStringLiteral("0")},
+        {QStringLiteral("ping"), QStringLiteral("--count=many")},
+        {QStringLiteral("list"), QStringLiteral("--save")},
     };
     for (const QStringList& args : cases)
         expectUsageError(kbx(args));
@@ -602,6 +608,111 @@ TEST_F(KbxToolTest, devicesComeFromKbxmansSettingsOrAByName) {
                   .toString(),
               QStringLiteral("general"));
     EXPECT_EQ(run({QStringLiteral("--in"), QStringLiteral("0"), QStringLiteral("list")}).status, 0);
+}
+
+TEST_F(KbxToolTest, aStoredDeviceWhoseNumberMovedIsFoundByNameAndStoredAgain) {
+    QDir().mkpath(path(QStringLiteral("config/Tovanel")));
+    // Stored when two more devices were listed before the keyboard.
+    writeFile(settingsFile(), "[MIDI]\nInputDevice=2\nOutputDevice=2\n"
+                              "InputDeviceName=Virtual ZR-7316\nOutputDeviceName=Virtual ZR-7316\n"
+                              "[Directory]\nDefault=/music/\n");
+    const Outcome r = run({QStringLiteral("--json"), QStringLiteral("list")});
+    ASSERT_EQ(r.status, 0) << r;
+    EXPECT_EQ(r.json().value(QStringLiteral("model")).toString(), QStringLiteral("ZR-7316"));
+    const QSettings stored(settingsFile(), QSettings::IniFormat);
+    EXPECT_EQ(stored.value(QStringLiteral("MIDI/InputDevice")).toInt(), 0);
+    EXPECT_EQ(stored.value(QStringLiteral("MIDI/OutputDevice")).toInt(), 0);
+    EXPECT_EQ(stored.value(QStringLiteral("MIDI/InputDeviceName")).toString(),
+              QStringLiteral("Virtual ZR-7316"));
+    EXPECT_EQ(stored.value(QStringLiteral("Directory/Default")).toString(),
+              QStringLiteral("/music/"));
+}
+
+TEST_F(KbxToolTest, aStoredDeviceThatIsGoneIsNamedInsteadOfOpeningAnother) {
+    QDir().mkpath(path(QStringLiteral("config/Tovanel")));
+    writeFile(settingsFile(), "[MIDI]\nInputDevice=0\nOutputDevice=0\n"
+                              "InputDeviceName=USB MIDI Interface\n");
+    const Outcome r = run({QStringLiteral("list")});
+    expectFailure(r, QStringLiteral("The MIDI device \"USB MIDI Interface\" is not connected."));
+    const Outcome json =
+        run({QStringLiteral("--json"), QStringLiteral("delete"), QStringLiteral("song:0")});
+    expectJsonError(json, QStringLiteral("general"), -1,
+                    QStringLiteral("The MIDI device \"USB MIDI Interface\" is not connected."));
+    m_locale = QStringLiteral("ja_JP.UTF-8");
+    const Outcome japanese = run({QStringLiteral("list")});
+    expectFailure(japanese,
+                  QStringLiteral("MIDI デバイス「USB MIDI Interface」が接続されていません。"));
+    // The keyboard was never asked: its song is still there.
+    m_locale = QStringLiteral("C");
+    EXPECT_TRUE(slotOf(run({QStringLiteral("--in"), QStringLiteral("0"), QStringLiteral("--out"),
+                            QStringLiteral("0"), QStringLiteral("--json"), QStringLiteral("list")})
+                           .json(),
+                       kSong0)
+                    .value(QStringLiteral("present"))
+                    .toBool());
+    // An option for the missing side leaves the stored one unasked.
+    EXPECT_EQ(run({QStringLiteral("--in"), QStringLiteral("0"), QStringLiteral("list")}).status, 0);
+}
+
+TEST_F(KbxToolTest, olderSettingsWithoutNamesUseTheirNumbersAsBefore) {
+    QDir().mkpath(path(QStringLiteral("config/Tovanel")));
+    writeFile(settingsFile(), "[MIDI]\nInputDevice=0\nOutputDevice=0\n");
+    EXPECT_EQ(run({QStringLiteral("list")}).status, 0);
+    const QSettings stored(settingsFile(), QSettings::IniFormat);
+    EXPECT_FALSE(stored.contains(QStringLiteral("MIDI/InputDeviceName"))); // nothing added
+}
+
+// ---- detect and ping --------------------------------------------------------------------------
+
+TEST_F(KbxToolTest, detectReportsTheVirtualKeyboardAsSuchAndSavesOnlyWhenAsked) {
+    const Outcome human = run({QStringLiteral("detect")});
+    ASSERT_EQ(human.status, 0) << human;
+    EXPECT_TRUE(human.out.contains(QStringLiteral("only kbxman's built-in virtual ZR-7316")))
+        << human;
+    EXPECT_TRUE(human.out.contains(QStringLiteral("input   0  Virtual ZR-7316"))) << human;
+    EXPECT_FALSE(QFile::exists(settingsFile()));
+
+    const Outcome json =
+        run({QStringLiteral("--json"), QStringLiteral("detect"), QStringLiteral("--save")});
+    ASSERT_EQ(json.status, 0) << json;
+    const QJsonObject document = json.json();
+    EXPECT_EQ(document.keys(), (QStringList{"input", "output", "tried", "virtual"}));
+    for (const char* side : {"input", "output"}) {
+        const QJsonObject device = document.value(QLatin1String(side)).toObject();
+        EXPECT_EQ(device.keys(), (QStringList{"name", "number"}));
+        EXPECT_EQ(device.value(QStringLiteral("number")).toInt(-1), 0);
+        EXPECT_EQ(device.value(QStringLiteral("name")).toString(),
+                  QStringLiteral("Virtual ZR-7316"));
+    }
+    EXPECT_TRUE(document.value(QStringLiteral("virtual")).toBool());
+    EXPECT_EQ(document.value(QStringLiteral("tried")).toInt(), 1);
+
+    const QSettings stored(settingsFile(), QSettings::IniFormat);
+    EXPECT_EQ(stored.value(QStringLiteral("MIDI/InputDevice")).toString(), QStringLiteral("0"));
+    EXPECT_EQ(stored.value(QStringLiteral("MIDI/OutputDeviceName")).toString(),
+              QStringLiteral("Virtual ZR-7316"));
+    expectUsageError(run({QStringLiteral("--in"), QStringLiteral("0"), QStringLiteral("detect")}));
+}
+
+TEST_F(KbxToolTest, pingReportsRoundTripsInTheAgreedShape) {
+    const Outcome json = kbx({QStringLiteral("--json"), QStringLiteral("ping"),
+                              QStringLiteral("--count"), QStringLiteral("3")});
+    ASSERT_EQ(json.status, 0) << json;
+    const QJsonObject document = json.json();
+    EXPECT_EQ(document.keys(), (QStringList{"answered", "max_ms", "median_ms", "min_ms", "sent"}));
+    EXPECT_EQ(document.value(QStringLiteral("sent")).toInt(), 3);
+    EXPECT_EQ(document.value(QStringLiteral("answered")).toInt(), 3);
+    EXPECT_LE(document.value(QStringLiteral("min_ms")).toDouble(-1),
+              document.value(QStringLiteral("median_ms")).toDouble());
+    EXPECT_LE(document.value(QStringLiteral("median_ms")).toDouble(),
+              document.value(QStringLiteral("max_ms")).toDouble());
+
+    const Outcome human = kbx({QStringLiteral("ping")});
+    ASSERT_EQ(human.status, 0) << human;
+    EXPECT_TRUE(human.out.contains(QStringLiteral("10/10  "))) << human; // ten by default
+    EXPECT_TRUE(human.out.contains(QStringLiteral("10 of 10 requests answered; round trip min")))
+        << human;
+    EXPECT_TRUE(human.err.isEmpty()) << human;
 }
 
 TEST_F(KbxToolTest, messagesFollowTheUsersLanguage) {

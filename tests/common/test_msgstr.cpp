@@ -1,5 +1,6 @@
 // The bilingual message table: every text in both languages at its code, the texts for codes the
 // tables do not list, the choice of language from the locale, and describing caught exceptions.
+#include "midi/mididevices.h"
 #include "msgstr.h"
 #include "testutil.h"
 
@@ -163,6 +164,16 @@ TEST(DescribeExceptionTest, hostFailuresShowTheirOwnTextWithoutCode) {
     r = describeException(m, std::make_exception_ptr(std::runtime_error("")));
     EXPECT_EQ(r.className, "general");
     EXPECT_EQ(r.message, "");
+}
+
+TEST(DescribeExceptionTest, aDeviceThatWentIsNamedInTheUsersLanguage) {
+    const auto lost = std::make_exception_ptr(kbxmidi::DeviceLost("USB MIDI 1"));
+    ErrorReport r = describeException(MsgStr(1033), lost);
+    EXPECT_EQ(r.className, "general");
+    EXPECT_FALSE(r.code.has_value());
+    EXPECT_EQ(r.message, "The MIDI device \"USB MIDI 1\" has been disconnected.");
+    r = describeException(MsgStr(1041), lost);
+    EXPECT_EQ(r.message, "MIDI デバイス「USB MIDI 1」の接続が切れました。");
 }
 
 TEST(DescribeExceptionTest, anythingElseIsAGeneralErrorWithEmptyText) {

@@ -145,4 +145,76 @@ TEST_F(SettingsTest, defaultStoreUnderTestRunnerIsNeverTheUsersOwn) {
     EXPECT_NE(KbxSettings().location(), storeFile());
 }
 
+// ---- device names beside the numbers ----
+
+TEST_F(SettingsTest, deviceNamesRoundTripBesideTheNumbers) {
+    store().save(KbxSettings::Values{2, 1, QStringLiteral("USB MIDI:USB MIDI MIDI 1 24:0"),
+                                     QStringLiteral("Virtual ZR-7316"), QStringLiteral("/m/")});
+    EXPECT_EQ(raw()->value("MIDI/InputDevice").toString(), "2");
+    EXPECT_EQ(raw()->value("MIDI/InputDeviceName").toString(), "USB MIDI:USB MIDI MIDI 1 24:0");
+
+    KbxSettings::Values values;
+    ASSERT_EQ(store().load(values), KbxSettings::LoadResult::Loaded);
+    EXPECT_EQ(values.inputDevice, 2);
+    EXPECT_EQ(values.outputDevice, 1);
+    EXPECT_EQ(values.inputDeviceName, "USB MIDI:USB MIDI MIDI 1 24:0");
+    EXPECT_EQ(values.outputDeviceName, "Virtual ZR-7316");
+    EXPECT_EQ(values.defaultDir, "/m/");
+}
+
+TEST_F(SettingsTest, olderSettingsWithoutNamesLoadWithEmptyNames) {
+    raw()->setValue("MIDI/InputDevice", 3);
+    raw()->setValue("MIDI/OutputDevice", 4);
+    raw()->setValue("Directory/Default", "/old/");
+    KbxSettings::Values values;
+    values.inputDeviceName = QStringLiteral("stale");
+    ASSERT_EQ(store().load(values), KbxSettings::LoadResult::Loaded);
+    EXPECT_EQ(values.inputDevice, 3);
+    EXPECT_EQ(values.outputDevice, 4);
+    EXPECT_TRUE(values.inputDeviceName.isEmpty());
+    EXPECT_TRUE(values.outputDeviceName.isEmpty());
+    EXPECT_EQ(values.defaultDir, "/old/");
+}
+
+TEST_F(SettingsTest, nameThatIsNotTextIsAnErrorAfterTheNumbers) {
+    raw()->setValue("MIDI/InputDevice", 1);
+    raw()->setValue("MIDI/OutputDevice", 2);
+    raw()->setValue("MIDI/OutputDeviceName", QStringList{"a", "b"});
+    KbxSettings::Values values;
+    values.defaultDir = QStringLiteral("unchanged");
+    EXPECT_THROW(store().load(values), std::runtime_error);
+    EXPECT_EQ(values.inputDevice, 1);
+    EXPECT_EQ(values.outputDevice, 2);
+    EXPECT_EQ(values.defaultDir, "unchanged");
+}
+
+TEST_F(SettingsTest, numbersSavedWithoutNamesDropTheStoredNames) {
+    // A number chosen by something that knows no names must not be resolved by the old name.
+    store().save(KbxSettings::Values{0, 0, QStringLiteral("A"), QStringLiteral("B"), "/x/"});
+    store().save(1, 1, QStringLiteral("/x/"));
+    EXPECT_FALSE(raw()->contains("MIDI/InputDeviceName"));
+    EXPECT_FALSE(raw()->contains("MIDI/OutputDeviceName"));
+    // An empty name is removed too, not stored as an empty text.
+    store().save(KbxSettings::Values{0, 0, QStringLiteral("A"), QString(), "/x/"});
+    EXPECT_TRUE(raw()->contains("MIDI/InputDeviceName"));
+    EXPECT_FALSE(raw()->contains("MIDI/OutputDeviceName"));
+}
+
+TEST_F(SettingsTest, savingTheDevicesLeavesTheDirectoryAlone) {
+    store().save(0, 0, QStringLiteral("/kept/"));
+    store().saveDevices(KbxSettings::Values{5, 6, QStringLiteral("In"), QStringLiteral("Out"),
+                                            QStringLiteral("/ignored/")});
+    KbxSettings::Values values;
+    ASSERT_EQ(store().load(values), KbxSettings::LoadResult::Loaded);
+    EXPECT_EQ(values.inputDevice, 5);
+    EXPECT_EQ(values.outputDeviceName, "Out");
+    EXPECT_EQ(values.defaultDir, "/kept/");
+
+    // On an empty store only the MIDI group appears: the window still starts with a directory
+    // of its own choosing (an empty one, as for a missing value).
+    QFile::remove(storeFile());
+    store().saveDevices(KbxSettings::Values{1, 1, QStringLiteral("In"), QStringLiteral("Out"), {}});
+    EXPECT_EQ(raw()->childGroups(), QStringList{"MIDI"});
+}
+
 } // namespace

@@ -1,7 +1,9 @@
 // The data-file stream over the keyboard, end to end: the real ports, the real event loop and the
 // virtual ZR-7316 on the other side.
+#include "devicewatch.h"
 #include "kbxfilestream.h"
 #include "kbxmidistream.h"
+#include "loopbackbackend.h"
 #include "mididevices.h"
 #include "testutil.h"
 #include "virtualzr7316.h"
@@ -9,6 +11,7 @@
 
 #include <QElapsedTimer>
 #include <QTemporaryDir>
+#include <QTimer>
 #include <algorithm>
 #include <functional>
 #include <gtest/gtest.h>
@@ -439,6 +442,20 @@ TEST_F(KbxMidiStreamTest, timesOutWhenTheDataRequestGoesUnansweredAndRecovers) {
     stream->read(item);
     EXPECT_EQ(payloadBytes(item), m_kb->itemBytes(ZxKind::Tone, 1));
     m_drive->readList(m_in, m_out);
+}
+
+TEST_F(KbxMidiStreamTest, deviceReportedGoneEndsATransferAtOnce) {
+    // The slot comes from the keyboard's list; the transfer then goes to a device that never
+    // answers and is reported gone while the stream waits.
+    auto loopback = std::make_shared<kbxmidi::LoopbackBackend>();
+    kbxmidi::DeviceRegistry::instance().setTestBackend(loopback);
+    KbxMidiStream stream(pathOf(ZxKind::Tone, 1), 0, 0);
+    QTimer::singleShot(0, [] { kbxmidi::DeviceWatch::instance().reportRemoved({"Loopback In"}); });
+    ZxDataFile item(ZxKind::Undetermined);
+    EXPECT_THROW(stream.read(item), kbxmidi::DeviceLost);
+    EXPECT_FALSE(stream.portsOpen());
+    EXPECT_EQ(loopback->sentMessages().size(), 1u); // the data request, nothing after it
+    kbxmidi::DeviceRegistry::instance().setTestBackend(nullptr);
 }
 
 TEST_F(KbxMidiStreamTest, keyboardRefusalsDuringReadBecomeCodes) {

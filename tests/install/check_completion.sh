@@ -33,7 +33,7 @@ complete_line() {
   fi
 }
 
-complete_line "kbxtool " devices list import send delete info rename backup restore diff emulate
+complete_line "kbxtool " devices list import send delete info rename backup restore diff emulate detect ping
 complete_line "kbxtool re" rename restore
 complete_line "kbxtool --j" --json
 complete_line "kbxtool --in 2 --out 2 li" list
@@ -51,6 +51,9 @@ complete_line "kbxtool import tone:3 " backups
 complete_line "kbxtool send " "TON_Strings .kbx" backups
 complete_line "kbxtool send TON_Strings.kbx rh" rhythm:
 complete_line "kbxtool emulate --" --name --state --json
+complete_line "kbxtool detect --" --save --json
+complete_line "kbxtool ping --" --count --json
+complete_line "kbxtool ping --count 3 --j" --json
 complete_line "kbxtool backup " backups
 [ "$failures" -eq 0 ] && echo "completion OK"
 exit "$failures"

@@ -1,4 +1,5 @@
 // The keyboard link against the virtual ZR-7316, through the real ports and the Qt event loop.
+#include "devicewatch.h"
 #include "loopbackbackend.h"
 #include "mididevices.h"
 #include "testutil.h"
@@ -6,6 +7,7 @@
 #include "zxkbd.h"
 
 #include <QElapsedTimer>
+#include <QTimer>
 #include <gtest/gtest.h>
 #include <stdexcept>
 
@@ -324,4 +326,43 @@ TEST_F(ScriptedLinkTest, outputThatCannotBeOpenedLeavesTheInputOpenForTheCallerT
     EXPECT_EQ(m_backend->openInputCount(), 1);
     m_link.close();
     EXPECT_EQ(m_backend->openInputCount(), 0);
+}
+
+TEST_F(ScriptedLinkTest, deviceReportedGoneEndsTheWaitWithItsName) {
+    m_link.open(0, 0);
+    // Reported while the request waits for its reply; no time-out has passed, so the failure
+    // must be the loss itself.
+    QTimer::singleShot(0, [] {
+        kbxmidi::DeviceWatch::instance().reportRemoved({"Something else", "Loopback Out"});
+    });
+    try {
+        m_link.readKeyboardType();
+        FAIL() << "no failure";
+    } catch (const kbxmidi::DeviceLost& e) {
+        EXPECT_EQ(e.deviceName(), "Loopback Out");
+    } catch (const ZxSysExException& e) {
+        FAIL() << "ended by ZxSysExException " << e.code() << ", not by the loss";
+    }
+    EXPECT_FALSE(m_link.isOpen());
+    EXPECT_EQ(m_backend->openInputCount(), 0);
+    EXPECT_EQ(m_backend->openOutputCount(), 0);
+
+    // The next opening starts afresh.
+    m_link.open(0, 0);
+    m_backend->inject(hex("F0 44 11 01 7F 00 00 0D 00 00 00 00 00 F7"));
+    EXPECT_EQ(m_link.readKeyboardType(), 0u);
+}
+
+TEST_F(ScriptedLinkTest, otherDevicesGoingDoNotDisturbAnExchange) {
+    m_link.open(0, 0);
+    QTimer::singleShot(0, [this] {
+        kbxmidi::DeviceWatch::instance().reportRemoved({"Loopback", "Loopback In 2"});
+        m_backend->inject(hex("F0 44 11 01 7F 00 00 0D 00 00 00 00 00 F7"));
+    });
+    EXPECT_EQ(m_link.readKeyboardType(), 0u);
+    EXPECT_TRUE(m_link.isOpen());
+    // A loss reported while no exchange waits ends the next one at once.
+    kbxmidi::DeviceWatch::instance().reportRemoved({"Loopback In"});
+    EXPECT_THROW(m_link.readFreeMemory(), kbxmidi::DeviceLost);
+    EXPECT_FALSE(m_link.isOpen());
 }

@@ -1,20 +1,17 @@
 // The system-device backend through RtMidi, on a JACK server of its own with no sound hardware:
 // System Exclusive both ways between the ports and another JACK client. Skipped where jackd is
 // not installed.
+#include "devicewatch.h"
+#include "jackserver.h"
 #include "mididevices.h"
 #include "testutil.h"
+#include "zxkbd.h"
 #include "zxmidi.h"
 
-#include <QCoreApplication>
-#include <QProcess>
-#include <QStandardPaths>
-#include <RtMidi.h>
+#include <QObject>
 #include <algorithm>
 #include <gtest/gtest.h>
-#include <iostream>
 #include <memory>
-#include <mutex>
-#include <sstream>
 
 using kbxtest::hex;
 using kbxtest::toHex;
@@ -23,49 +20,11 @@ using Bytes = std::vector<std::uint8_t>;
 namespace {
 
 // Another JACK client with one port of each direction that the registry lists as devices.
-class Peer {
+class Peer : public kbxtest::MidiPeer {
 public:
     Peer()
-        : m_out(RtMidi::UNIX_JACK, "kbxpeer")
-        , m_in(RtMidi::UNIX_JACK, "kbxpeer") {
-        m_out.openVirtualPort("to host");
-        m_in.ignoreTypes(false, true, true);
-        m_in.setCallback(&Peer::received, this);
-        m_in.openVirtualPort("from host");
-    }
-
-    void send(const Bytes& bytes) { m_out.sendMessage(bytes.data(), bytes.size()); }
-    std::vector<Bytes> messages() {
-        std::lock_guard lock(m_mutex);
-        return m_messages;
-    }
-
-private:
-    static void received(double, std::vector<unsigned char>* message, void* user) {
-        auto* self = static_cast<Peer*>(user);
-        std::lock_guard lock(self->m_mutex);
-        self->m_messages.emplace_back(message->begin(), message->end());
-    }
-
-    RtMidiOut m_out;
-    RtMidiIn m_in;
-    std::mutex m_mutex;
-    std::vector<Bytes> m_messages;
+        : MidiPeer("kbxpeer", "from host", "to host") {}
 };
-
-bool jackServerAnswers() {
-    bool up = true;
-    // RtMidi reports a missing server on std::cerr while constructing.
-    std::ostringstream quiet;
-    std::streambuf* cerr = std::cerr.rdbuf(quiet.rdbuf());
-    RtMidiIn probe(RtMidi::UNIX_JACK, "kbxprobe");
-    std::cerr.rdbuf(cerr);
-    probe.setErrorCallback([](RtMidiError::Type, const std::string&,
-                              void* user) { *static_cast<bool*>(user) = false; },
-                           &up);
-    probe.getPortCount();
-    return up;
-}
 
 int indexOf(const std::vector<std::string>& names, const std::string& part) {
     auto it = std::find_if(names.begin(), names.end(),
@@ -76,40 +35,23 @@ int indexOf(const std::vector<std::string>& names, const std::string& part) {
 class JackTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        const QString jackd = QStandardPaths::findExecutable("jackd");
-        if (jackd.isEmpty())
-            GTEST_SKIP() << "jackd is not installed";
-        // A server of our own, synchronous (the default mode loses a message now and then),
-        // without real-time privileges or sound hardware.
-        const QByteArray name = "kbxmidi-" + QByteArray::number(QCoreApplication::applicationPid());
-        qputenv("JACK_DEFAULT_SERVER", name);
-        qputenv("JACK_NO_AUDIO_RESERVATION", "1");
         // Listing once quiets the sound libraries' complaints while the server starts.
         kbxmidi::DeviceRegistry::instance().setSystemDevicesEnabled(true);
         kbxmidi::DeviceRegistry::instance().inputNames();
-        m_jackd.setProgram(jackd);
-        m_jackd.setArguments({"-S", "-r", "-n", QString::fromLatin1(name), "-d", "dummy", "-r",
-                              "48000", "-p", "128"});
-        m_jackd.setProcessChannelMode(QProcess::MergedChannels);
-        m_jackd.start();
-        ASSERT_TRUE(m_jackd.waitForStarted(5000));
-        ASSERT_TRUE(kbxtest::waitFor([] { return jackServerAnswers(); }, 10000))
-            << m_jackd.readAll().toStdString();
+        std::string why;
+        if (!m_jack.installed())
+            GTEST_SKIP() << "jackd is not installed";
+        ASSERT_TRUE(m_jack.start(why)) << why;
     }
 
     void TearDown() override {
+        // Our listening client leaves before the server goes.
+        kbxmidi::DeviceWatch::instance().stop();
         kbxmidi::DeviceRegistry::instance().setSystemDevicesEnabled(false);
-        if (m_jackd.state() == QProcess::NotRunning)
-            return;
-        // JACK keeps a stopped server's name registered unless its clients left a moment before.
-        kbxtest::spin(500);
-        m_jackd.terminate();
-        if (!m_jackd.waitForFinished(5000))
-            m_jackd.kill();
-        m_jackd.waitForFinished(5000);
+        m_jack.stop();
     }
 
-    QProcess m_jackd;
+    kbxtest::JackServer m_jack;
 };
 
 TEST_F(JackTest, systemExclusiveTravelsBothWaysThroughRtMidi) {
@@ -161,6 +103,63 @@ TEST_F(JackTest, devicesThatComeAndGoAreListedAtOnce) {
     peer.reset();
     EXPECT_LT(indexOf(registry.outputNames(), "from host"), 0);
     EXPECT_EQ(registry.outputNames().back(), "Virtual ZR-7316");
+}
+
+TEST_F(JackTest, portsThatComeAndGoAreAnnouncedByName) {
+    auto& watch = kbxmidi::DeviceWatch::instance();
+    watch.start();
+    ASSERT_TRUE(watch.announcing());
+    int changes = 0;
+    std::vector<std::string> removed;
+    QObject context;
+    QObject::connect(&watch, &kbxmidi::DeviceWatch::devicesChanged, &context, [&] { ++changes; });
+    QObject::connect(&watch, &kbxmidi::DeviceWatch::devicesRemoved, &context,
+                     [&](const std::vector<std::string>& names) {
+                         removed.insert(removed.end(), names.begin(), names.end());
+                     });
+
+    auto peer = std::make_unique<Peer>();
+    ASSERT_TRUE(kbxtest::waitFor([&] { return changes > 0; }));
+    EXPECT_TRUE(removed.empty());
+
+    auto& registry = kbxmidi::DeviceRegistry::instance();
+    const std::string toHost =
+        registry.inputNames()[static_cast<std::size_t>(indexOf(registry.inputNames(), "to host"))];
+    peer.reset();
+    ASSERT_TRUE(kbxtest::waitFor([&] {
+        return std::find(removed.begin(), removed.end(), toHost) != removed.end();
+    })) << toHost;
+}
+
+TEST_F(JackTest, aPortThatGoesEndsTheExchangeWithoutWaitingForTheTimeOut) {
+    auto& watch = kbxmidi::DeviceWatch::instance();
+    auto peer = std::make_unique<Peer>();
+    auto& registry = kbxmidi::DeviceRegistry::instance();
+    const int input = indexOf(registry.inputNames(), "to host");
+    const int output = indexOf(registry.outputNames(), "from host");
+    ASSERT_GE(input, 0);
+    ASSERT_GE(output, 0);
+
+    ZxKbd link;
+    link.open(input, output);
+    ASSERT_TRUE(watch.announcing()); // the ports started listening when they opened
+    bool gone = false;
+    QObject context;
+    QObject::connect(&watch, &kbxmidi::DeviceWatch::devicesRemoved, &context,
+                     [&](const std::vector<std::string>&) { gone = true; });
+    peer.reset(); // the other program ends
+    ASSERT_TRUE(kbxtest::waitFor([&] { return gone; }));
+
+    // The request finds its devices gone: the loss, not a time-out, ends it.
+    try {
+        link.readKeyboardType();
+        FAIL() << "no failure";
+    } catch (const kbxmidi::DeviceLost& e) {
+        EXPECT_NE(e.deviceName().find("kbxpeer"), std::string::npos) << e.deviceName();
+    } catch (const ZxSysExException& e) {
+        FAIL() << "ended by ZxSysExException " << e.code();
+    }
+    EXPECT_FALSE(link.isOpen());
 }
 
 } // namespace

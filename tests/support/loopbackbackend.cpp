@@ -37,9 +37,10 @@ struct LoopbackBackend::State {
 
 class LoopbackBackend::Input : public InputConnection {
 public:
-    Input(std::shared_ptr<State> state, int device, ReceiveFn fn)
+    Input(std::shared_ptr<State> state, int device, std::string name, ReceiveFn fn)
         : m_state(std::move(state))
-        , m_input{device, std::move(fn)} {
+        , m_input{device, std::move(fn)}
+        , m_name(std::move(name)) {
         std::lock_guard lock(m_state->mutex);
         m_state->inputs.push_back(&m_input);
     }
@@ -48,15 +49,19 @@ public:
         std::erase(m_state->inputs, &m_input);
     }
 
+    std::string name() const override { return m_name; }
+
 private:
     std::shared_ptr<State> m_state;
     State::Input m_input;
+    std::string m_name;
 };
 
 class LoopbackBackend::Output : public OutputConnection {
 public:
-    explicit Output(std::shared_ptr<State> state)
-        : m_state(std::move(state)) {
+    Output(std::shared_ptr<State> state, std::string name)
+        : m_state(std::move(state))
+        , m_name(std::move(name)) {
         std::lock_guard lock(m_state->mutex);
         ++m_state->openOutputs;
     }
@@ -65,6 +70,8 @@ public:
         --m_state->openOutputs;
         std::erase_if(m_state->held, [this](const auto& report) { return report.output == this; });
     }
+
+    std::string name() const override { return m_name; }
 
     void send(const std::vector<std::uint8_t>& message, SentFn sent) override {
         bool echo;
@@ -90,6 +97,7 @@ public:
 
 private:
     std::shared_ptr<State> m_state;
+    std::string m_name;
 };
 
 LoopbackBackend::LoopbackBackend()
@@ -114,30 +122,41 @@ std::vector<std::string> LoopbackBackend::outputNames() {
 }
 
 std::unique_ptr<InputConnection> LoopbackBackend::openInput(int index, ReceiveFn onMessage) {
+    std::string name;
     {
         std::lock_guard lock(m_state->mutex);
         if (m_state->openInputError)
             throw std::runtime_error(*m_state->openInputError);
         if (index < 0 || index >= static_cast<int>(m_state->inputNames.size()))
             throw std::runtime_error("no loopback input " + std::to_string(index));
+        name = m_state->inputNames[static_cast<std::size_t>(index)];
     }
-    return std::make_unique<Input>(m_state, index, std::move(onMessage));
+    return std::make_unique<Input>(m_state, index, std::move(name), std::move(onMessage));
 }
 
 std::unique_ptr<OutputConnection> LoopbackBackend::openOutput(int index) {
+    std::string name;
     {
         std::lock_guard lock(m_state->mutex);
         if (m_state->openOutputError)
             throw std::runtime_error(*m_state->openOutputError);
         if (index < 0 || index >= static_cast<int>(m_state->outputNames.size()))
             throw std::runtime_error("no loopback output " + std::to_string(index));
+        name = m_state->outputNames[static_cast<std::size_t>(index)];
     }
-    return std::make_unique<Output>(m_state);
+    return std::make_unique<Output>(m_state, std::move(name));
 }
 
 void LoopbackBackend::inject(const std::vector<std::uint8_t>& bytes, int device) {
     std::lock_guard lock(m_state->mutex);
     m_state->deliver(bytes, device);
+}
+
+void LoopbackBackend::setDeviceNames(std::vector<std::string> inputs,
+                                     std::vector<std::string> outputs) {
+    std::lock_guard lock(m_state->mutex);
+    m_state->inputNames = std::move(inputs);
+    m_state->outputNames = std::move(outputs);
 }
 
 void LoopbackBackend::setEcho(bool echo) {

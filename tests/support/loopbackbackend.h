@@ -28,6 +28,9 @@ public:
     // when device is -1). May be called from any thread.
     void inject(const std::vector<std::uint8_t>& bytes, int device = -1);
 
+    // Devices that come and go: the lists from now on. Open connections stay as they are.
+    void setDeviceNames(std::vector<std::string> inputs, std::vector<std::string> outputs);
+
     // When set, every message sent to any output reaches every open input as well.
     void setEcho(bool echo);
     // Driver texts for failures to come; an empty optional lets the operation succeed.

@@ -1,17 +1,27 @@
 #include "preferform.h"
 
-#include "mididevices.h"
+#include "common/msgstr.h"
+#include "midi/devicewatch.h"
+#include "midi/mididevices.h"
+#include "ops/connection.h"
 #include "prefdirform.h"
 #include "ui_preferform.h"
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QPlainTextEdit>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QShowEvent>
+#include <QTimer>
 
 namespace {
 
 const QSize kClientSize(443, 209);
+// Requests of the connection test: enough to see a lost one, at most two seconds when all go.
+constexpr int kTestRequests = 10;
+// Devices seldom come alone (a program registers both its ports): one reading for them all.
+constexpr int kRefreshDelayMs = 100;
 
 void fillDeviceBox(QComboBox* box, const std::vector<std::string>& names) {
     box->clear();
@@ -19,9 +29,59 @@ void fillDeviceBox(QComboBox* box, const std::vector<std::string>& names) {
         box->addItem(QString::fromStdString(name));
 }
 
-void selectDevice(QComboBox* box, std::int32_t device) {
-    box->setCurrentIndex(device >= 0 && device < box->count() ? device : -1);
+// The entry that shows a device: by its name where one is known, else by its number.
+int entryOf(const QComboBox* box, int number, const QString& name) {
+    const bool inRange = number >= 0 && number < box->count();
+    if (name.isEmpty())
+        return inRange ? number : -1;
+    if (inRange && kbxops::sameDevice(box->itemText(number), name))
+        return number;
+    for (int i = 0; i < box->count(); ++i)
+        if (kbxops::sameDevice(box->itemText(i), name))
+            return i;
+    return -1;
 }
+
+QString failureText(std::exception_ptr error) {
+    return QString::fromStdString(describeException(MsgStr(), error).message);
+}
+
+class DetectProgress : public kbxops::DetectObserver {
+public:
+    DetectProgress(QProgressBar* bar, const std::function<void(const QString&)>& show,
+                   const bool& cancel)
+        : m_bar(bar)
+        , m_show(show)
+        , m_cancel(cancel) {}
+    void trying(const kbxops::DevicePair& pair, int index, int count) override {
+        m_bar->setMaximum(count);
+        m_bar->setValue(index);
+        m_show(localText("Trying %1 of %2: \"%3\" and \"%4\"...",
+                         "%2 組中 %1 組目を試しています:「%3」と「%4」...")
+                   .arg(index + 1)
+                   .arg(count)
+                   .arg(pair.inputName, pair.outputName));
+    }
+    bool cancelled() override { return m_cancel; }
+
+private:
+    QProgressBar* m_bar;
+    std::function<void(const QString&)> m_show;
+    const bool& m_cancel;
+};
+
+class TestProgress : public kbxops::PingObserver {
+public:
+    explicit TestProgress(QProgressBar* bar)
+        : m_bar(bar) {}
+    void replied(int index, int count, std::optional<double>) override {
+        m_bar->setMaximum(count);
+        m_bar->setValue(index + 1);
+    }
+
+private:
+    QProgressBar* m_bar;
+};
 
 } // namespace
 
@@ -40,33 +100,95 @@ TPrefForm::TPrefForm(QWidget* parent)
     connect(m_ui->OkBtn, &QPushButton::clicked, this, &TPrefForm::OkBtnClick);
     connect(m_ui->CancelBtn, &QPushButton::clicked, this, &TPrefForm::CancelBtnClick);
     connect(m_ui->DirBrowseBtn, &QPushButton::clicked, this, &TPrefForm::DirBrowseBtnClick);
+    connect(m_ui->FindKbdBtn, &QPushButton::clicked, this, &TPrefForm::FindKbdBtnClick);
+    connect(m_ui->TestConnBtn, &QPushButton::clicked, this, &TPrefForm::TestConnBtnClick);
+    // What the user picks is what the lists keep selected when they change.
+    connect(m_ui->MidiInDevBox, &QComboBox::currentIndexChanged, this, [this](int index) {
+        if (!m_filling && index >= 0)
+            m_inWanted = m_ui->MidiInDevBox->itemText(index);
+    });
+    connect(m_ui->MidiOutDevBox, &QComboBox::currentIndexChanged, this, [this](int index) {
+        if (!m_filling && index >= 0)
+            m_outWanted = m_ui->MidiOutDevBox->itemText(index);
+    });
+
+    // Room for a search's or a test's few lines, read like a label; longer advice scrolls.
+    QPlainTextEdit* text = m_ui->ConnectionText;
+    text->viewport()->setAutoFillBackground(false);
+    text->setFixedHeight(text->fontMetrics().lineSpacing() * 4 +
+                         2 * static_cast<int>(text->document()->documentMargin()));
+
+    m_refresh = new QTimer(this);
+    m_refresh->setSingleShot(true);
+    m_refresh->setInterval(kRefreshDelayMs);
+    connect(m_refresh, &QTimer::timeout, this, &TPrefForm::FillDeviceLists);
+    kbxmidi::DeviceWatch& watch = kbxmidi::DeviceWatch::instance();
+    connect(&watch, &kbxmidi::DeviceWatch::devicesChanged, this, &TPrefForm::DevicesChanged);
+    watch.start();
+    watch.beginPolling();
     FormCreate();
 }
 
-TPrefForm::~TPrefForm() = default;
+TPrefForm::~TPrefForm() {
+    kbxmidi::DeviceWatch::instance().endPolling();
+}
 
 void TPrefForm::showEvent(QShowEvent* event) {
-    // Fixed like a dialog frame, but never smaller than what the texts of this system need.
-    setFixedSize(kClientSize.expandedTo(minimumSizeHint()));
+    FitSize();
     QDialog::showEvent(event);
 }
 
+void TPrefForm::FitSize() {
+    // Fixed like a dialog frame, but never smaller than what the texts of this system need.
+    setFixedSize(kClientSize.expandedTo(minimumSizeHint()));
+}
+
 void TPrefForm::FormCreate() {
-    // The lists are read when the dialog opens, so devices plugged in meanwhile are offered.
+    // The lists are read when the dialog opens, and again whenever devices come or go.
+    FillDeviceLists();
+    ShowStoredValues();
+}
+
+void TPrefForm::FillDeviceLists() {
+    if (m_busy) {
+        // A search or test holds the devices; the lists are read once it is over.
+        m_listsStale = true;
+        return;
+    }
+    m_listsStale = false;
     auto& registry = kbxmidi::DeviceRegistry::instance();
+    m_filling = true;
     fillDeviceBox(m_ui->MidiInDevBox, registry.inputNames());
     fillDeviceBox(m_ui->MidiOutDevBox, registry.outputNames());
-    ShowStoredValues();
+    m_ui->MidiInDevBox->setCurrentIndex(entryOf(m_ui->MidiInDevBox, -1, m_inWanted));
+    m_ui->MidiOutDevBox->setCurrentIndex(entryOf(m_ui->MidiOutDevBox, -1, m_outWanted));
+    m_filling = false;
+}
+
+void TPrefForm::DevicesChanged() {
+    m_refresh->start();
 }
 
 void TPrefForm::SetInDevice(std::int32_t device) {
     m_inDevice = device;
-    selectDevice(m_ui->MidiInDevBox, device);
+    m_inName.clear();
+    ShowStoredValues();
 }
 
 void TPrefForm::SetOutDevice(std::int32_t device) {
     m_outDevice = device;
-    selectDevice(m_ui->MidiOutDevBox, device);
+    m_outName.clear();
+    ShowStoredValues();
+}
+
+void TPrefForm::SetInDeviceName(const QString& name) {
+    m_inName = name;
+    ShowStoredValues();
+}
+
+void TPrefForm::SetOutDeviceName(const QString& name) {
+    m_outName = name;
+    ShowStoredValues();
 }
 
 void TPrefForm::SetDefDir(const QString& dir) {
@@ -80,15 +202,64 @@ void TPrefForm::SetListAtStart(bool list) {
 }
 
 void TPrefForm::ShowStoredValues() {
-    selectDevice(m_ui->MidiInDevBox, m_inDevice);
-    selectDevice(m_ui->MidiOutDevBox, m_outDevice);
+    m_filling = true;
+    const int in = entryOf(m_ui->MidiInDevBox, m_inDevice, m_inName);
+    const int out = entryOf(m_ui->MidiOutDevBox, m_outDevice, m_outName);
+    m_ui->MidiInDevBox->setCurrentIndex(in);
+    m_ui->MidiOutDevBox->setCurrentIndex(out);
+    m_filling = false;
+    // A stored device that is not connected now is selected when it comes.
+    m_inWanted = !m_inName.isEmpty() ? m_inName : in >= 0 ? m_ui->MidiInDevBox->itemText(in) : "";
+    m_outWanted = !m_outName.isEmpty() ? m_outName
+                  : out >= 0           ? m_ui->MidiOutDevBox->itemText(out)
+                                       : "";
     m_ui->DefDirEdit->setText(m_defDir);
     m_listAtStartBox->setChecked(m_listAtStart);
 }
 
+QString TPrefForm::connectionText() const {
+    return m_ui->ConnectionText->toPlainText();
+}
+
+void TPrefForm::ShowConnectionText(const QString& text) {
+    m_ui->ConnectionText->setPlainText(text);
+}
+
+void TPrefForm::SetBusy(bool busy) {
+    m_busy = busy;
+    m_cancelRequested = false;
+    for (QWidget* control :
+         {static_cast<QWidget*>(m_ui->OkBtn), static_cast<QWidget*>(m_ui->CancelBtn),
+          static_cast<QWidget*>(m_ui->TestConnBtn), static_cast<QWidget*>(m_ui->MidiInDevBox),
+          static_cast<QWidget*>(m_ui->MidiOutDevBox), static_cast<QWidget*>(m_ui->DirTab)})
+        control->setEnabled(!busy);
+    m_ui->ConnectionProgress->setValue(0);
+    m_ui->ConnectionProgress->setVisible(busy);
+    if (!busy && m_listsStale)
+        FillDeviceLists();
+}
+
 void TPrefForm::OkBtnClick() {
-    m_inDevice = m_ui->MidiInDevBox->currentIndex();
-    m_outDevice = m_ui->MidiOutDevBox->currentIndex();
+    if (m_busy)
+        return;
+    const int in = m_ui->MidiInDevBox->currentIndex();
+    const int out = m_ui->MidiOutDevBox->currentIndex();
+    // "No device" is never stored: a list without a selection keeps the device stored before,
+    // and where there is none, the user has to choose one.
+    if ((in < 0 && m_inDevice < 0) || (out < 0 && m_outDevice < 0)) {
+        m_ui->PageControl->setCurrentWidget(m_ui->MidiTab);
+        ShowConnectionText(localText("Choose an input device and an output device.",
+                                     "入力デバイスと出力デバイスを選んでください。"));
+        return;
+    }
+    if (in >= 0) {
+        m_inDevice = in;
+        m_inName = m_ui->MidiInDevBox->itemText(in);
+    }
+    if (out >= 0) {
+        m_outDevice = out;
+        m_outName = m_ui->MidiOutDevBox->itemText(out);
+    }
     m_defDir = m_ui->DefDirEdit->text();
     m_listAtStart = m_listAtStartBox->isChecked();
     accept();
@@ -99,6 +270,8 @@ void TPrefForm::CancelBtnClick() {
 }
 
 void TPrefForm::reject() {
+    if (m_busy)
+        return;
     ShowStoredValues();
     QDialog::reject();
 }
@@ -109,4 +282,85 @@ void TPrefForm::DirBrowseBtnClick() {
     browser.exec();
     // After Cancel this is the directory handed in.
     m_ui->DefDirEdit->setText(browser.GetDirectory());
+}
+
+void TPrefForm::FindKbdBtnClick() {
+    if (m_busy) {
+        // The button cancels the search that runs: it stops before the next pair.
+        m_cancelRequested = true;
+        m_ui->FindKbdBtn->setEnabled(false);
+        return;
+    }
+    SetBusy(true);
+    m_ui->FindKbdBtn->setText(QStringLiteral("Cancel"));
+    DetectProgress progress(
+        m_ui->ConnectionProgress, [this](const QString& text) { ShowConnectionText(text); },
+        m_cancelRequested);
+    kbxops::DetectResult result;
+    QString failure;
+    try {
+        result = kbxops::detectKeyboard(&progress);
+    } catch (...) {
+        failure = failureText(std::current_exception());
+    }
+    m_ui->FindKbdBtn->setText(QStringLiteral("Find keyboard"));
+    m_ui->FindKbdBtn->setEnabled(true);
+    SetBusy(false);
+
+    if (!failure.isEmpty()) {
+        ShowConnectionText(failure);
+        return;
+    }
+    switch (result.outcome) {
+    case kbxops::DetectResult::Found: {
+        const kbxops::DevicePair& pair = result.pair;
+        m_inWanted = pair.inputName;
+        m_outWanted = pair.outputName;
+        FillDeviceLists();
+        ShowConnectionText(
+            pair.isVirtual
+                ? localText("No keyboard answered on the MIDI devices; only the built-in virtual "
+                            "ZR-7316 did, and it is selected.",
+                            "MIDI デバイスの鍵盤からは応答がなく、組み込みの仮想 ZR-7316 だけが"
+                            "応答しました。これを選びました。")
+                : localText("The ZR-7316 answers on \"%1\" and \"%2\"; they are selected.",
+                            "ZR-7316 が「%1」と「%2」で応答しました。これを選びました。")
+                      .arg(pair.inputName, pair.outputName));
+        break;
+    }
+    case kbxops::DetectResult::NotFound:
+        ShowConnectionText(kbxops::detectFailureText(result.tried));
+        break;
+    case kbxops::DetectResult::Cancelled:
+        ShowConnectionText(localText("The search was cancelled.", "鍵盤の検索を取り消しました。"));
+        break;
+    }
+}
+
+void TPrefForm::TestConnBtnClick() {
+    if (m_busy)
+        return;
+    const int in = m_ui->MidiInDevBox->currentIndex();
+    const int out = m_ui->MidiOutDevBox->currentIndex();
+    if (in < 0 || out < 0) {
+        ShowConnectionText(localText("Choose an input device and an output device.",
+                                     "入力デバイスと出力デバイスを選んでください。"));
+        return;
+    }
+    SetBusy(true);
+    m_ui->FindKbdBtn->setEnabled(false);
+    ShowConnectionText(localText("Testing the connection...", "接続をテストしています..."));
+    TestProgress progress(m_ui->ConnectionProgress);
+    QString text;
+    try {
+        const kbxops::PingResult result = kbxops::pingKeyboard({in, out}, kTestRequests, &progress);
+        text = kbxops::pingSummaryText(result);
+        if (result.answered < result.sent)
+            text += u'\n' + kbxops::pingAdviceText();
+    } catch (...) {
+        text = failureText(std::current_exception());
+    }
+    m_ui->FindKbdBtn->setEnabled(true);
+    SetBusy(false);
+    ShowConnectionText(text);
 }
