@@ -67,9 +67,11 @@ QAction* TPcLinkForm::menuItemFor(QAction* action, const char* name, const QKeyS
 void TPcLinkForm::SetupMenus() {
     Ui::TPcLinkForm& ui = *m_ui;
 
+    // File, Edit, the menus already there (View), then Keyboard.
     EditMenu = new QMenu(tr("&Edit"), ui.MainMenu);
     EditMenu->setObjectName(QStringLiteral("EditMenu"));
-    ui.MainMenu->addMenu(EditMenu);
+    const QList<QAction*> titles = ui.MainMenu->actions();
+    ui.MainMenu->insertMenu(titles.size() > 1 ? titles[1] : nullptr, EditMenu);
     new HideWhileEmpty(EditMenu);
 
     KeyboardMenu = new QMenu(tr("&Keyboard"), ui.MainMenu);

@@ -87,7 +87,7 @@ private Q_SLOTS:
         QStringList titles;
         for (QAction* menu : bar->actions())
             titles << menu->text();
-        QCOMPARE(titles, (QStringList{"&File", "&Edit", "&Keyboard"}));
+        QCOMPARE(titles, (QStringList{"&File", "&Edit", "&View", "&Keyboard"}));
         // File stays as it was.
         QCOMPARE(menuTexts(find<QMenu>("File1")), (QStringList{"&Preference", "-", "E&xit"}));
 
