@@ -85,7 +85,7 @@ private Q_SLOTS:
 
     void editMenuHoldsUndoOnCtrlZAndItIsOffWithNothingToUndo() {
         createForm();
-        auto* menu = find<QMenu>("Edit1");
+        auto* menu = m_form->editMenu();
         QCOMPARE(menu->title(), QString("&Edit"));
         QVERIFY(menu->actions().contains(undoAction()));
         QCOMPARE(undoAction()->shortcut(), QKeySequence(QStringLiteral("Ctrl+Z")));
@@ -132,7 +132,7 @@ private Q_SLOTS:
         // kbxtool undid it meanwhile: the menu, as it opens, says so.
         kbxops::History other(m_historyDir->path());
         other.markUndone(other.entries().front().id);
-        emit find<QMenu>("Edit1")->aboutToShow();
+        emit m_form->editMenu()->aboutToShow();
         QVERIFY(!undoAction()->isEnabled());
     }
 

@@ -89,6 +89,10 @@ TPrefForm::TPrefForm(QWidget* parent)
     : QDialog(parent)
     , m_ui(std::make_unique<Ui::TPrefForm>()) {
     m_ui->setupUi(this);
+    // Below the devices it uses; the page's spacer stays last.
+    m_listAtStartBox = new QCheckBox(tr("&List the keyboard at start"), m_ui->MidiTab);
+    m_listAtStartBox->setObjectName(QStringLiteral("ListAtStartBox"));
+    m_ui->MidiLayout->insertWidget(m_ui->MidiLayout->count() - 1, m_listAtStartBox);
     // A dialog frame without the title bar's buttons: the dialog ends by OK or Cancel.
     setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint);
     resize(kClientSize);
@@ -199,6 +203,11 @@ void TPrefForm::SetSafety(const KbxSettings::Safety& safety) {
     m_ui->VerifyRestoreCheck->setChecked(safety.verifyRestore);
 }
 
+void TPrefForm::SetListAtStart(bool list) {
+    m_listAtStart = list;
+    m_listAtStartBox->setChecked(list);
+}
+
 void TPrefForm::ShowStoredValues() {
     m_filling = true;
     const int in = entryOf(m_ui->MidiInDevBox, m_inDevice, m_inName);
@@ -215,6 +224,7 @@ void TPrefForm::ShowStoredValues() {
     m_ui->KeepHistoryCheck->setChecked(m_safety.keepHistory);
     m_ui->VerifySendCheck->setChecked(m_safety.verifySend);
     m_ui->VerifyRestoreCheck->setChecked(m_safety.verifyRestore);
+    m_listAtStartBox->setChecked(m_listAtStart);
 }
 
 QString TPrefForm::connectionText() const {
@@ -264,6 +274,7 @@ void TPrefForm::OkBtnClick() {
     m_safety.keepHistory = m_ui->KeepHistoryCheck->isChecked();
     m_safety.verifySend = m_ui->VerifySendCheck->isChecked();
     m_safety.verifyRestore = m_ui->VerifyRestoreCheck->isChecked();
+    m_listAtStart = m_listAtStartBox->isChecked();
     accept();
 }
 

@@ -13,6 +13,7 @@
 #include <cstdint>
 #include <memory>
 
+class QCheckBox;
 class QComboBox;
 class QTimer;
 
@@ -45,6 +46,9 @@ public:
     // Setting the safety preferences also checks their boxes.
     void SetSafety(const KbxSettings::Safety& safety);
     KbxSettings::Safety GetSafety() const { return m_safety; }
+    // Whether the main window lists the keyboard right after it is shown (MIDI page).
+    void SetListAtStart(bool list);
+    bool GetListAtStart() const { return m_listAtStart; }
 
     // The text the MIDI page shows about the connection (a search's or a test's result, or why
     // OK was refused).
@@ -90,6 +94,8 @@ private:
     QString m_outName;
     QString m_defDir;
     KbxSettings::Safety m_safety;
+    bool m_listAtStart = true;
+    QCheckBox* m_listAtStartBox = nullptr;
     // The devices the lists are to show selected, by name, across changes of the lists: a
     // device that goes and comes back is selected again.
     QString m_inWanted;
