@@ -22,6 +22,10 @@ if ! command -v jackd >/dev/null 2>&1; then
 fi
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/kbx-jack-soak.XXXXXX")
+# A copy of the program: a build while the soak runs must not replace it under the operations.
+mkdir -p "$work/bin"
+cp "$BIN/kbxtool" "$work/bin/"
+BIN="$work/bin"
 server="kbxsoak$$r$RANDOM"
 jack_pid=""
 emulate_pid=""
