@@ -41,6 +41,7 @@ TPcLinkForm::TPcLinkForm(QWidget* parent)
     SetupPopupMenus();
     SetupDragAndDrop();
     FormCreate();
+    SetupWholeKeyboard();
 }
 
 TPcLinkForm::~TPcLinkForm() {
@@ -362,6 +363,7 @@ void TPcLinkForm::RunKbdAction(int status, const std::function<void()>& body) {
 
     SetStatusText(QString());
     ProgressBar->setValue(0);
+    UpdateMemoryGauge();
     m_busy = false;
     if (m_closePending) {
         m_closePending = false;

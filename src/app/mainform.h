@@ -23,6 +23,7 @@
 #include <string>
 
 class FileListView;
+class MemoryGauge;
 class QAction;
 class QLabel;
 class QMimeData;
@@ -113,6 +114,20 @@ public Q_SLOTS:
     void FormActivate();
     // Asks the running keyboard action to stop (the Cancel button, Esc, closing the window).
     void CancelActionExecute();
+    // The whole keyboard: back up into a new dated folder, restore a backup after a preview.
+    void BackupKeyboardExecute();
+    void RestoreKeyboardExecute();
+
+public:
+    // The same without the folder dialogs. BackupKeyboardTo makes a folder named by the date
+    // and time under parent and returns it (empty when the backup failed); RestoreKeyboardFrom
+    // takes a backup folder or its manifest.json and returns whether a restore ran.
+    QString BackupKeyboardTo(const QString& parent);
+    bool RestoreKeyboardFrom(const QString& path);
+    // The song memory gauge under the keyboard list; follows every keyboard action and the
+    // file chosen for sending.
+    MemoryGauge& memoryGauge() const { return *m_gauge; }
+    void UpdateMemoryGauge();
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -125,6 +140,8 @@ private:
     void SetupActions();
     void SetupPopupMenus();
     void SetupStatusStrip();
+    void SetupWholeKeyboard(); // backupdialogs.cpp
+    void ShowKbdListed();
 
     // The frame shared by the four keyboard actions: status text k, progress from 0, one error
     // box per failure, status and progress cleared afterwards. Refused while busy.
@@ -156,6 +173,9 @@ private:
     QProgressBar* ProgressBar = nullptr;
     QAction* CancelAction = nullptr;
     QToolButton* CancelBtn = nullptr;
+    QAction* BackupAction = nullptr;
+    QAction* RestoreAction = nullptr;
+    MemoryGauge* m_gauge = nullptr;
     ZxCancellation* m_cancellation = nullptr; // the running action's, while busy
     // Destroyed before the widgets they fill, and before the messages they read.
     std::unique_ptr<LocalPane> m_local;
