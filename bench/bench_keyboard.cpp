@@ -15,10 +15,12 @@
 #include "kbxfilestream.h"
 #include "kbxmidistream.h"
 #include "mididevices.h"
+#include "rtmidisupport.h"
 #include "virtualzr7316.h"
 #include "zxdata.h"
 #include "zxexception.h"
 #include "zxkbddrv.h"
+#include "zxmidi.h"
 
 #include <QCoreApplication>
 #include <algorithm>
@@ -459,6 +461,69 @@ void BM_FreeMemory(benchmark::State& state, bool paced) {
     report(state, totalMs, wire, 0, paced, 1);
 }
 
+// Opening and closing the pair of ports alone, as every drive operation and every transfer does
+// around its messages: the input, then the output; the output, then the input. On JACK the
+// reference is the period; clients_per_round counts the JACK clients each round made.
+void BM_OpenClosePair(benchmark::State& state) {
+    ZxMidiIn in;
+    ZxMidiOut out;
+    std::vector<double> rounds;
+    std::vector<double> steps[3]; // time from the start to the end of each step but the last
+    unsigned clients = 0;
+    try {
+        retrying([&] { // the first opening makes the clients that are kept; untimed
+            in.open(g_setup.in);
+            out.open(g_setup.out);
+            out.close();
+            in.close();
+        });
+        clients = kbxmidi::systemClientsCreated();
+        for (auto _ : state) {
+            const double ms = retrying([&] {
+                const auto start = Clock::now();
+                in.open(g_setup.in);
+                steps[0].push_back(msSince(start));
+                out.open(g_setup.out);
+                steps[1].push_back(msSince(start));
+                out.close();
+                steps[2].push_back(msSince(start));
+                in.close();
+                return msSince(start);
+            });
+            rounds.push_back(ms);
+            state.SetIterationTime(ms / 1000.0);
+        }
+    } catch (...) {
+        state.SkipWithError(failureText().c_str());
+        return;
+    }
+    const auto medianOf = [](std::vector<double> v) {
+        std::sort(v.begin(), v.end());
+        return v.empty() ? 0 : v[v.size() / 2];
+    };
+    // Where the time goes: the median of each step's own share.
+    std::vector<double> last(rounds.size());
+    for (std::size_t i = 0; i < rounds.size() && i < steps[2].size(); ++i)
+        last[i] = rounds[i] - steps[2][i];
+    for (int k = 2; k > 0; --k)
+        for (std::size_t i = 0; i < steps[k].size(); ++i)
+            steps[k][i] -= steps[k - 1][i];
+    state.counters["in_open_ms"] = medianOf(steps[0]);
+    state.counters["out_open_ms"] = medianOf(steps[1]);
+    state.counters["out_close_ms"] = medianOf(steps[2]);
+    state.counters["in_close_ms"] = medianOf(last);
+    std::sort(rounds.begin(), rounds.end());
+    const double median = rounds.empty() ? 0 : rounds[rounds.size() / 2];
+    state.counters["pair_ms_med"] = median;
+    state.counters["pair_ms_p90"] = rounds.empty() ? 0 : rounds[rounds.size() * 9 / 10];
+    state.counters["period_ms"] = g_setup.periodMs;
+    state.counters["x_period_med"] = median / g_setup.periodMs;
+    state.counters["clients_per_round"] =
+        state.iterations() ? static_cast<double>(kbxmidi::systemClientsCreated() - clients) /
+                                 static_cast<double>(state.iterations())
+                           : 0;
+}
+
 void BM_SendSong(benchmark::State& state, bool paced) {
     const WireCount wire = sendCount();
     double totalMs = 0;
@@ -532,6 +597,11 @@ int findDevice(const std::vector<std::string>& names, const std::string& wanted)
 
 void registerBenchmarks() {
     const std::string s = "/" + g_setup.label;
+    if (g_setup.system)
+        benchmark::RegisterBenchmark(("BM_OpenClosePair" + s).c_str(), BM_OpenClosePair)
+            ->Unit(benchmark::kMillisecond)
+            ->UseManualTime()
+            ->Iterations(100);
     auto* one = benchmark::RegisterBenchmark(("BM_FreeMemory" + s).c_str(), BM_FreeMemory, false);
     auto* list = benchmark::RegisterBenchmark(("BM_List" + s).c_str(), BM_List, false);
     auto* send = benchmark::RegisterBenchmark(("BM_SendSong21504" + s).c_str(), BM_SendSong, false);

@@ -4,7 +4,7 @@
 #
 #   bench/run.sh [BUILD-DIR]        default: build-bench beside this folder's parent
 #
-# Environment: KBX_BENCH_SKIP="wire jack pane startup" leaves those parts out; JOBS (default 2)
+# Environment: KBX_BENCH_SKIP="wire jack pane startup monitor" leaves those parts out; JOBS (default 2)
 # for the build. The JSON of each program and the table are kept in BUILD-DIR/bench-results.
 set -euo pipefail
 
@@ -22,7 +22,7 @@ skipped() { [[ "$skip" == *" $1 "* ]]; }
 cmake -S "$source_dir" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
     -DKBX_BUILD_BENCH=ON >/dev/null
 cmake --build "$build" -j"$jobs" --target bench_codec bench_keyboard bench_localpane \
-    bench_startup kbxtool
+    bench_startup bench_monitor kbxtool
 mkdir -p "$results"
 rm -f "$results"/*.json "$results"/*.txt
 bin="$build/bin"
@@ -69,6 +69,11 @@ fi
 if ! skipped startup; then
     echo "== 6-7 start-up and peak memory"
     "$bin/bench_startup" --kbx_kbxtool="$bin/kbxtool" $(json startup.json) 2>&1 | quiet
+fi
+
+if ! skipped monitor; then
+    echo "== 8 the MIDI monitor"
+    "$bin/bench_monitor" $(json monitor.json) 2>&1 | quiet
 fi
 
 echo "load after: $(cut -d' ' -f1-3 /proc/loadavg)" | tee -a "$results/machine.txt"

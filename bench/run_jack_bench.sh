@@ -4,7 +4,9 @@
 # its own, and on the other side
 #   1. bench_keyboard on the emulated device by name: list, send and import of a full song
 #      memory, each exchange's time against the JACK period;
-#   2. kbxtool itself (list, send, import), timed as whole processes.
+#   2. kbxtool itself (list, send, import), timed as whole processes, and the list against its
+#      target: 1.3 x (54 exchanges x 2 periods) + the time of `kbxtool --virtual list`;
+#   3. what --trace adds to `kbxtool --virtual list` (the lines go to a file).
 # Usage: run_jack_bench.sh BUILD-DIR [extra bench_keyboard arguments]
 # Exit 77 when jackd is not installed.
 set -euo pipefail
@@ -113,8 +115,10 @@ timed() {
     done
     [ ${#times[@]} -gt 0 ] || fail "$name failed every time"
     printf '%s\n' "${times[@]}" | sort -n |
-        awk -v n="$name" -v f="$failed" '{ v[NR] = $1 } END { printf "kbxtool %-36s median %8.1f ms of %d runs (min %.1f, max %.1f; %d failed)\n", n, v[int((NR + 1) / 2)], NR, v[1], v[NR], f }'
+        awk -v n="$name" -v f="$failed" '{ v[NR] = $1 } END { printf "kbxtool %-36s median %8.1f ms of %d runs (min %.1f, max %.1f; %d failed)\n", n, v[int((NR + 1) / 2)], NR, v[1], v[NR], f }' |
+        tee -a "$work/medians"
 }
+median_of() { grep "^kbxtool $1 " "$work/medians" | sed 's/.* median *\([0-9.]*\) ms.*/\1/'; }
 
 mkdir -p "$work/imports"
 "$BIN/bench_keyboard" --kbx_write_song="$work/song.kbx"
@@ -127,6 +131,14 @@ delete_song() { kbx delete song:0 >/dev/null; }
 
 timed "list (jack)" true kbx list
 timed "list (--virtual, no latency)" true "$BIN/kbxtool" --virtual="$work/virtual.state" list
+timed "list --trace (--virtual, no latency)" true \
+    "$BIN/kbxtool" --virtual="$work/virtual.state" --trace list
+# The list as a whole process against its target: two periods an exchange, 30 % for everything
+# else, plus what the same list costs without JACK.
+awk -v m="$(median_of "list (jack)")" -v v="$(median_of "list (--virtual, no latency)")" \
+    -v p="$period_us" 'BEGIN { t = 1.3 * 54 * 2 * p / 1000 + v;
+    printf "kbxtool list (jack) target: 1.3 x 54 x 2 x %.3f ms + %.1f ms = %.1f ms; measured %.1f ms: %s\n",
+           p / 1000, v, t, m, m <= t ? "met" : "missed" }' | tee -a "$work/medians"
 timed "send 21504-byte song (jack)" delete_song kbx send "$work/song.kbx" song:0
 timed "import 21504-byte song (jack)" true kbx import song:0 "$work/imports"
 echo "kbxtool over JACK done"

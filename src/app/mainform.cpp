@@ -3,6 +3,7 @@
 
 #include "appicons.h"
 #include "errorreporter.h"
+#include "midimonitor.h"
 #include "ops/cancel.h"
 #include "ops/connection.h"
 #include "ops/keyboard.h"
@@ -39,6 +40,7 @@ TPcLinkForm::TPcLinkForm(QWidget* parent)
     SetupStatusStrip();
     SetupActions();
     SetupPopupMenus();
+    SetupMonitor();
     SetupDragAndDrop();
     FormCreate();
     SetupWholeKeyboard();
@@ -80,6 +82,17 @@ void TPcLinkForm::SetupStatusStrip() {
     CancelBtn->setToolButtonStyle(Qt::ToolButtonTextOnly);
     CancelBtn->setVisible(false);
     m_ui->StatusBar->addWidget(CancelBtn, 0);
+}
+
+void TPcLinkForm::SetupMonitor() {
+    m_monitor = new MidiMonitor(this);
+    addDockWidget(Qt::BottomDockWidgetArea, m_monitor);
+    m_monitor->hide();
+    QMenu* view = m_ui->MainMenu->addMenu(QStringLiteral("&View"));
+    view->setObjectName(QStringLiteral("ViewMenu"));
+    QAction* toggle = m_monitor->toggleViewAction();
+    toggle->setObjectName(QStringLiteral("MidiMonitorAction"));
+    view->addAction(toggle);
 }
 
 void TPcLinkForm::SetupActions() {

@@ -25,6 +25,7 @@
 class FileListView;
 class MemoryGauge;
 class QAction;
+class MidiMonitor;
 class QLabel;
 class QMimeData;
 class QMenu;
@@ -75,6 +76,8 @@ public:
     // The two panes; they exist once the window has been created.
     LocalPane& localPane() const { return *m_local; }
     KbdPane& kbdPane() const { return *m_kbd; }
+    // View > MIDI Monitor: closed until the user opens it.
+    MidiMonitor& midiMonitor() const { return *m_monitor; }
     // The folder of a node of either tree, with its separator at the end.
     QString GetNodePath(QTreeWidgetItem* node) const;
 
@@ -142,6 +145,7 @@ private:
     void SetupStatusStrip();
     void SetupWholeKeyboard(); // backupdialogs.cpp
     void ShowKbdListed();
+    void SetupMonitor();
 
     // The frame shared by the four keyboard actions: status text k, progress from 0, one error
     // box per failure, status and progress cleared afterwards. Refused while busy.
@@ -177,6 +181,7 @@ private:
     QAction* RestoreAction = nullptr;
     MemoryGauge* m_gauge = nullptr;
     ZxCancellation* m_cancellation = nullptr; // the running action's, while busy
+    MidiMonitor* m_monitor = nullptr;
     // Destroyed before the widgets they fill, and before the messages they read.
     std::unique_ptr<LocalPane> m_local;
     std::unique_ptr<KbdPane> m_kbd;

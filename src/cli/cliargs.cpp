@@ -68,6 +68,8 @@ ParsedArguments parseArguments(const QStringList& args) {
             optionsEnded = true;
         } else if (arg == u"--json") {
             o.json = true;
+        } else if (arg == u"--trace") {
+            o.trace = true;
         } else if (arg == u"-h" || arg == u"--help") {
             o.help = true;
         } else if (arg == u"--version") {
@@ -165,14 +167,14 @@ ParsedArguments parseArguments(const QStringList& args) {
 
 QString usageLine() {
     return QStringLiteral(
-        "usage: kbxtool [--in DEVICE] [--out DEVICE] [--virtual[=STATEFILE]] [--json] COMMAND "
-        "[ARGS]  (kbxtool --help for the commands)");
+        "usage: kbxtool [--in DEVICE] [--out DEVICE] [--virtual[=STATEFILE]] [--json] [--trace] "
+        "COMMAND [ARGS]  (kbxtool --help for the commands)");
 }
 
 QString helpText() {
     return QStringLiteral(
-        "usage: kbxtool [--in DEVICE] [--out DEVICE] [--virtual[=STATEFILE]] [--json] COMMAND "
-        "[ARGS]\n"
+        "usage: kbxtool [--in DEVICE] [--out DEVICE] [--virtual[=STATEFILE]] [--json] [--trace] "
+        "COMMAND [ARGS]\n"
         "  devices                 MIDI input and output devices with their numbers\n"
         "  list                    read the keyboard's contents (what \"Get/Update List\" reads)\n"
         "  import SLOT [DIR]       import one item into DIR (default: the current folder); "
@@ -200,6 +202,11 @@ QString helpText() {
         "DEVICE: a device number or a case-insensitive part of its name; without --in/--out the\n"
         "devices chosen in kbxman (found by name when their numbers have moved), else device 0.\n"
         "--virtual: the built-in virtual keyboard on both sides, its memory kept in STATEFILE.\n"
+        "--trace: every MIDI message on stderr, one a line: milliseconds since the command "
+        "began,\n"
+        "'>' to the keyboard or '<' from it, the bytes in hex, two blanks, what the message "
+        "means;\n"
+        "a time-out or an error is a line of its own ('!').\n"
         "SLOT: a path as the window shows it (\"Tone:\\User 3\", \"Registration:\\Bank2\\User "
         "1\",\n"
         "\"Song Rhythm:\\Song\\Song 1\") or tone:N, dsp:N, reg:BANK:N, song:N, rhythm:N.\n"

@@ -1,6 +1,6 @@
 #pragma once
 // kbxtool's command line:
-//   kbxtool [--in DEVICE] [--out DEVICE] [--virtual[=STATEFILE]] [--json] COMMAND [ARGS]
+//   kbxtool [--in DEVICE] [--out DEVICE] [--virtual[=STATEFILE]] [--json] [--trace] COMMAND [ARGS]
 // The global options may also follow the command; "--" ends the options.
 
 #include <QString>
@@ -16,6 +16,7 @@ struct Options {
     bool useVirtual = false;
     QString stateFile; // --virtual=STATEFILE; empty: the virtual keyboard's usual file
     bool json = false;
+    bool trace = false; // every MIDI message and time-out on stderr, one a line
     bool help = false;
     bool version = false;
     bool dryRun = false; // restore: print the plan, send nothing

@@ -5,6 +5,7 @@
 #include "connection.h"
 #include "datafile.h"
 #include "keyboard.h"
+#include "trace.h"
 
 #include "clitext.h"
 #include "deviceselect.h"
@@ -30,9 +31,31 @@
 
 namespace kbxcli {
 
+namespace {
+
+// --trace: each line on stderr as it comes, for the whole command.
+class StderrTrace : public kbxops::TraceListener {
+public:
+    StderrTrace() { kbxops::Trace::instance().setListener(this); }
+    ~StderrTrace() override { kbxops::Trace::instance().setListener(nullptr); }
+    StderrTrace(const StderrTrace&) = delete;
+    StderrTrace& operator=(const StderrTrace&) = delete;
+
+    void traced(const kbxops::TraceLine& line) override {
+        std::fputs((line.text() + u'\n').toUtf8().constData(), stderr);
+    }
+
+private:
+    // The clock runs from the command's start, whatever actions it runs.
+    kbxops::Trace::Action m_command;
+};
+
+} // namespace
+
 KbxTool::KbxTool(Options options)
     : m_options(std::move(options))
-    , m_bar(!m_options.json && ProgressBar::stderrIsTerminal())
+    // The trace's lines and a bar redrawn in place would break each other up.
+    , m_bar(!m_options.json && !m_options.trace && ProgressBar::stderrIsTerminal())
     , m_progress(m_bar, m_messages) {}
 
 KbxTool::~KbxTool() = default;
@@ -62,6 +85,9 @@ int KbxTool::run() {
 }
 
 int KbxTool::runCommand() {
+    std::optional<StderrTrace> trace;
+    if (m_options.trace)
+        trace.emplace();
     try {
         const QString& command = m_options.command;
         if (command == u"devices")

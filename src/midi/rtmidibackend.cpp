@@ -1,18 +1,29 @@
 // The system's MIDI devices through RtMidi. Every compiled API is asked in turn; one that cannot
 // start here (ALSA without a sequencer, JACK without a server) simply lists nothing.
+//
+// Clients are made once and kept: on JACK every new client costs the server tens of
+// milliseconds and, on a loaded machine, now and then a refusal. Each MIDI system has one
+// listing client for the process, which counts and finds the ports, and each opened port keeps
+// its RtMidi object (its client) in a pool for the life of the process; an opening only
+// registers and connects the port on a kept client, and closing unregisters it. So the pair of
+// ports costs two clients on its first opening and none after.
 
 #include "midibackend.h"
 #include "rtmidisupport.h"
 
 #include <RtMidi.h>
 
+#include <algorithm>
 #include <atomic>
-
+#include <chrono>
 #include <functional>
 #include <iostream>
 #include <mutex>
+#include <sstream>
 #include <stdexcept>
 #include <streambuf>
+#include <thread>
+#include <type_traits>
 
 #if defined(KBX_HAVE_ALSA)
 #include <alsa/asoundlib.h>
@@ -26,12 +37,24 @@ namespace {
 
 constexpr const char* kClientName = "KbxMan";
 
+// A refused client or port is tried again this many times in all, waiting a little longer each
+// time: a loaded JACK server refuses when its socket replies time out, and is usually willing a
+// moment later. Bounded, so that a server that has really gone is reported within about 0.3 s.
+constexpr int kAttempts = 5;
+constexpr std::chrono::milliseconds kFirstPause{10};
+
+std::atomic<unsigned> g_clientsCreated{0};
+
 #if defined(KBX_HAVE_ALSA)
 void quietAlsa(const char*, int, const char*, int, const char*, ...) {}
 #endif
 #if defined(KBX_HAVE_JACK)
 void quietJack(const char*) {}
 #endif
+
+void pauseBeforeAttempt(int attempt) {
+    std::this_thread::sleep_for(kFirstPause * (1 << (attempt - 1)));
+}
 
 } // namespace
 
@@ -63,6 +86,10 @@ bool jackServerRunning() {
 #else
     return false;
 #endif
+}
+
+unsigned systemClientsCreated() {
+    return g_clientsCreated.load();
 }
 
 namespace {
@@ -105,161 +132,462 @@ private:
     bool m_onlyWarnings = true;
 };
 
-template <typename Port>
-struct Opened {
-    std::unique_ptr<ErrorTrap> trap; // outlives the port, which may call it until destroyed
-    std::unique_ptr<Port> port;
-    std::string name; // the device's, as listed
+// Where a kept input object's callback hands the bytes: the opening that holds it now, or
+// nobody between openings.
+struct InputTarget {
+    std::mutex mutex;
+    ReceiveFn onMessage;
 };
 
-// A port object of one API, or nothing when the API does not start here.
+// One RtMidi object of one API and direction, made once and kept; its port is opened and closed
+// per opening. Shared with the connection that holds it, so that a connection still open when
+// the backend goes keeps what it uses.
 template <typename Port>
-Opened<Port> makePort(RtMidi::Api api) {
-    silenceSoundLibraries();
-#if defined(KBX_HAVE_JACK)
-    if (api == RtMidi::UNIX_JACK && !jackServerRunning())
-        return {};
-#endif
-    Opened<Port> opened;
-    opened.trap = std::make_unique<ErrorTrap>();
-    try {
-        QuietCerr quiet;
-        opened.port = std::make_unique<Port>(api, clientName());
-    } catch (const RtMidiError&) {
-        return {};
+struct Kept {
+    RtMidi::Api api = RtMidi::UNSPECIFIED;
+    unsigned serverGeneration = 0; // JACK: the server it was made on
+    bool busy = false;
+    bool broken = false;             // an opening failed on it: not used again
+    std::unique_ptr<ErrorTrap> trap; // outlives the port, which may call it until destroyed
+    std::unique_ptr<InputTarget> target;
+    std::unique_ptr<Port> port;
+    std::string name; // the device open on it now, as listed
+
+    ~Kept() {
+        // The input callback runs on RtMidi's thread; destroying the port joins it.
+        if (target) {
+            std::lock_guard lock(target->mutex);
+            target->onMessage = nullptr;
+        }
+        port.reset();
     }
-    opened.port->setErrorCallback(&ErrorTrap::callback, opened.trap.get());
-    return opened;
-}
+};
 
 std::vector<RtMidi::Api> compiledApis() {
     std::vector<RtMidi::Api> apis;
     RtMidi::getCompiledApi(apis);
     std::erase(apis, RtMidi::RTMIDI_DUMMY);
+#if !defined(KBX_HAVE_JACK)
+    // Without JACK's own library the server cannot be asked first, and RtMidi 5.0 loses its
+    // output buffers on every attempt to reach a server that is not there.
+    std::erase(apis, RtMidi::UNIX_JACK);
+#endif
     return apis;
 }
 
-template <typename Port>
-std::vector<std::string> listNames() {
-    std::vector<std::string> names;
-    for (RtMidi::Api api : compiledApis()) {
-        Opened<Port> opened = makePort<Port>(api);
-        if (!opened.port)
-            continue;
-        // A server that is not running reports a warning and no ports.
-        const unsigned count = opened.port->getPortCount();
-        for (unsigned i = 0; i < count; ++i)
-            names.push_back(opened.port->getPortName(i));
+// RtMidi prints a client it could not make on std::cerr (its error callback cannot be set before
+// the object exists) and goes on without one; this catches the text.
+class CerrCapture {
+public:
+    CerrCapture()
+        : m_old(std::cerr.rdbuf(m_text.rdbuf())) {}
+    ~CerrCapture() { std::cerr.rdbuf(m_old); }
+    CerrCapture(const CerrCapture&) = delete;
+    CerrCapture& operator=(const CerrCapture&) = delete;
+    // What was printed, without the blank lines RtMidi puts around it.
+    std::string text() const {
+        const std::string t = m_text.str();
+        const auto first = t.find_first_not_of('\n');
+        return first == std::string::npos ? std::string()
+                                          : t.substr(first, t.find_last_not_of('\n') - first + 1);
     }
+
+private:
+    std::ostringstream m_text;
+    std::streambuf* m_old;
+};
+
+// An RtMidi object of the API with a client of its own. Throws std::runtime_error with
+// RtMidi's text when the system does not start here or refuses the client.
+template <typename Port>
+std::unique_ptr<Port> makeClient(RtMidi::Api api) {
+    silenceSoundLibraries();
+    std::unique_ptr<Port> port;
+    std::string complaint;
+    try {
+        CerrCapture capture;
+        port = std::make_unique<Port>(api, clientName());
+        complaint = capture.text();
+    } catch (const RtMidiError& error) {
+        throw std::runtime_error(error.getMessage());
+    }
+    // JACK: a client the server refused leaves the object without one; RtMidi only warned.
+    if (api == RtMidi::UNIX_JACK && !complaint.empty())
+        throw std::runtime_error(complaint);
+    ++g_clientsCreated;
+    return port;
+}
+
+template <typename Port>
+std::vector<std::string> namesOf(Port& port) {
+    std::vector<std::string> names;
+    const unsigned count = port.getPortCount();
+    for (unsigned i = 0; i < count; ++i)
+        names.push_back(port.getPortName(i));
     return names;
 }
 
-// Finds device `index` of the combined list and opens the port object of its API on it. The
-// same object that counted the ports opens one, so the numbering cannot shift in between.
-template <typename Port>
-Opened<Port> openNumbered(int index, const std::function<void(Port&)>& prepare) {
-    if (index >= 0) {
-        unsigned rest = static_cast<unsigned>(index);
-        for (RtMidi::Api api : compiledApis()) {
-            Opened<Port> opened = makePort<Port>(api);
-            if (!opened.port)
-                continue;
-            const unsigned count = opened.port->getPortCount();
-            if (rest >= count) {
-                rest -= count;
-                continue;
+#if defined(KBX_HAVE_JACK)
+// The one client that lists JACK's ports for the process, both directions. It is not activated:
+// reading the port list needs no process callback.
+//
+// JACK's library keeps what it knows of a server for as long as any client of the process is
+// open; a client made while one of a server that has gone is still open sees that old server's
+// port list. So when the server goes, every JACK client of the process is closed (the kept port
+// objects first, see ApiDevices::forgetGoneServer) before the next listing makes a new one.
+class JackLister {
+public:
+    ~JackLister() { drop(); }
+
+    // The MIDI ports that take input from us (JackPortIsInput: our output devices) or give it
+    // (JackPortIsOutput: our input devices); nothing when no server answers.
+    std::vector<std::string> ports(unsigned long flags) {
+        if (!connect())
+            return {};
+        std::vector<std::string> names;
+        const char** ports = jack_get_ports(m_client, nullptr, JACK_DEFAULT_MIDI_TYPE, flags);
+        for (std::size_t i = 0; ports && ports[i]; ++i)
+            names.emplace_back(ports[i]);
+        if (ports)
+            jack_free(ports);
+        return names;
+    }
+
+    // Returns once the server has begun a new cycle. A connection made now takes effect at the
+    // start of the next cycle; a message sent on it before then is lost, and the first message
+    // follows right after the opening. Bounded: a stalled server is not waited for.
+    void awaitNextCycle() {
+        if (!m_client)
+            return;
+        jack_nframes_t start = 0, now = 0;
+        jack_time_t usecs = 0, next = 0;
+        float period = 0;
+        if (jack_get_cycle_times(m_client, &start, &usecs, &next, &period) != 0)
+            return;
+        const auto giveUp = std::chrono::steady_clock::now() + std::chrono::milliseconds(100);
+        do {
+            std::this_thread::sleep_for(std::chrono::microseconds(100));
+            if (jack_get_cycle_times(m_client, &now, &usecs, &next, &period) != 0)
+                return;
+        } while (now == start && std::chrono::steady_clock::now() < giveUp);
+    }
+
+    // The server of the listing client has shut down.
+    bool serverGone() const { return m_client && m_gone && m_gone->load(); }
+
+    // Closes the listing client; the next listing makes a new one.
+    void drop() {
+        if (!m_client)
+            return;
+        jack_client_close(m_client);
+        m_client = nullptr;
+        m_gone.reset();
+    }
+
+private:
+    bool connect() {
+        if (m_client)
+            return true;
+        silenceSoundLibraries();
+        for (int attempt = 1; attempt <= kAttempts; ++attempt) {
+            if (attempt > 1)
+                pauseBeforeAttempt(attempt - 1);
+            jack_status_t status{};
+            m_client = jack_client_open(clientName().c_str(), JackNoStartServer, &status);
+            if (m_client) {
+                ++g_clientsCreated;
+                // A flag of this client's own: a late word from a closed client changes nothing.
+                m_gone = std::make_unique<std::atomic<bool>>(false);
+                jack_on_shutdown(m_client, &JackLister::onShutdown, m_gone.get());
+                return true;
             }
-            opened.trap->clear();
-            prepare(*opened.port);
-            opened.port->openPort(rest, kClientName);
-            opened.trap->check();
-            if (!opened.port->isPortOpen())
+            // No server to reach is the normal state of a machine without JACK: not asked
+            // again. A server that answered but refused is.
+            if (status & JackServerFailed)
+                return false;
+        }
+        return false;
+    }
+
+    static void onShutdown(void* flag) { static_cast<std::atomic<bool>*>(flag)->store(true); }
+
+    jack_client_t* m_client = nullptr;
+    std::unique_ptr<std::atomic<bool>> m_gone;
+};
+#endif
+
+// The devices of one API: its listing, and the kept port objects of each direction.
+class ApiDevices {
+public:
+    explicit ApiDevices(RtMidi::Api api)
+        : m_api(api) {}
+
+    std::vector<std::string> inputNames() {
+#if defined(KBX_HAVE_JACK)
+        if (m_api == RtMidi::UNIX_JACK) {
+            forgetGoneServer();
+            return m_jack.ports(JackPortIsOutput);
+        }
+#endif
+        return listed(m_inputLister);
+    }
+    std::vector<std::string> outputNames() {
+#if defined(KBX_HAVE_JACK)
+        if (m_api == RtMidi::UNIX_JACK) {
+            forgetGoneServer();
+            return m_jack.ports(JackPortIsInput);
+        }
+#endif
+        return listed(m_outputLister);
+    }
+
+    // A kept object of the direction that holds no open port, made when there is none.
+    // After a port has been connected: see JackLister::awaitNextCycle.
+    void awaitConnection() {
+#if defined(KBX_HAVE_JACK)
+        if (m_api == RtMidi::UNIX_JACK)
+            m_jack.awaitNextCycle();
+#endif
+    }
+
+    template <typename Port>
+    std::shared_ptr<Kept<Port>> acquire() {
+        forgetGoneServer();
+        auto& pool = poolOf<Port>();
+        // Objects of a server that has gone, or on which an opening failed, are let go.
+        std::erase_if(pool, [&](const std::shared_ptr<Kept<Port>>& k) {
+            return !k->busy && (k->broken || k->serverGeneration != m_serverGeneration);
+        });
+        for (auto& kept : pool)
+            if (!kept->busy && !kept->broken && kept->serverGeneration == m_serverGeneration) {
+                kept->busy = true;
+                return kept;
+            }
+        auto kept = std::make_shared<Kept<Port>>();
+        kept->api = m_api;
+        kept->serverGeneration = m_serverGeneration;
+        kept->trap = std::make_unique<ErrorTrap>();
+        kept->port = makeClient<Port>(m_api);
+        kept->port->setErrorCallback(&ErrorTrap::callback, kept->trap.get());
+        if constexpr (std::is_same_v<Port, RtMidiIn>) {
+            kept->target = std::make_unique<InputTarget>();
+            // System Exclusive is all we want; RtMidi drops it unless told otherwise. Whole
+            // messages are assembled by RtMidi before the callback sees them.
+            kept->port->ignoreTypes(false, true, true);
+            kept->port->setCallback(&ApiDevices::received, kept->target.get());
+        }
+        kept->busy = true;
+        pool.push_back(kept);
+        return kept;
+    }
+
+    static void received(double, std::vector<unsigned char>* message, void* user) {
+        auto* target = static_cast<InputTarget*>(user);
+        std::lock_guard lock(target->mutex);
+        if (target->onMessage && message)
+            target->onMessage(std::vector<std::uint8_t>(message->begin(), message->end()));
+    }
+
+private:
+    // When the JACK server has gone: every client of it is closed, the port objects (those not
+    // open now) before the listing client, so that the next client meets the next server.
+    void forgetGoneServer() {
+#if defined(KBX_HAVE_JACK)
+        if (!m_jack.serverGone())
+            return;
+        ++m_serverGeneration;
+        const auto old = [this](const auto& k) {
+            return !k->busy && k->serverGeneration != m_serverGeneration;
+        };
+        std::erase_if(m_inputs, old);
+        std::erase_if(m_outputs, old);
+        m_jack.drop();
+#endif
+    }
+
+    template <typename Port>
+    std::vector<std::string> listed(std::unique_ptr<Port>& lister) {
+        if (!lister) {
+            try {
+                lister = makeClient<Port>(m_api);
+            } catch (const std::runtime_error&) {
+                return {}; // the system does not start here
+            }
+        }
+        return namesOf(*lister);
+    }
+
+    template <typename Port>
+    std::vector<std::shared_ptr<Kept<Port>>>& poolOf() {
+        if constexpr (std::is_same_v<Port, RtMidiIn>)
+            return m_inputs;
+        else
+            return m_outputs;
+    }
+
+    RtMidi::Api m_api;
+#if defined(KBX_HAVE_JACK)
+    JackLister m_jack;
+#endif
+    // The listing objects of the systems other than JACK (their clients cost little).
+    std::unique_ptr<RtMidiIn> m_inputLister;
+    std::unique_ptr<RtMidiOut> m_outputLister;
+    std::vector<std::shared_ptr<Kept<RtMidiIn>>> m_inputs;
+    std::vector<std::shared_ptr<Kept<RtMidiOut>>> m_outputs;
+    unsigned m_serverGeneration = 0;
+};
+
+// Opens the named port on a kept object: found by name in the object's own list, so that a list
+// that changed since it was counted cannot open another device. A refusal is tried again on a
+// fresh object; a device that is no longer there is reported at once.
+template <typename Port>
+std::shared_ptr<Kept<Port>> openKept(ApiDevices& devices, const std::string& name, int number,
+                                     const std::function<void(Kept<Port>&)>& prepare) {
+    std::string failure;
+    for (int attempt = 1; attempt <= kAttempts; ++attempt) {
+        if (attempt > 1)
+            pauseBeforeAttempt(attempt - 1);
+        std::shared_ptr<Kept<Port>> kept;
+        try {
+            kept = devices.acquire<Port>();
+        } catch (const std::runtime_error& error) {
+            failure = error.what(); // the client was refused
+            continue;
+        }
+        const std::vector<std::string> names = namesOf(*kept->port);
+        const auto found = std::find(names.begin(), names.end(), name);
+        if (found == names.end()) {
+            kept->busy = false;
+            throw std::runtime_error("The device number " + std::to_string(number) +
+                                     " is out of range.");
+        }
+        kept->trap->clear();
+        prepare(*kept);
+        kept->port->openPort(static_cast<unsigned>(found - names.begin()), kClientName);
+        try {
+            kept->trap->check();
+            if (!kept->port->isPortOpen())
                 throw std::runtime_error("the device could not be opened");
-            opened.name = opened.port->getPortName(rest);
-            return opened;
+            kept->name = name;
+            return kept;
+        } catch (const std::runtime_error& error) {
+            failure = error.what();
+            kept->port->closePort();
+            if (kept->target) {
+                std::lock_guard lock(kept->target->mutex);
+                kept->target->onMessage = nullptr;
+            }
+            kept->broken = true;
+            kept->busy = false;
         }
     }
-    throw std::runtime_error("The device number " + std::to_string(index) + " is out of range.");
+    throw std::runtime_error(failure);
 }
 
 class RtInput : public InputConnection {
 public:
-    RtInput(int index, ReceiveFn onMessage)
-        : m_shared(std::make_unique<Shared>()) {
-        m_shared->onMessage = std::move(onMessage);
-        m_opened = openNumbered<RtMidiIn>(index, [this](RtMidiIn& in) {
-            // System Exclusive is all we want; RtMidi drops it unless told otherwise. Whole
-            // messages are assembled by RtMidi before the callback sees them.
-            in.ignoreTypes(false, true, true);
-            in.setCallback(&RtInput::received, m_shared.get());
-        });
-    }
+    RtInput(std::shared_ptr<Kept<RtMidiIn>> kept)
+        : m_kept(std::move(kept)) {}
+
+    std::string name() const override { return m_kept->name; }
 
     ~RtInput() override {
-        // The callback runs on RtMidi's thread; once onMessage is gone it hands on nothing,
-        // and destroying the port joins that thread.
+        // Nothing is handed on once onMessage is gone; the port then stops taking input.
         {
-            std::lock_guard lock(m_shared->mutex);
-            m_shared->onMessage = nullptr;
+            std::lock_guard lock(m_kept->target->mutex);
+            m_kept->target->onMessage = nullptr;
         }
-        if (m_opened.port) {
-            m_opened.port->cancelCallback();
-            m_opened.port->closePort();
-            m_opened.port.reset();
-        }
+        m_kept->port->closePort();
+        m_kept->busy = false;
     }
-
-    std::string name() const override { return m_opened.name; }
 
 private:
-    struct Shared {
-        std::mutex mutex;
-        ReceiveFn onMessage;
-    };
-
-    static void received(double, std::vector<unsigned char>* message, void* user) {
-        auto* shared = static_cast<Shared*>(user);
-        std::lock_guard lock(shared->mutex);
-        if (shared->onMessage && message)
-            shared->onMessage(std::vector<std::uint8_t>(message->begin(), message->end()));
-    }
-
-    std::unique_ptr<Shared> m_shared;
-    Opened<RtMidiIn> m_opened;
+    std::shared_ptr<Kept<RtMidiIn>> m_kept;
 };
 
 class RtOutput : public OutputConnection {
 public:
-    explicit RtOutput(int index)
-        : m_opened(openNumbered<RtMidiOut>(index, [](RtMidiOut&) {})) {}
+    explicit RtOutput(std::shared_ptr<Kept<RtMidiOut>> kept)
+        : m_kept(std::move(kept)) {}
 
-    ~RtOutput() override { m_opened.port->closePort(); }
+    std::string name() const override { return m_kept->name; }
 
-    std::string name() const override { return m_opened.name; }
+    ~RtOutput() override {
+        m_kept->port->closePort();
+        m_kept->busy = false;
+    }
 
     void send(const std::vector<std::uint8_t>& message, SentFn sent) override {
-        m_opened.trap->clear();
-        m_opened.port->sendMessage(message.data(), message.size());
-        m_opened.trap->check();
+        m_kept->trap->clear();
+        m_kept->port->sendMessage(message.data(), message.size());
+        m_kept->trap->check();
         // RtMidi has handed the whole message to the driver when sendMessage returns.
         if (sent)
             sent();
     }
 
 private:
-    Opened<RtMidiOut> m_opened;
+    std::shared_ptr<Kept<RtMidiOut>> m_kept;
 };
 
 class RtMidiBackend : public Backend {
 public:
-    std::vector<std::string> inputNames() override { return listNames<RtMidiIn>(); }
-    std::vector<std::string> outputNames() override { return listNames<RtMidiOut>(); }
+    RtMidiBackend() {
+        for (RtMidi::Api api : compiledApis())
+            m_apis.push_back(std::make_unique<ApiDevices>(api));
+    }
+
+    std::vector<std::string> inputNames() override {
+        std::vector<std::string> names;
+        for (auto& api : m_apis) {
+            auto more = api->inputNames();
+            names.insert(names.end(), more.begin(), more.end());
+        }
+        return names;
+    }
+    std::vector<std::string> outputNames() override {
+        std::vector<std::string> names;
+        for (auto& api : m_apis) {
+            auto more = api->outputNames();
+            names.insert(names.end(), more.begin(), more.end());
+        }
+        return names;
+    }
+
     std::unique_ptr<InputConnection> openInput(int index, ReceiveFn onMessage) override {
-        return std::make_unique<RtInput>(index, std::move(onMessage));
+        auto [api, name] = find(index, &ApiDevices::inputNames);
+        auto kept = openKept<RtMidiIn>(*api, name, index, [&onMessage](Kept<RtMidiIn>& k) {
+            std::lock_guard lock(k.target->mutex);
+            k.target->onMessage = std::move(onMessage);
+        });
+        return std::make_unique<RtInput>(std::move(kept));
     }
+
     std::unique_ptr<OutputConnection> openOutput(int index) override {
-        return std::make_unique<RtOutput>(index);
+        auto [api, name] = find(index, &ApiDevices::outputNames);
+        auto kept = openKept<RtMidiOut>(*api, name, index, [](Kept<RtMidiOut>&) {});
+        api->awaitConnection();
+        return std::make_unique<RtOutput>(std::move(kept));
     }
+
+private:
+    // The system and the name of device `index` of the combined list.
+    std::pair<ApiDevices*, std::string> find(int index,
+                                             std::vector<std::string> (ApiDevices::*names)()) {
+        if (index >= 0) {
+            auto rest = static_cast<std::size_t>(index);
+            for (auto& api : m_apis) {
+                const std::vector<std::string> list = (api.get()->*names)();
+                if (rest < list.size())
+                    return {api.get(), list[rest]};
+                rest -= list.size();
+            }
+        }
+        throw std::runtime_error("The device number " + std::to_string(index) +
+                                 " is out of range.");
+    }
+
+    std::vector<std::unique_ptr<ApiDevices>> m_apis;
 };
 
 } // namespace

@@ -23,6 +23,10 @@ bool jackServerRunning();
 // name of its own ("KbxMan 12").
 std::string clientName();
 
+// How many clients of the MIDI systems the device backend has made so far (listing clients and
+// port objects): tests and benchmarks check that openings make none after the first.
+unsigned systemClientsCreated();
+
 // RtMidi prints constructor failures on std::cerr before it throws (no error callback can be set
 // yet); while one of these lives they are swallowed, and reported through the exception.
 class QuietCerr {

@@ -6,6 +6,7 @@
 #include "kbxnames.h"
 #include "msgstr.h"
 #include "settings.h"
+#include "trace.h"
 #include "zxkbddrv.h"
 
 #include <QDir>
@@ -143,19 +144,26 @@ Keyboard::Keyboard(ZxKbdDrv& drive, Devices devices, Progress* progress)
 }
 
 void Keyboard::list() {
-    StepScope scope(m_progress,
-                    Step{Step::List, static_cast<std::uint32_t>(m_drive.progressTotal())});
-    driveRelay().start(m_progress);
-    try {
-        m_drive.readList(m_devices.input, m_devices.output);
-    } catch (...) {
+    traced([this] {
+        StepScope scope(m_progress,
+                        Step{Step::List, static_cast<std::uint32_t>(m_drive.progressTotal())});
+        driveRelay().start(m_progress);
+        try {
+            m_drive.readList(m_devices.input, m_devices.output);
+        } catch (...) {
+            driveRelay().stop();
+            throw;
+        }
         driveRelay().stop();
-        throw;
-    }
-    driveRelay().stop();
+    });
 }
 
 ImportedFile Keyboard::importSlot(ZxData& slot, const QString& folder, TakenNames* taken, int index,
+                                  int count) {
+    return traced([&] { return importInto(slot, folder, taken, index, count); });
+}
+
+ImportedFile Keyboard::importInto(ZxData& slot, const QString& folder, TakenNames* taken, int index,
                                   int count) {
     requireWritableFolder(folder);
     ZxDataFile item(ZxKind::Undetermined);
@@ -184,11 +192,13 @@ ImportedFile Keyboard::importSlot(ZxData& slot, const QString& folder, TakenName
 }
 
 void Keyboard::send(ZxDataFile& item, ZxData& slot, int index, int count) {
-    StepScope scope(m_progress, Step{Step::Send, item.size(), index, count});
-    StreamRelay relay(m_progress);
-    KbxMidiStream stream(slot, m_devices.input, m_devices.output);
-    stream.attach(&relay);
-    stream.write(item);
+    traced([&] {
+        StepScope scope(m_progress, Step{Step::Send, item.size(), index, count});
+        StreamRelay relay(m_progress);
+        KbxMidiStream stream(slot, m_devices.input, m_devices.output);
+        stream.attach(&relay);
+        stream.write(item);
+    });
 }
 
 std::unique_ptr<ZxDataFile> Keyboard::sendFile(const QString& path, ZxData& slot) {
@@ -198,8 +208,10 @@ std::unique_ptr<ZxDataFile> Keyboard::sendFile(const QString& path, ZxData& slot
 }
 
 void Keyboard::remove(ZxData& slot) {
-    StepScope scope(m_progress, Step{Step::Delete, 0});
-    m_drive.deleteItem(slot);
+    traced([&] {
+        StepScope scope(m_progress, Step{Step::Delete, 0});
+        m_drive.deleteItem(slot);
+    });
 }
 
 } // namespace kbxops

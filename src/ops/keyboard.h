@@ -86,6 +86,9 @@ public:
     void remove(ZxData& slot);
 
 private:
+    ImportedFile importInto(ZxData& slot, const QString& folder, TakenNames* taken, int index,
+                            int count);
+
     ZxKbdDrv& m_drive;
     Devices m_devices;
     Progress* m_progress;

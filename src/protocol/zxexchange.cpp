@@ -99,6 +99,8 @@ void ZxExchange::request() {
         if (m_timedOut) {
             if (m_observer)
                 m_observer->timedOut();
+            if (s_trace)
+                s_trace->timedOut();
             close();
             throw ZxSysExException(ZxSysExException::Timeout);
         }
@@ -127,6 +129,8 @@ void ZxExchange::sendMessage() {
     m_out->sendMessage();
     if (m_observer)
         m_observer->sent(m_sent);
+    if (s_trace)
+        s_trace->sent(m_sent);
 }
 
 void ZxExchange::wait() {
@@ -152,10 +156,13 @@ void ZxExchange::outputDone() {
 }
 
 void ZxExchange::messageArrived() {
-    if (m_observer) {
+    if (m_observer || s_trace) {
         std::vector<std::uint8_t> message;
         m_in->lastMessage(message);
-        m_observer->received(message);
+        if (m_observer)
+            m_observer->received(message);
+        if (s_trace)
+            s_trace->received(message);
     }
     // Only a request awaits a reply; a message during a send, or between messages, ends nothing.
     if (!m_awaitingReply || m_done)

@@ -72,6 +72,13 @@ public:
     // Not owned; nullptr for none. Takes effect with the next notification.
     void setObserver(ZxExchangeObserver* observer) { m_observer = observer; }
 
+    // The process-wide trace (the MIDI monitor, kbxtool --trace): while one is set, every exchange
+    // of the process tells it what its own observer is told, so that an action's drive link and
+    // each of its streams reach it without being handed it. Not owned; nullptr (the default)
+    // turns it off, and then the exchanges do no more than test the pointer.
+    static void setTrace(ZxExchangeObserver* trace) { s_trace = trace; }
+    static ZxExchangeObserver* trace() { return s_trace; }
+
 private:
     void sendMessage();
     void wait();
@@ -90,6 +97,7 @@ private:
     std::unique_ptr<ZxMidiIn> m_in;
     std::unique_ptr<QTimer> m_timer;
     ZxExchangeObserver* m_observer = nullptr;
+    static inline ZxExchangeObserver* s_trace = nullptr;
     std::vector<std::uint8_t> m_sent;
     std::vector<std::uint8_t> m_received;
     bool m_awaitingReply = false;

@@ -161,11 +161,12 @@ TEST(DeviceMatch, refusesAmbiguousAndUnknownNamesWithTheCandidates) {
 
 TEST(Arguments, takesGlobalOptionsBeforeAndAfterTheCommand) {
     const ParsedArguments p =
-        parse({QStringLiteral("--in"), QStringLiteral("2"), QStringLiteral("import"),
-               QStringLiteral("tone:3"), QStringLiteral("--json"), QStringLiteral("--out=Virt"),
-               QStringLiteral("dir")});
+        parse({QStringLiteral("--in"), QStringLiteral("2"), QStringLiteral("--trace"),
+               QStringLiteral("import"), QStringLiteral("tone:3"), QStringLiteral("--json"),
+               QStringLiteral("--out=Virt"), QStringLiteral("dir")});
     ASSERT_TRUE(p.error.isEmpty()) << p.error.toStdString();
     EXPECT_TRUE(p.options.json);
+    EXPECT_TRUE(p.options.trace);
     EXPECT_EQ(p.options.in, QStringLiteral("2"));
     EXPECT_EQ(p.options.out, QStringLiteral("Virt"));
     EXPECT_EQ(p.options.command, QStringLiteral("import"));

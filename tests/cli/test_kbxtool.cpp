@@ -10,6 +10,7 @@
 #include <QJsonObject>
 #include <QMap>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QSettings>
 #include <QTemporaryDir>
 #include <csignal>
@@ -330,6 +331,54 @@ TEST_F(KbxToolTest, importOfAnEmptySlotFailsWithOneLine) {
     const Outcome again = kbx({QStringLiteral("delete"), QStringLiteral("song:1")});
     EXPECT_EQ(again.status, 0) << again;
     EXPECT_TRUE(again.out.startsWith(QStringLiteral("Nothing to delete"))) << again;
+}
+
+// ---- --trace ----------------------------------------------------------------------------------
+
+TEST_F(KbxToolTest, traceShowsEveryMessageOnStderrWithItsWords) {
+    const Outcome r = kbx({QStringLiteral("--trace"), QStringLiteral("import"),
+                           QStringLiteral("song:0"), path(QStringLiteral("."))});
+    ASSERT_EQ(r.status, 0) << r;
+    EXPECT_EQ(r.out.count(u'\n'), 1) << r; // stdout: the file's path alone
+    const QStringList lines = r.errLines();
+    // The list first (54 requests, 54 replies), then the transfer.
+    ASSERT_GT(lines.size(), 108) << r;
+    const QRegularExpression format(
+        QStringLiteral("^(\\d+\\.\\d) ([<>]) ((?:[0-9A-F]{2} )*[0-9A-F]{2})  (\\S.*)$"));
+    double last = 0;
+    for (const QString& line : lines) {
+        const QRegularExpressionMatch m = format.match(line);
+        ASSERT_TRUE(m.hasMatch()) << line.toStdString();
+        // One clock for the whole command.
+        EXPECT_GE(m.captured(1).toDouble(), last) << line.toStdString();
+        last = m.captured(1).toDouble();
+    }
+    const auto withoutTime = [&](int i) { return lines[i].section(u' ', 1); };
+    EXPECT_EQ(withoutTime(0),
+              QStringLiteral("> F0 44 11 01 7F 10 00 0D 00 00 00 F7  keyboard-type request"));
+    EXPECT_EQ(withoutTime(1), QStringLiteral("< F0 44 11 01 7F 00 00 0D 00 00 00 00 00 F7  "
+                                             "parameter value: 0 (keyboard type)"));
+    EXPECT_EQ(withoutTime(108),
+              QStringLiteral("> F0 44 11 01 7F 5A 00 00 00 00 00 F7  data request, song 0"));
+    EXPECT_TRUE(lines[109].endsWith(u"  data block 0, 128 bytes, song 0")) << r;
+    EXPECT_EQ(
+        withoutTime(static_cast<int>(lines.size()) - 1),
+        QStringLiteral("< F0 44 11 01 7F 7A 00 00 00 00 00 F7  handshake 0 (end of transfer)"));
+}
+
+TEST_F(KbxToolTest, traceEndsWithTheLastMessageAndLeavesTheErrorLineToKbxtool) {
+    // An empty slot is refused from the list, before anything is asked of it (the trace's own
+    // "! error" lines for refusals on the wire are tested with the trace itself).
+    const Outcome r = kbx({QStringLiteral("--trace"), QStringLiteral("import"),
+                           QStringLiteral("song:1"), path(QStringLiteral("."))});
+    EXPECT_EQ(r.status, 1) << r;
+    const QStringList lines = r.errLines();
+    ASSERT_GE(lines.size(), 3) << r;
+    EXPECT_TRUE(lines[lines.size() - 2].section(u' ', 1).startsWith(u"< ")) << r;
+    EXPECT_FALSE(lines[lines.size() - 2].contains(u"! ")) << r;
+    EXPECT_TRUE(lines.last().endsWith(u"is empty: there is nothing to import.")) << r;
+    // Without --trace the same failure is the one line.
+    EXPECT_EQ(kbx({QStringLiteral("import"), QStringLiteral("song:1")}).errLines().size(), 1);
 }
 
 // ---- send -------------------------------------------------------------------------------------

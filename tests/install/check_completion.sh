@@ -36,6 +36,8 @@ complete_line() {
 complete_line "kbxtool " devices list import send delete info rename backup restore diff emulate detect ping
 complete_line "kbxtool re" rename restore
 complete_line "kbxtool --j" --json
+complete_line "kbxtool --t" --trace
+complete_line "kbxtool list --" --json --trace
 complete_line "kbxtool --in 2 --out 2 li" list
 complete_line "kbxtool --vi" --virtual=
 complete_line "kbxtool import " tone: dsp: reg: song: rhythm:

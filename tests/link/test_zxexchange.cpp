@@ -313,3 +313,35 @@ TEST(ExchangeWithTheKeyboardTest, observerSeesEveryMessageBothWaysInOrder) {
     EXPECT_EQ(keyboard.received()[1], hex(kDeleteSong1));
     EXPECT_TRUE(keyboard.unexpected().empty());
 }
+
+// The process-wide trace: every exchange reports to it beside its own observer, also one that
+// was made after the trace was set, and none does once it is unset.
+TEST_F(ScriptedExchangeTest, processTraceHearsEveryExchangeWhileSet) {
+    Trace processTrace;
+    ZxExchange::setTrace(&processTrace);
+    Messages otherMessages;
+    ZxExchange other;
+    otherMessages.prepare(other);
+
+    m_exchange.open(0, 0);
+    m_backend->inject(hex(kTypeOneReply));
+    m_messages.typeRequest(m_exchange);
+    m_exchange.request();
+    m_exchange.close();
+    other.open(0, 0);
+    otherMessages.typeRequest(other);
+    EXPECT_EQ(sysExCode([&] { other.request(); }), ZxSysExException::Timeout);
+    ZxExchange::setTrace(nullptr);
+    m_exchange.open(0, 0);
+    m_messages.songDelete(m_exchange, 1);
+    m_exchange.send();
+
+    EXPECT_EQ(processTrace.events, (std::vector<std::string>{
+                                       std::string("sent ") + kTypeRequest,
+                                       std::string("received ") + kTypeOneReply,
+                                       std::string("sent ") + kTypeRequest,
+                                       "timed out",
+                                   }));
+    // The exchange's own observer is told as before.
+    EXPECT_EQ(m_trace.events.back(), std::string("sent ") + kDeleteSong1);
+}

@@ -4,6 +4,7 @@
 #include "devicewatch.h"
 #include "jackserver.h"
 #include "mididevices.h"
+#include "rtmidisupport.h"
 #include "testutil.h"
 #include "zxkbd.h"
 #include "zxmidi.h"
@@ -54,6 +55,31 @@ protected:
     kbxtest::JackServer m_jack;
 };
 
+// Opens the pair on the peer's ports, sends one message each way and closes the pair.
+void exchangeWith(Peer& peer) {
+    auto& registry = kbxmidi::DeviceRegistry::instance();
+    const int input = indexOf(registry.inputNames(), "to host");
+    const int output = indexOf(registry.outputNames(), "from host");
+    ASSERT_GE(input, 0);
+    ASSERT_GE(output, 0);
+    ZxMidiIn in;
+    ZxMidiOut out;
+    int received = 0;
+    ZxMidiObserver inObserver;
+    inObserver.setHandler([&] { ++received; });
+    in.attach(&inObserver);
+    in.open(input);
+    out.open(output);
+    const std::size_t before = peer.messages().size();
+    out.loadMessage(hex("F0 44 11 01 7F 10 00 0D 00 00 00 F7"));
+    out.sendMessage();
+    EXPECT_TRUE(kbxtest::waitFor([&] { return peer.messages().size() == before + 1; }));
+    peer.send(hex("F0 44 11 01 7F 00 00 0D 00 00 00 00 00 F7"));
+    EXPECT_TRUE(kbxtest::waitFor([&] { return received == 1; }));
+    out.close();
+    in.close();
+}
+
 TEST_F(JackTest, systemExclusiveTravelsBothWaysThroughRtMidi) {
     auto peer = std::make_unique<Peer>();
     auto& registry = kbxmidi::DeviceRegistry::instance();
@@ -92,6 +118,74 @@ TEST_F(JackTest, systemExclusiveTravelsBothWaysThroughRtMidi) {
     out.close();
     in.close();
     EXPECT_EQ(received.size(), 1u);
+}
+
+TEST_F(JackTest, reopeningThePairMakesNoClientAfterTheFirstOpening) {
+    auto peer = std::make_unique<Peer>();
+    auto& registry = kbxmidi::DeviceRegistry::instance();
+    const int input = indexOf(registry.inputNames(), "to host");
+    const int output = indexOf(registry.outputNames(), "from host");
+    ASSERT_GE(input, 0);
+    ASSERT_GE(output, 0);
+
+    ZxMidiIn in;
+    ZxMidiOut out;
+    std::vector<Bytes> received;
+    ZxMidiObserver inObserver;
+    inObserver.setHandler([&] {
+        Bytes bytes;
+        in.lastMessage(bytes);
+        received.push_back(bytes);
+    });
+    in.attach(&inObserver);
+    in.open(input);
+    out.open(output);
+    out.close();
+    in.close();
+    const unsigned clients = kbxmidi::systemClientsCreated();
+    for (int round = 0; round < 5; ++round) {
+        in.open(input);
+        out.open(output);
+        // Each opening still carries messages both ways on the kept clients.
+        const Bytes request = hex("F0 44 11 01 7F 10 00 0D 00 00 00 F7");
+        out.loadMessage(request);
+        out.sendMessage();
+        ASSERT_TRUE(kbxtest::waitFor([&] { return peer->messages().size() == 1u + round; }))
+            << "round " << round << ", " << peer->messages().size() << " messages";
+        peer->send(hex("F0 44 11 01 7F 00 00 0D 00 00 00 00 00 F7"));
+        ASSERT_TRUE(kbxtest::waitFor([&] { return received.size() == 1u + round; }));
+        out.close();
+        in.close();
+        EXPECT_EQ(registry.inputNames(), registry.inputNames()); // listing makes none either
+    }
+    EXPECT_EQ(kbxmidi::systemClientsCreated(), clients);
+    // A closed port is no longer connected: the peer's message reaches nobody.
+    peer->send(hex("F0 44 11 01 7F 00 00 0D 00 00 00 00 00 F7"));
+    kbxtest::spin(100);
+    EXPECT_EQ(received.size(), 5u);
+}
+
+// JACK's library remembers a server while any client of the process is open: the clients of a
+// server that went away are all closed, or the next server's ports would not be seen.
+TEST_F(JackTest, aServerThatRestartsIsListedAndUsedAfresh) {
+    auto peer = std::make_unique<Peer>();
+    exchangeWith(*peer);
+    peer.reset();
+    // Our listening client leaves with the server's other clients.
+    kbxmidi::DeviceWatch::instance().stop();
+    m_jack.stop();
+    auto& registry = kbxmidi::DeviceRegistry::instance();
+    // The server's going is told on JACK's own thread.
+    EXPECT_TRUE(kbxtest::waitFor(
+        [&] { return registry.outputNames() == std::vector<std::string>{"Virtual ZR-7316"}; }));
+
+    std::string why;
+    ASSERT_TRUE(m_jack.start(why)) << why;
+    peer = std::make_unique<Peer>();
+    EXPECT_EQ(indexOf(registry.outputNames(), "from host"), 0);
+    exchangeWith(*peer);
+    peer.reset();
+    EXPECT_EQ(registry.outputNames(), std::vector<std::string>{"Virtual ZR-7316"});
 }
 
 TEST_F(JackTest, devicesThatComeAndGoAreListedAtOnce) {
