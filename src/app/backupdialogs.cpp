@@ -100,17 +100,12 @@ QString itemName(const std::string& bytes) {
 
 void TPcLinkForm::SetupWholeKeyboard() {
     Ui::TPcLinkForm& ui = *m_ui;
-    BackupAction = new QAction(QStringLiteral("&Back Up Keyboard..."), this);
-    BackupAction->setObjectName(QStringLiteral("BackupAction"));
-    RestoreAction = new QAction(QStringLiteral("&Restore Keyboard..."), this);
-    RestoreAction->setObjectName(QStringLiteral("RestoreAction"));
+    // The Keyboard menu holds the two actions, greyed until now; they also go at the end of the
+    // keyboard's pop-up menu.
+    BackupAction->setEnabled(true);
+    RestoreAction->setEnabled(true);
     connect(BackupAction, &QAction::triggered, this, &TPcLinkForm::BackupKeyboardExecute);
     connect(RestoreAction, &QAction::triggered, this, &TPcLinkForm::RestoreKeyboardExecute);
-    // In the File menu before the preferences, and at the end of the keyboard's pop-up menu.
-    QAction* first = ui.File1->actions().value(0);
-    ui.File1->insertAction(first, BackupAction);
-    ui.File1->insertAction(first, RestoreAction);
-    ui.File1->insertSeparator(first);
     KbdPopupMenu->addSeparator();
     KbdPopupMenu->addAction(BackupAction);
     KbdPopupMenu->addAction(RestoreAction);

@@ -1,6 +1,7 @@
 #include "filelistview.h"
 
 #include <QHeaderView>
+#include <QKeyEvent>
 #include <QListView>
 #include <QStandardItemModel>
 #include <QTreeView>
@@ -26,6 +27,7 @@ FileListView::FileListView(QWidget* parent)
         connect(view, &QWidget::customContextMenuRequested, this, [this, view](const QPoint& pos) {
             Q_EMIT contextMenuRequested(view->viewport()->mapToGlobal(pos));
         });
+        view->installEventFilter(this);
     }
     // One selection for both views.
     m_details->setSelectionModel(m_icons->selectionModel());
@@ -123,7 +125,39 @@ void FileListView::setViewStyle(int style) {
         static_cast<QAbstractItemView*>(view)->scrollTo(current);
 }
 
+bool FileListView::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() == QEvent::KeyPress && (watched == m_icons || watched == m_details)) {
+        auto* key = static_cast<QKeyEvent*>(event);
+        const Qt::KeyboardModifiers modifiers = key->modifiers() & ~Qt::KeypadModifier;
+        const int row = selectedRow();
+        if ((key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter) &&
+            modifiers == Qt::NoModifier && row >= 0) {
+            Q_EMIT returnPressed(row);
+            return true;
+        }
+    }
+    return QStackedWidget::eventFilter(watched, event);
+}
+
+void FileListView::setDropHighlight(int row) {
+    if (row == m_dropHighlight)
+        return;
+    auto paint = [this](int r, const QVariant& brush) {
+        if (r < 0 || r >= m_model->rowCount())
+            return;
+        for (int column = 0; column < m_model->columnCount(); ++column)
+            m_model->setData(m_model->index(r, column), brush, Qt::BackgroundRole);
+    };
+    paint(m_dropHighlight, QVariant());
+    m_dropHighlight = row >= 0 && row < count() ? row : -1;
+    // The selection's colour, lighter, so that the target stands out beside the selection.
+    QColor colour = palette().color(QPalette::Highlight);
+    colour.setAlpha(110);
+    paint(m_dropHighlight, QBrush(colour));
+}
+
 void FileListView::clear() {
+    m_dropHighlight = -1;
     m_model->removeRows(0, m_model->rowCount());
 }
 

@@ -49,6 +49,9 @@ public:
     // Lets the viewports of both views take drag-and-drop events, for a handler that filters
     // them; the views themselves neither start drags nor take drops.
     void setViewportDrops(bool accept);
+    // Marks the item a drag would drop on, or none with -1; the selection is left alone.
+    void setDropHighlight(int row);
+    int dropHighlight() const { return m_dropHighlight; }
 
     QAbstractItemView* currentView() const;
     QListView* iconView() const { return m_icons; }
@@ -59,6 +62,11 @@ Q_SIGNALS:
     void itemDoubleClicked(int row);
     void currentRowChanged(int row);
     void contextMenuRequested(const QPoint& globalPos);
+    // Enter or Return on the current item, without Alt or Ctrl (Alt+Enter is a command's key).
+    void returnPressed(int row);
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     void nameViews(const QString& name);
@@ -69,4 +77,5 @@ private:
     QList<int> m_rightAligned;
     int m_style = LargeIcon;
     bool m_viewportDrops = false;
+    int m_dropHighlight = -1;
 };

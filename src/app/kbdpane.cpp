@@ -83,6 +83,7 @@ KbdPane::KbdPane(QTreeWidget* tree, FileListView* list,
             [this](QTreeWidgetItem* current) { KbdDirViewChange(current); });
     connect(m_tree, &QTreeWidget::itemExpanded, this, &KbdPane::KbdDirViewExpanding);
     connect(m_list, &FileListView::itemDoubleClicked, this, &KbdPane::KbdFileViewDblClick);
+    connect(m_list, &FileListView::returnPressed, this, &KbdPane::KbdFileViewReturnPressed);
 }
 
 // ---- Paths and data ----
@@ -232,6 +233,77 @@ void KbdPane::KbdFileViewDblClick(int row) {
     if (!node || !entry || !(entry->attributes() & ZxAttr::Directory))
         return;
     kbxapp::selectTreeChild(node, m_list->itemText(row));
+}
+
+void KbdPane::KbdFileViewReturnPressed(int row) {
+    ZxData* entry = KbdItemData(row);
+    if (!entry)
+        return;
+    if (entry->attributes() & ZxAttr::Directory)
+        KbdFileViewDblClick(row);
+    else
+        Q_EMIT propertiesRequested();
+}
+
+// ---- The user's place ----
+
+KbdPane::Place KbdPane::CurrentPlace() const {
+    Place place;
+    QList<QTreeWidgetItem*> pending;
+    for (int i = 0; i < m_tree->topLevelItemCount(); ++i)
+        pending << m_tree->topLevelItem(i);
+    while (!pending.isEmpty()) {
+        QTreeWidgetItem* node = pending.takeFirst();
+        if (node->isExpanded())
+            place.expanded << GetNodePath(node);
+        for (int i = 0; i < node->childCount(); ++i)
+            pending << node->child(i);
+    }
+    if (QTreeWidgetItem* current = m_tree->currentItem()) {
+        place.current = GetNodePath(current);
+        place.row = m_list->selectedRow();
+    }
+    return place;
+}
+
+void KbdPane::RestorePlace(const Place& place) {
+    QTreeWidgetItem* current = nullptr;
+    QList<QTreeWidgetItem*> pending;
+    for (int i = 0; i < m_tree->topLevelItemCount(); ++i)
+        pending << m_tree->topLevelItem(i);
+    while (!pending.isEmpty()) {
+        QTreeWidgetItem* node = pending.takeFirst();
+        const QString path = GetNodePath(node);
+        node->setExpanded(place.expanded.contains(path));
+        if (!current && path == place.current)
+            current = node;
+        for (int i = 0; i < node->childCount(); ++i)
+            pending << node->child(i);
+    }
+    if (!current)
+        return;
+    if (current != m_tree->currentItem())
+        m_tree->setCurrentItem(current); // lists the folder
+    if (place.row >= 0 && place.row < m_list->count())
+        m_list->setSelectedRow(place.row);
+}
+
+void KbdPane::SetupKbdDirViewKeepingPlace() {
+    const Place place = CurrentPlace();
+    SetupKbdDirView();
+    RestorePlace(place);
+}
+
+void KbdPane::RelistKeepingSelection() {
+    const int row = m_list->selectedRow();
+    ListKbdFiles(m_tree->currentItem());
+    if (row >= 0 && row < m_list->count())
+        m_list->setSelectedRow(row);
+}
+
+QString KbdPane::SelectedItemText() const {
+    const int row = m_list->selectedRow();
+    return row >= 0 ? m_list->itemText(row).trimmed() : QString();
 }
 
 void KbdPane::KbdFileViewBtnsClick(int tag) {

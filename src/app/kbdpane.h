@@ -7,6 +7,7 @@
 
 #include <QObject>
 #include <QString>
+#include <QStringList>
 #include <array>
 #include <string>
 
@@ -36,6 +37,24 @@ public:
     void AddKbdSubDirs(QTreeWidgetItem* node);
     void ListKbdFiles(QTreeWidgetItem* node);
 
+    // Where the user is in the pane: the expanded folders and the selected folder by their
+    // paths, and the selected slot by its place in the list (a slot keeps its place, not its
+    // name, when data goes in or out).
+    struct Place {
+        QStringList expanded;
+        QString current;
+        int row = -1;
+    };
+    Place CurrentPlace() const;
+    // Goes back to a place, as far as its folders and slot still exist.
+    void RestorePlace(const Place& place);
+    // SetupKbdDirView, and back to the place the user was at (after a list).
+    void SetupKbdDirViewKeepingPlace();
+    // Fills the list of the selected folder again and selects the slot that was selected.
+    void RelistKeepingSelection();
+    // The selected list item's text without the name's padding blanks; empty for none.
+    QString SelectedItemText() const;
+
     // The data node of a tree node or list item (none for the tree's root).
     static ZxData* KbdNodeData(QTreeWidgetItem* node);
     ZxData* KbdItemData(int row) const;
@@ -48,12 +67,16 @@ public:
 Q_SIGNALS:
     // After every listing: whether the listed folder's slots can be deleted.
     void deletableChanged(bool deletable);
+    // Enter on a slot: its properties.
+    void propertiesRequested();
 
 public Q_SLOTS:
     void KbdFileViewBtnsClick(int tag);
     void KbdDirViewChange(QTreeWidgetItem* node);
     void KbdDirViewExpanding(QTreeWidgetItem* node);
     void KbdFileViewDblClick(int row);
+    // Enter on a list item: a subfolder opens as by a double click, a slot shows its properties.
+    void KbdFileViewReturnPressed(int row);
 
 private:
     QTreeWidget* m_tree;

@@ -71,6 +71,7 @@ LocalPane::LocalPane(QTreeWidget* tree, FileListView* list,
     connect(m_tree, &QTreeWidget::itemCollapsed, this, &LocalPane::LocalDirViewCollapsed);
     connect(m_list, &FileListView::currentRowChanged, this, &LocalPane::LocalFileViewChange);
     connect(m_list, &FileListView::itemDoubleClicked, this, &LocalPane::LocalFileViewDblClick);
+    connect(m_list, &FileListView::returnPressed, this, &LocalPane::LocalFileViewReturnPressed);
 }
 
 LocalPane::~LocalPane() = default;
@@ -278,6 +279,19 @@ bool LocalPane::SelectItem(const QString& text) {
 }
 
 void LocalPane::LocalFileViewChange(int) {}
+
+bool LocalPane::IsFolderItem(int row) const {
+    QTreeWidgetItem* node = m_tree->currentItem();
+    return node && row >= 0 && row < m_list->count() &&
+           QFileInfo(GetNodePath(node) + m_list->itemText(row)).isDir();
+}
+
+void LocalPane::LocalFileViewReturnPressed(int row) {
+    if (IsFolderItem(row))
+        OpenLocalFolder(row);
+    else if (row >= 0 && row < m_list->count())
+        Q_EMIT propertiesRequested();
+}
 
 bool LocalPane::OpenLocalFolder(int row) {
     QTreeWidgetItem* node = m_tree->currentItem();

@@ -43,6 +43,8 @@ public:
     bool SelectItem(const QString& text);
     // Opens the folder of a list item as a double click does; false for a file.
     bool OpenLocalFolder(int row);
+    // Whether a list item is a folder on disk.
+    bool IsFolderItem(int row) const;
     // The data file of a list item, read on the first call of a listing and kept with the item;
     // none for a folder or a name without ".kbx". Throws what reading throws.
     std::shared_ptr<ZxDataFile> ItemDataFile(int row);
@@ -60,6 +62,11 @@ public Q_SLOTS:
     void LocalDirViewExpanding(QTreeWidgetItem* node);
     void LocalFileViewChange(int row);
     void LocalFileViewDblClick(int row);
+    // Enter on a list item: a folder opens, a file shows its properties.
+    void LocalFileViewReturnPressed(int row);
+
+Q_SIGNALS:
+    void propertiesRequested();
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;

@@ -3,6 +3,7 @@
 #include "mainform.h"
 #include "ui_mainform.h"
 
+#include "errordetails.h"
 #include "errorreporter.h"
 #include "filelistview.h"
 #include "kbddrvpropform.h"
@@ -24,8 +25,10 @@ void TPcLinkForm::PrefOpenExecute() {
     form.SetInDeviceName(MidiInDeviceName);
     form.SetOutDeviceName(MidiOutDeviceName);
     form.SetDefDir(DefaultDir);
+    form.SetListAtStart(ListAtStart);
     if (form.exec() != QDialog::Accepted)
         return;
+    ListAtStart = form.GetListAtStart();
     // In effect for the next keyboard action; stored when the window closes.
     MidiInDevice = form.GetInDevice();
     MidiOutDevice = form.GetOutDevice();
@@ -68,8 +71,11 @@ void TPcLinkForm::PropOpenExecute() {
         try {
             file = m_local->ItemDataFile(row);
         } catch (...) {
+            kbxapp::FailureContext context;
+            context.sourceFile = path;
             ReportError(QString::fromStdString(
-                describeException(*Messages, std::current_exception()).message));
+                            describeException(*Messages, std::current_exception()).message),
+                        kbxapp::informativeLine(*Messages, std::current_exception(), context));
             return;
         }
         data = file.get();

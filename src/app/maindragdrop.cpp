@@ -1,6 +1,8 @@
 // Drag and drop between the two lists of the main window: a local file dropped on a keyboard
 // slot is sent there, a keyboard slot dropped on the local list is imported. The handlers only
 // adjust the selections and run Send or Import, so a drop reports like the toolbar command.
+// While a drag is over a list or tree, the item the drop would go to is marked; where a drop is
+// refused the toolkit shows its forbidden pointer.
 #include "mainform.h"
 #include "ui_mainform.h"
 
@@ -18,6 +20,7 @@
 #include <QPixmap>
 #include <QTreeView>
 #include <QTreeWidget>
+#include <QTreeWidgetItemIterator>
 #include <cstdlib>
 #include <utility>
 
@@ -53,6 +56,91 @@ void TPcLinkForm::SetupDragAndDrop() {
             view->setDragEnabled(false); // the window's own drag, not the view's
             view->viewport()->installEventFilter(this);
         }
+    }
+    for (QTreeWidget* tree : {m_ui->LocalDirView, m_ui->KbdDirView}) {
+        tree->setDragEnabled(false);
+        tree->viewport()->setAcceptDrops(true);
+        tree->viewport()->installEventFilter(this);
+    }
+}
+
+QTreeWidget* TPcLinkForm::TreeOfViewport(QObject* object) const {
+    for (QTreeWidget* tree : {m_ui->LocalDirView, m_ui->KbdDirView}) {
+        if (object == tree->viewport())
+            return tree;
+    }
+    return nullptr;
+}
+
+int TPcLinkForm::dropHighlightRow(const FileListView* list) const {
+    return list ? list->dropHighlight() : -1;
+}
+
+void TPcLinkForm::SetDropHighlight(FileListView* list, int row, QTreeWidgetItem* node) {
+    for (FileListView* each : {m_ui->LocalFileView, m_ui->KbdFileView})
+        each->setDropHighlight(each == list ? row : -1);
+    if (m_treeHighlight == node)
+        return;
+    if (m_treeHighlight)
+        m_treeHighlight->setData(0, Qt::BackgroundRole, QVariant());
+    m_treeHighlight = node;
+    if (node) {
+        QColor colour = node->treeWidget()->palette().color(QPalette::Highlight);
+        colour.setAlpha(110);
+        node->setBackground(0, colour);
+    }
+}
+
+bool TPcLinkForm::TreeViewportEvent(QTreeWidget* tree, QEvent* event) {
+    const bool local = tree == m_ui->LocalDirView;
+    switch (event->type()) {
+    case QEvent::DragEnter:
+    case QEvent::DragMove: {
+        auto* drag = static_cast<QDragMoveEvent*>(event);
+        const QString source = dragSource(drag->mimeData());
+        QTreeWidgetItem* node = tree->itemAt(drag->position().toPoint());
+        if (local ? LocalDirViewDragOver(source, node) : KbdDirViewDragOver(source, node)) {
+            // A keyboard folder takes the drop only to say that it is no place for data.
+            SetDropHighlight(nullptr, -1, local ? node : nullptr);
+            drag->setDropAction(Qt::CopyAction);
+            drag->accept();
+        } else {
+            SetDropHighlight(nullptr, -1, nullptr);
+            drag->ignore();
+        }
+        return true;
+    }
+    case QEvent::DragLeave:
+        SetDropHighlight(nullptr, -1, nullptr);
+        return true;
+    case QEvent::Drop: {
+        SetDropHighlight(nullptr, -1, nullptr);
+        auto* drop = static_cast<QDropEvent*>(event);
+        const QString source = dragSource(drop->mimeData());
+        QTreeWidgetItem* node = tree->itemAt(drop->position().toPoint());
+        if (!(local ? LocalDirViewDragOver(source, node) : KbdDirViewDragOver(source, node))) {
+            drop->ignore();
+            return true;
+        }
+        drop->setDropAction(Qt::CopyAction);
+        drop->accept();
+        // The node may be gone when the drop runs; it is found again by its path.
+        const QString path = GetNodePath(node);
+        RunDrop([this, tree, source, path] {
+            QTreeWidgetItem* again = nullptr;
+            for (QTreeWidgetItemIterator it(tree); *it && !again; ++it) {
+                if (GetNodePath(*it) == path)
+                    again = *it;
+            }
+            if (tree == m_ui->LocalDirView)
+                LocalDirViewDragDrop(source, again);
+            else
+                KbdDirViewDragDrop(source, again);
+        });
+        return true;
+    }
+    default:
+        return false;
     }
 }
 
@@ -102,16 +190,31 @@ bool TPcLinkForm::ListViewportEvent(FileListView* list, QWidget* viewport, QEven
         auto* drag = static_cast<QDragMoveEvent*>(event);
         const QString source = dragSource(drag->mimeData());
         if (local ? LocalFileViewDragOver(source) : KbdFileViewDragOver(source)) {
+            // Marked: a local folder that takes the import, a keyboard slot that takes the file.
+            // A drop elsewhere is still taken, as described (into the selected folder, or to be
+            // told that it found no slot).
+            const int row = list->rowAt(viewport->mapTo(list, drag->position().toPoint()));
+            bool target = false;
+            if (local) {
+                target = m_local->IsFolderItem(row);
+            } else {
+                const ZxData* entry = m_kbd->KbdItemData(row);
+                target = entry && !(entry->attributes() & ZxAttr::Directory);
+            }
+            SetDropHighlight(list, target ? row : -1, nullptr);
             drag->setDropAction(Qt::CopyAction);
             drag->accept();
         } else {
+            SetDropHighlight(nullptr, -1, nullptr);
             drag->ignore();
         }
         return true;
     }
     case QEvent::DragLeave:
+        SetDropHighlight(nullptr, -1, nullptr);
         return true;
     case QEvent::Drop: {
+        SetDropHighlight(nullptr, -1, nullptr);
         auto* drop = static_cast<QDropEvent*>(event);
         const QString source = dragSource(drop->mimeData());
         if (!(local ? LocalFileViewDragOver(source) : KbdFileViewDragOver(source))) {
@@ -221,4 +324,33 @@ void TPcLinkForm::KbdFileViewDragDrop(const QString& source, const QPoint& pos) 
         ReportError(
             QString::fromStdString(describeException(*Messages, std::current_exception()).message));
     }
+}
+
+// ---- Trees ----
+
+bool TPcLinkForm::LocalDirViewDragOver(const QString& source, QTreeWidgetItem* node) const {
+    return node && LocalFileViewDragOver(source);
+}
+
+void TPcLinkForm::LocalDirViewDragDrop(const QString& source, QTreeWidgetItem* node) {
+    if (!LocalDirViewDragOver(source, node))
+        return;
+    try {
+        // The folder is opened as if chosen in the tree, and the slot is imported into it.
+        m_ui->LocalDirView->setCurrentItem(node);
+        ReceiveActionExecute();
+    } catch (const std::exception& error) {
+        ReportError(QString::fromStdString(error.what()));
+    }
+}
+
+bool TPcLinkForm::KbdDirViewDragOver(const QString& source, QTreeWidgetItem* node) const {
+    return node && KbdFileViewDragOver(source);
+}
+
+void TPcLinkForm::KbdDirViewDragDrop(const QString& source, QTreeWidgetItem* node) {
+    if (!KbdDirViewDragOver(source, node))
+        return;
+    // As on a folder entry of the keyboard list: data goes into slots only.
+    ReportError(QString::fromStdString(Messages->GetOperateMsg(OperateException::NotAcceptable)));
 }

@@ -18,11 +18,12 @@
 #include <QMenu>
 #include <QProgressBar>
 #include <QStatusBar>
+#include <QTimer>
 #include <QToolButton>
 #include <QTreeWidget>
 #include <algorithm>
-#include <optional>
 #include <stdexcept>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -41,8 +42,11 @@ TPcLinkForm::TPcLinkForm(QWidget* parent)
     SetupActions();
     SetupPopupMenus();
     SetupMonitor();
+    SetupMenus();
+    SetupBusyGate();
     SetupDragAndDrop();
     FormCreate();
+    SetupFocusFrames();
     SetupWholeKeyboard();
 }
 
@@ -66,6 +70,11 @@ void TPcLinkForm::SetupStatusStrip() {
     ProgressBar->setValue(0);
     ProgressBar->setTextVisible(false);
     m_ui->StatusBar->addWidget(m_statusLabel, 0);
+    // The item a keyboard action works on, beside its status text.
+    m_statusItem = new QLabel(m_ui->StatusBar);
+    m_statusItem->setObjectName(QStringLiteral("StatusItem"));
+    m_statusItem->setVisible(false);
+    m_ui->StatusBar->addWidget(m_statusItem, 0);
     m_ui->StatusBar->addWidget(ProgressBar, 1);
 
     // Esc reaches the action from anywhere in the window; both are offered only while busy.
@@ -194,6 +203,8 @@ void TPcLinkForm::FormCreate() {
     KbdDrvProgress = std::make_unique<PBarKbdDrvObserver>(ProgressBar);
     KbdDrv->attach(KbdDrvProgress.get());
 
+    // Before the described values: a first start's preference dialog shows it.
+    ListAtStart = KbxSettings().loadWindow().listAtStart;
     try {
         LoadSettings();
     } catch (...) {
@@ -229,9 +240,11 @@ void TPcLinkForm::FormCreate() {
     m_ui->LocalSplitter->setStretchFactor(1, 1);
     m_ui->KbdSplitter->setSizes({177, std::max(width() - 177, 100)});
     m_ui->KbdSplitter->setStretchFactor(1, 1);
+    LoadWindowSettings();
 }
 
 void TPcLinkForm::FormDestroy() {
+    SaveWindowSettings();
     try {
         SaveSettings();
     } catch (const std::exception& error) {
@@ -303,8 +316,11 @@ void TPcLinkForm::SetStatusText(const QString& text) {
     m_statusLabel->repaint();
 }
 
-void TPcLinkForm::ReportError(const QString& text) {
-    ErrorReporter::instance().showError(this, text);
+void TPcLinkForm::ReportError(const QString& text, const QString& informative) {
+    if (informative.isEmpty())
+        ErrorReporter::instance().showError(this, text);
+    else
+        ErrorReporter::instance().showDetailedError(this, text, informative);
 }
 
 void TPcLinkForm::closeEvent(QCloseEvent* event) {
@@ -314,6 +330,10 @@ void TPcLinkForm::closeEvent(QCloseEvent* event) {
         m_closePending = true;
         CancelActionExecute();
         event->ignore();
+        if (m_busy)
+            SetStatusText(
+                Messages->text("Stopping the keyboard action; the window closes when it has ended.",
+                               "キーボードとの通信を止めています。終わるとウィンドウを閉じます。"));
         return;
     }
     QMainWindow::closeEvent(event);
@@ -330,6 +350,8 @@ void TPcLinkForm::CancelActionExecute() {
 bool TPcLinkForm::eventFilter(QObject* watched, QEvent* event) {
     if (FileListView* list = ListOfViewport(watched))
         return ListViewportEvent(list, static_cast<QWidget*>(watched), event);
+    if (QTreeWidget* tree = TreeOfViewport(watched))
+        return TreeViewportEvent(tree, event);
     return QMainWindow::eventFilter(watched, event);
 }
 
@@ -338,14 +360,21 @@ void TPcLinkForm::showEvent(QShowEvent* event) {
     if (m_shown)
         return;
     m_shown = true;
+    ClampToScreen();
     // The default folder was selected before the tree had its size; bring it into view.
     m_local->ScrollToCurrent();
+    // Once the window has been painted: the list takes a moment, and the user sees it happen.
+    if (ListAtStart)
+        QTimer::singleShot(0, this, &TPcLinkForm::ListAtStartExecute);
 }
 
 void TPcLinkForm::RunKbdAction(int status, const std::function<void()>& body) {
     if (m_busy)
         return;
     m_busy = true;
+    m_failureContext = {};
+    m_doneStatus.clear();
+    BeginBusy();
     ProgressBar->setValue(0);
     SetStatusText(QString::fromStdString(Messages->GetStatusMsg(status)));
 
@@ -353,7 +382,7 @@ void TPcLinkForm::RunKbdAction(int status, const std::function<void()>& body) {
     m_cancellation = &cancellation;
     CancelAction->setEnabled(true);
     CancelBtn->setVisible(true);
-    std::optional<QString> failure;
+    std::exception_ptr failure;
     QApplication::setOverrideCursor(Qt::BusyCursor);
     try {
         const kbxops::CancelScope scope(cancellation);
@@ -361,20 +390,20 @@ void TPcLinkForm::RunKbdAction(int status, const std::function<void()>& body) {
     } catch (const ZxCancelledException&) {
         // Never shown as done; but a window that is closing has been told enough.
         if (!m_closePending)
-            failure = QString::fromStdString(
-                describeException(*Messages, std::current_exception()).message);
+            failure = std::current_exception();
     } catch (...) {
-        failure =
-            QString::fromStdString(describeException(*Messages, std::current_exception()).message);
+        failure = std::current_exception();
     }
     QApplication::restoreOverrideCursor();
     m_cancellation = nullptr;
     CancelAction->setEnabled(false);
     CancelBtn->setVisible(false);
+    EndBusy();
     if (failure)
-        ReportError(*failure);
+        ReportFailure(failure);
 
-    SetStatusText(QString());
+    SetStatusText(std::exchange(m_doneStatus, QString()));
+    ShowActionItem(QString());
     ProgressBar->setValue(0);
     UpdateMemoryGauge();
     m_busy = false;
@@ -393,7 +422,7 @@ void TPcLinkForm::ConnectActionExecute() {
 void TPcLinkForm::ReadKbdList() {
     PBarProgress progress(ProgressBar);
     kbxops::Keyboard(*KbdDrv, KbdDevices(), &progress).list();
-    m_kbd->SetupKbdDirView();
+    m_kbd->SetupKbdDirViewKeepingPlace();
     m_ui->SendAction->setEnabled(true);
     m_ui->LocalSendMenuItem->setEnabled(true);
     m_ui->ReceiveAction->setEnabled(true);
@@ -413,12 +442,15 @@ void TPcLinkForm::SendSelectedFile() {
     ZxData* slot =
         m_kbd->SelectedSlot(OperateException::NoSendTarget, OperateException::NotAcceptable);
     QTreeWidgetItem* kbdNode = m_ui->KbdDirView->currentItem();
+    const QString fileName = m_ui->LocalFileView->itemText(localRow);
+    m_failureContext.sourceFile = GetNodePath(localNode) + fileName;
+    m_failureContext.slot = slot;
+    ShowActionItem(fileName);
 
     PBarProgress progress(ProgressBar);
     // By the node, not by its path: names repeat within a folder (blank tones).
-    const std::unique_ptr<ZxDataFile> item =
-        kbxops::Keyboard(*KbdDrv, KbdDevices(), &progress)
-            .sendFile(GetNodePath(localNode) + m_ui->LocalFileView->itemText(localRow), *slot);
+    const std::unique_ptr<ZxDataFile> item = kbxops::Keyboard(*KbdDrv, KbdDevices(), &progress)
+                                                 .sendFile(m_failureContext.sourceFile, *slot);
 
     // The user may have moved in the keyboard tree while the data travelled.
     QTreeWidgetItem* now = m_ui->KbdDirView->currentItem();
@@ -441,10 +473,18 @@ void TPcLinkForm::ReceiveSelectedData() {
         throw OperateException(OperateException::NoImportTarget);
     // Local tree items can be replaced during the transfer; keep the folder by its path.
     const QString folder = GetNodePath(localNode);
+    m_failureContext.slot = slot;
+    ShowActionItem(m_kbd->SelectedItemText());
 
     PBarProgress progress(ProgressBar);
-    const QString fileName =
-        kbxops::Keyboard(*KbdDrv, KbdDevices(), &progress).importSlot(*slot, folder).fileName;
+    const kbxops::ImportedFile imported =
+        kbxops::Keyboard(*KbdDrv, KbdDevices(), &progress).importSlot(*slot, folder);
+    const QString& fileName = imported.fileName;
+    if (!imported.trashed.isEmpty())
+        m_doneStatus =
+            Messages
+                ->text("The earlier %1 was moved to the trash.", "以前の %1 はごみ箱に移しました。")
+                .arg(fileName);
 
     QTreeWidgetItem* now = m_ui->LocalDirView->currentItem();
     if (!now || GetNodePath(now) != folder)
@@ -463,8 +503,10 @@ void TPcLinkForm::DeleteSelectedData() {
         m_kbd->SelectedSlot(OperateException::NoDeleteTarget, OperateException::NoDeleteTarget);
     if (!KbdDrv->isListed())
         throw OperateException(OperateException::ListFirst);
+    m_failureContext.slot = slot;
+    ShowActionItem(m_kbd->SelectedItemText());
     kbxops::Keyboard(*KbdDrv, KbdDevices()).remove(*slot);
-    m_kbd->ListKbdFiles(m_ui->KbdDirView->currentItem());
+    m_kbd->RelistKeepingSelection();
 }
 
 void TPcLinkForm::DisconnectActionExecute() {

@@ -8,6 +8,7 @@
 // at its next message boundary; closing the window cancels the action and closes once it has
 // stopped.
 
+#include "errordetails.h"
 #include "kbdpane.h"
 #include "localpane.h"
 #include "msgstr.h"
@@ -26,6 +27,8 @@ class FileListView;
 class MemoryGauge;
 class QAction;
 class MidiMonitor;
+class QActionGroup;
+class QKeySequence;
 class QLabel;
 class QMimeData;
 class QMenu;
@@ -59,11 +62,18 @@ public:
     QString ExplorerCommand;
     std::unique_ptr<MsgStr> Messages;
     std::unique_ptr<PBarKbdDrvObserver> KbdDrvProgress;
+    // Lists the keyboard right after the window is shown when the chosen devices are there.
+    bool ListAtStart = true;
+
+    // The Edit menu: shown once commands have been put into it.
+    QMenu* editMenu() const { return EditMenu; }
 
     // True while a keyboard action runs (and waits for the keyboard).
     bool isBusy() const { return m_busy; }
     // The text of the status line.
     QString statusText() const;
+    // The item the running keyboard action works on, as the status line names it.
+    QString statusItem() const;
 
     // Settings store: MIDI/InputDevice, MIDI/OutputDevice, their names, Directory/Default.
     void LoadSettings();
@@ -100,6 +110,16 @@ public:
     bool KbdFileViewMouseDown(Qt::MouseButton button, const QPoint& pos);
     bool KbdFileViewDragOver(const QString& source) const;
     void KbdFileViewDragDrop(const QString& source, const QPoint& pos);
+    // A drop on a folder of a tree does what a drop on that folder in its list does: a local
+    // folder takes the import, a keyboard folder is no place for data. Empty space of a tree
+    // takes nothing.
+    bool LocalDirViewDragOver(const QString& source, QTreeWidgetItem* node) const;
+    void LocalDirViewDragDrop(const QString& source, QTreeWidgetItem* node);
+    bool KbdDirViewDragOver(const QString& source, QTreeWidgetItem* node) const;
+    void KbdDirViewDragDrop(const QString& source, QTreeWidgetItem* node);
+    // The item of a list or tree that a drag over it is marked on: where the drop would go.
+    int dropHighlightRow(const FileListView* list) const;
+    QTreeWidgetItem* dropHighlightNode() const { return m_treeHighlight; }
 
 public Q_SLOTS:
     void ConnectActionExecute();
@@ -117,6 +137,11 @@ public Q_SLOTS:
     void FormActivate();
     // Asks the running keyboard action to stop (the Cancel button, Esc, closing the window).
     void CancelActionExecute();
+    // Properties of what has the focus: a list's item, else the keyboard folder.
+    void PropertiesActionExecute();
+    // The list of the keyboard at start (preference ListAtStart): a failure goes to the status
+    // line, not into an error box, as nobody has asked for it yet.
+    void ListAtStartExecute();
     // The whole keyboard: back up into a new dated folder, restore a backup after a preview.
     void BackupKeyboardExecute();
     void RestoreKeyboardExecute();
@@ -145,6 +170,28 @@ private:
     void SetupStatusStrip();
     void SetupWholeKeyboard(); // backupdialogs.cpp
     void ShowKbdListed();
+    // Menus beyond File, the keys of the commands and lists, a focus that shows (mainmenus.cpp).
+    void SetupMenus();
+    void SetupFocusFrames();
+    QAction* menuItemFor(QAction* action, const char* name, const QKeySequence& key);
+
+    // The busy frame's additions (mainbusy.cpp): while a keyboard action runs, every command
+    // it would refuse is greyed, the bar shows its text, and the status line names the item.
+    void SetupBusyGate();
+    void BeginBusy();
+    void EndBusy();
+    // Names the item of the running action in the status line; empty: none.
+    void ShowActionItem(const QString& item);
+    // The failure of the running action: the error box with its informative line, or at start
+    // the status line.
+    void ReportFailure(std::exception_ptr error);
+
+    // The window's own settings (windowlayout.cpp), in a group of their own beside the described
+    // ones: geometry and state, dividers and view styles, restored within the screen; and the
+    // preference ListAtStart. Neither reading nor writing them ever stops the window.
+    void LoadWindowSettings();
+    void SaveWindowSettings();
+    void ClampToScreen();
     void SetupMonitor();
 
     // The frame shared by the four keyboard actions: status text k, progress from 0, one error
@@ -156,12 +203,16 @@ private:
     void ReadKbdList();
 
     void SetStatusText(const QString& text);
-    void ReportError(const QString& text);
+    void ReportError(const QString& text, const QString& informative = QString());
 
     // Drag and drop on the lists' viewports.
     void SetupDragAndDrop();
     FileListView* ListOfViewport(QObject* object) const;
     bool ListViewportEvent(FileListView* list, QWidget* viewport, QEvent* event);
+    QTreeWidget* TreeOfViewport(QObject* object) const;
+    bool TreeViewportEvent(QTreeWidget* tree, QEvent* event);
+    // Marks the row (or the node) that a drop would go to, and takes the mark off the rest.
+    void SetDropHighlight(FileListView* list, int row, QTreeWidgetItem* node);
     void StartListDrag(FileListView* list, int row);
     // A drop that arrives while our own drag runs waits until the drag has ended, so that the
     // transfer does not run inside the toolkit's drag loop.
@@ -170,15 +221,24 @@ private:
     FileListView* FocusedList() const;
 
     std::unique_ptr<Ui::TPcLinkForm> m_ui;
+    QMenu* EditMenu = nullptr;
+    QMenu* KeyboardMenu = nullptr;
+    QAction* PropertiesAction = nullptr;
+    QAction* ConnectMenuItem = nullptr;
+    QAction* DeleteMenuItem = nullptr;
+    QAction* BackupAction = nullptr;
+    QAction* RestoreAction = nullptr;
+    // Commands refused while a keyboard action runs: disabled together, each back to its own
+    // state afterwards.
+    QActionGroup* m_busyGate = nullptr;
     QMenu* LocalPopupMenu = nullptr;
     QMenu* KbdPopupMenu = nullptr;
     QMenu* KbdDirPopup = nullptr;
     QLabel* m_statusLabel = nullptr;
+    QLabel* m_statusItem = nullptr;
     QProgressBar* ProgressBar = nullptr;
     QAction* CancelAction = nullptr;
     QToolButton* CancelBtn = nullptr;
-    QAction* BackupAction = nullptr;
-    QAction* RestoreAction = nullptr;
     MemoryGauge* m_gauge = nullptr;
     ZxCancellation* m_cancellation = nullptr; // the running action's, while busy
     MidiMonitor* m_monitor = nullptr;
@@ -186,6 +246,11 @@ private:
     std::unique_ptr<LocalPane> m_local;
     std::unique_ptr<KbdPane> m_kbd;
     bool m_busy = false;
+    // What the running action works on, for the error box's informative line.
+    kbxapp::FailureContext m_failureContext;
+    // The status line after the action (empty as described, unless there is news to keep).
+    QString m_doneStatus;
+    bool m_failureToStatus = false;
     bool m_closePending = false;
     bool m_shown = false;
     struct DragArm {
@@ -197,5 +262,6 @@ private:
     DragArm m_dragArm;
     DragRunner m_dragRunner;
     bool m_dragRunning = false;
+    QTreeWidgetItem* m_treeHighlight = nullptr;
     std::function<void()> m_pendingDrop;
 };

@@ -1,5 +1,7 @@
 #include "progressobservers.h"
 
+#include "msgstr.h"
+
 #include <QProgressBar>
 #include <algorithm>
 
@@ -32,6 +34,10 @@ void PBarProgress::begin(const kbxops::Step& step) {
         return;
     // A range of 0 to 0 would turn the bar into a busy indicator.
     m_bar->setMaximum(static_cast<int>(std::max<std::uint32_t>(step.total, 1)));
+    // What the bar's text says while it is shown: how far, and for a transfer of how much.
+    m_bar->setFormat(m_transfer ? localText("%p% (%v of %m bytes)", "%p% (%v / %m バイト)")
+                                : QStringLiteral("%p%"));
+    m_bar->setTextVisible(true);
 }
 
 void PBarProgress::advanceTo(std::uint32_t done) {

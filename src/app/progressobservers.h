@@ -33,7 +33,9 @@ private:
 
 // The operations' progress on the window's bar: a transfer sets the bar's range to the item's
 // bytes and its position to the bytes moved, as PBarKbxObserver does; a list moves the bar
-// through the drive's observer above, which the window keeps attached.
+// through the drive's observer above, which the window keeps attached. From the first step on,
+// the bar shows its text: the percentage, and for a transfer the bytes of bytes (the window hides
+// it again when the action ends).
 class PBarProgress : public kbxops::Progress {
 public:
     explicit PBarProgress(QProgressBar* bar);

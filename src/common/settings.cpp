@@ -17,6 +17,7 @@ const QString kOutputKey = QStringLiteral("MIDI/OutputDevice");
 const QString kInputNameKey = QStringLiteral("MIDI/InputDeviceName");
 const QString kOutputNameKey = QStringLiteral("MIDI/OutputDeviceName");
 const QString kDefaultKey = QStringLiteral("Directory/Default");
+const QString kWindowGroup = QStringLiteral("Window");
 
 struct StoreOverride {
     QSettings::Format format;
@@ -167,7 +168,10 @@ KbxSettings::LoadResult KbxSettings::load(std::int32_t& in, std::int32_t& out, Q
         throw settingsError(QStringLiteral("The settings in %1 cannot be read.")
                                 .arg(QDir::toNativeSeparators(settings->fileName())));
 
-    if (settings->childGroups().isEmpty() && settings->childKeys().isEmpty()) {
+    // The window's own group alone is no sign that the described values were ever saved.
+    QStringList groups = settings->childGroups();
+    groups.removeAll(kWindowGroup);
+    if (groups.isEmpty() && settings->childKeys().isEmpty()) {
         in = 0;
         out = 0;
         if (inName)
@@ -243,4 +247,78 @@ void KbxSettings::save(const Values& values) const {
             throw settingsError(QStringLiteral("The settings cannot be saved to %1.")
                                     .arg(QDir::toNativeSeparators(settings->fileName())));
     }
+}
+
+namespace {
+
+QByteArray readBytes(const QSettings& settings, const QString& key) {
+    const QVariant value = settings.value(key);
+    return value.typeId() == QMetaType::QByteArray ? value.toByteArray() : QByteArray();
+}
+
+int readStyle(const QSettings& settings, const QString& key) {
+    bool ok = false;
+    const int style = settings.value(key).toInt(&ok);
+    return ok && style >= 0 && style <= 3 ? style : -1;
+}
+
+bool readYesNo(const QSettings& settings, const QString& key, bool fallback) {
+    const QVariant value = settings.value(key);
+    if (value.typeId() == QMetaType::Bool)
+        return value.toBool();
+    const QString text = value.toString().trimmed().toLower();
+    if (text == u"true" || text == u"1")
+        return true;
+    if (text == u"false" || text == u"0")
+        return false;
+    return fallback;
+}
+
+} // namespace
+
+KbxSettings::WindowValues KbxSettings::loadWindow() const {
+    WindowValues values;
+    const auto settings = open();
+    if (settings->status() != QSettings::NoError)
+        return values;
+    settings->beginGroup(kWindowGroup);
+    values.geometry = readBytes(*settings, QStringLiteral("Geometry"));
+    values.state = readBytes(*settings, QStringLiteral("State"));
+    values.panelDivider = readBytes(*settings, QStringLiteral("PanelDivider"));
+    values.localDivider = readBytes(*settings, QStringLiteral("LocalDivider"));
+    values.kbdDivider = readBytes(*settings, QStringLiteral("KbdDivider"));
+    values.localViewStyle = readStyle(*settings, QStringLiteral("LocalViewStyle"));
+    values.kbdViewStyle = readStyle(*settings, QStringLiteral("KbdViewStyle"));
+    values.listAtStart = readYesNo(*settings, QStringLiteral("ListAtStart"), values.listAtStart);
+    return values;
+}
+
+void KbxSettings::saveWindow(const WindowValues& values) const {
+    const auto settings = open();
+    settings->beginGroup(kWindowGroup);
+    auto setBytes = [&](const QString& key, const QByteArray& bytes) {
+        if (bytes.isEmpty())
+            settings->remove(key);
+        else
+            settings->setValue(key, bytes);
+    };
+    setBytes(QStringLiteral("Geometry"), values.geometry);
+    setBytes(QStringLiteral("State"), values.state);
+    setBytes(QStringLiteral("PanelDivider"), values.panelDivider);
+    setBytes(QStringLiteral("LocalDivider"), values.localDivider);
+    setBytes(QStringLiteral("KbdDivider"), values.kbdDivider);
+    auto setStyle = [&](const QString& key, int style) {
+        if (style < 0)
+            settings->remove(key);
+        else
+            settings->setValue(key, style);
+    };
+    setStyle(QStringLiteral("LocalViewStyle"), values.localViewStyle);
+    setStyle(QStringLiteral("KbdViewStyle"), values.kbdViewStyle);
+    settings->setValue(QStringLiteral("ListAtStart"), values.listAtStart);
+    settings->endGroup();
+    settings->sync();
+    if (settings->status() != QSettings::NoError)
+        throw settingsError(QStringLiteral("The settings cannot be saved to %1.")
+                                .arg(QDir::toNativeSeparators(settings->fileName())));
 }

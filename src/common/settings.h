@@ -65,6 +65,25 @@ public:
     // for a device chosen or found outside the window.
     void saveDevices(const Values& values) const;
 
+    // The main window's own values, in a group of their own ("Window") beside the described
+    // ones: its geometry and state, the dividers between the panes and within each, each list's
+    // view style, and the preference to list the keyboard right after the window is shown.
+    struct WindowValues {
+        QByteArray geometry; // QWidget::saveGeometry
+        QByteArray state;    // QMainWindow::saveState
+        QByteArray panelDivider;
+        QByteArray localDivider;
+        QByteArray kbdDivider;
+        int localViewStyle = -1; // -1: none stored
+        int kbdViewStyle = -1;
+        bool listAtStart = true;
+        bool operator==(const WindowValues&) const = default;
+    };
+    // Missing or malformed values give the defaults: a layout never stops the window.
+    WindowValues loadWindow() const;
+    // Throws std::runtime_error when the store cannot be written.
+    void saveWindow(const WindowValues& values) const;
+
     // Redirects KbxSettings() to a store of the given format in the given file for the rest of
     // the process (tests of the main window); an empty file name brings the default back.
     static void setDefaultStore(QSettings::Format format, const QString& fileName);

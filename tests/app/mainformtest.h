@@ -43,8 +43,20 @@ inline constexpr std::size_t kToneNameOffset = 36;
 
 class ErrorRecorder : public ErrorReporter {
 public:
-    void showError(QWidget*, const QString& text) override { texts << text; }
+    void showError(QWidget*, const QString& text) override {
+        texts << text;
+        informative << QString();
+    }
+    void showDetailedError(QWidget*, const QString& text, const QString& line) override {
+        texts << text;
+        informative << line;
+    }
+    void clear() {
+        texts.clear();
+        informative.clear();
+    }
     QStringList texts;
+    QStringList informative; // one per text, empty where the box had no informative line
 };
 
 // Hands each modal dialog, as it appears, to the next expected act. A dialog nobody expected is
@@ -106,7 +118,13 @@ protected:
     QString localDir() const {
         return QDir::toNativeSeparators(m_local->path()) + QDir::separator();
     }
-    void writeSettings(const QString& defaultDir) { KbxSettings().save(0, 0, defaultDir); }
+    // The window lists the keyboard at start only where a test asks for it.
+    void writeSettings(const QString& defaultDir) {
+        KbxSettings().save(0, 0, defaultDir);
+        KbxSettings::WindowValues window;
+        window.listAtStart = false;
+        KbxSettings().saveWindow(window);
+    }
 
     void setUpCase() {
         KbxSettings::setDefaultStore(QSettings::IniFormat, storeFile());
@@ -117,7 +135,7 @@ protected:
     }
 
     void setUp() {
-        m_errors.texts.clear();
+        m_errors.clear();
         QFile::remove(storeFile());
         KbxSettings::setDefaultStore(QSettings::IniFormat, storeFile());
         m_keyboard->setStateFile(QString());

@@ -7,6 +7,7 @@
 #include "prefdirform.h"
 #include "ui_preferform.h"
 
+#include <QCheckBox>
 #include <QComboBox>
 #include <QPlainTextEdit>
 #include <QProgressBar>
@@ -88,6 +89,10 @@ TPrefForm::TPrefForm(QWidget* parent)
     : QDialog(parent)
     , m_ui(std::make_unique<Ui::TPrefForm>()) {
     m_ui->setupUi(this);
+    // Below the devices it uses; the page's spacer stays last.
+    m_listAtStartBox = new QCheckBox(tr("&List the keyboard at start"), m_ui->MidiTab);
+    m_listAtStartBox->setObjectName(QStringLiteral("ListAtStartBox"));
+    m_ui->MidiLayout->insertWidget(m_ui->MidiLayout->count() - 1, m_listAtStartBox);
     // A dialog frame without the title bar's buttons: the dialog ends by OK or Cancel.
     setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint);
     resize(kClientSize);
@@ -191,6 +196,11 @@ void TPrefForm::SetDefDir(const QString& dir) {
     m_ui->DefDirEdit->setText(dir);
 }
 
+void TPrefForm::SetListAtStart(bool list) {
+    m_listAtStart = list;
+    m_listAtStartBox->setChecked(list);
+}
+
 void TPrefForm::ShowStoredValues() {
     m_filling = true;
     const int in = entryOf(m_ui->MidiInDevBox, m_inDevice, m_inName);
@@ -204,6 +214,7 @@ void TPrefForm::ShowStoredValues() {
                   : out >= 0           ? m_ui->MidiOutDevBox->itemText(out)
                                        : "";
     m_ui->DefDirEdit->setText(m_defDir);
+    m_listAtStartBox->setChecked(m_listAtStart);
 }
 
 QString TPrefForm::connectionText() const {
@@ -250,6 +261,7 @@ void TPrefForm::OkBtnClick() {
         m_outName = m_ui->MidiOutDevBox->itemText(out);
     }
     m_defDir = m_ui->DefDirEdit->text();
+    m_listAtStart = m_listAtStartBox->isChecked();
     accept();
 }
 

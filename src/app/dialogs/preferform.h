@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <memory>
 
+class QCheckBox;
 class QComboBox;
 class QTimer;
 
@@ -39,6 +40,9 @@ public:
     // Setting the directory also puts it into the directory field.
     void SetDefDir(const QString& dir);
     QString GetDefDir() const { return m_defDir; }
+    // Whether the main window lists the keyboard right after it is shown (MIDI page).
+    void SetListAtStart(bool list);
+    bool GetListAtStart() const { return m_listAtStart; }
 
     // The text the MIDI page shows about the connection (a search's or a test's result, or why
     // OK was refused).
@@ -83,6 +87,8 @@ private:
     QString m_inName;
     QString m_outName;
     QString m_defDir;
+    bool m_listAtStart = true;
+    QCheckBox* m_listAtStartBox = nullptr;
     // The devices the lists are to show selected, by name, across changes of the lists: a
     // device that goes and comes back is selected again.
     QString m_inWanted;
