@@ -15,6 +15,8 @@
 #include "kbxfilestream.h"
 #include "kbxmidistream.h"
 #include "mididevices.h"
+#include "ops/history.h"
+#include "ops/keyboard.h"
 #include "rtmidisupport.h"
 #include "virtualzr7316.h"
 #include "zxdata.h"
@@ -23,6 +25,7 @@
 #include "zxmidi.h"
 
 #include <QCoreApplication>
+#include <QTemporaryDir>
 #include <algorithm>
 #include <benchmark/benchmark.h>
 #include <chrono>
@@ -585,6 +588,100 @@ void BM_ImportSong(benchmark::State& state, bool paced) {
     report(state, totalMs, wire, kTransferTargetMs, paced, 1);
 }
 
+// The song that a replacement finds in the slot in round n: other bytes than the benchmark's
+// song, and other from round to round, so that every round keeps a file of its own.
+Bytes oldSongBytes(int round) {
+    Bytes bytes(kSongBytes);
+    for (std::size_t i = 0; i < bytes.size(); ++i)
+        bytes[i] = static_cast<std::uint8_t>((i * 3 + static_cast<std::size_t>(round)) & 0x7F);
+    const char name[] = "OLD SONG";
+    for (std::size_t i = 0; i < 8; ++i)
+        bytes[static_cast<std::size_t>(ZxKind::nameOffset(ZxKind::Song)) + i] =
+            static_cast<std::uint8_t>(name[i]);
+    return bytes;
+}
+
+// A song that fills the memory replaces one that fills it (it fits because the old one is
+// deleted first), through the use case as the programs run it: with the safety net keeping the
+// old song first (its data request, blocks and handshakes, the file and the row), or without.
+// What keeping adds is set against the wire time of the snapshot's messages, which are an
+// import's.
+// When the send proper begins: everything before it in a replacement with the safety net is the
+// snapshot (the old song's read, its file and the history's row).
+class SendStart : public kbxops::Progress {
+public:
+    void begin(const kbxops::Step& step) override {
+        if (step.kind == kbxops::Step::Send && !m_seen) {
+            m_seen = true;
+            m_at = Clock::now();
+        }
+    }
+    void advanceTo(std::uint32_t) override {}
+    void end() override {}
+    void reset() { m_seen = false; }
+    Clock::time_point at() const { return m_at; }
+
+private:
+    bool m_seen = false;
+    Clock::time_point m_at;
+};
+
+void BM_ReplaceSong(benchmark::State& state, bool paced, bool kept) {
+    const WireCount send = sendCount();
+    const WireCount snapshot = importCount();
+    // A history of its own for each run: Google Benchmark runs a benchmark more than once.
+    static QTemporaryDir folder;
+    static int runs = 0;
+    kbxops::History history(folder.filePath(QStringLiteral("history-%1").arg(++runs)));
+    double totalMs = 0;
+    double snapshotMs = 0;
+    int round = 0;
+    SendStart sendStart;
+    try {
+        auto song = makeSong(kSongBytes);
+        totalMs = runRounds(
+            state,
+            [&] {
+                setWireSpeed(false);
+                keyboard().wipe();
+                keyboard().setItemBytes(ZxKind::Song, 0, 0, oldSongBytes(round++));
+                drive().readList(g_setup.in, g_setup.out);
+                setWireSpeed(paced);
+            },
+            [&] {
+                sendStart.reset();
+                const auto start = Clock::now();
+                kbxops::Keyboard kbd(drive(), {g_setup.in, g_setup.out}, &sendStart,
+                                     kbxops::Safety{kept ? &history : nullptr, false, false});
+                kbd.send(*song, songSlot(0), kbxops::Change{kbxops::Operation::Send});
+                snapshotMs +=
+                    std::chrono::duration<double, std::milli>(sendStart.at() - start).count();
+                setWireSpeed(false);
+            });
+        if (keyboard().itemBytes(ZxKind::Song, 0).size() != kSongBytes)
+            state.SkipWithError("the keyboard did not keep the song");
+        if (kept && history.entries().size() != static_cast<std::size_t>(round))
+            state.SkipWithError("not every round kept the old song");
+    } catch (...) {
+        state.SkipWithError(failureText().c_str());
+    }
+    setWireSpeed(false);
+    if (state.iterations() == 0)
+        return;
+    const double perOp = totalMs / static_cast<double>(state.iterations());
+    const double wireMs = send.ms() + (kept ? snapshot.ms() : 0);
+    state.counters["wire_ms"] = wireMs;
+    state.counters["wire_bytes"] = static_cast<double>(send.bytes + (kept ? snapshot.bytes : 0));
+    state.counters["snapshot_wire_ms"] = snapshot.ms();
+    state.counters["x_wire"] = perOp / wireMs;
+    if (kept) {
+        // The snapshot on its own, up to the start of the send proper.
+        const double perSnapshot = snapshotMs / static_cast<double>(state.iterations());
+        state.counters["snapshot_ms"] = perSnapshot;
+        state.counters["x_snapshot_wire"] = perSnapshot / snapshot.ms();
+    }
+}
+
 int findDevice(const std::vector<std::string>& names, const std::string& wanted) {
     for (std::size_t i = 0; i < names.size(); ++i)
         if (names[i] != kbxmidi::kVirtualDeviceName && names[i].find(wanted) != std::string::npos)
@@ -629,6 +726,17 @@ void registerBenchmarks() {
         ->Unit(benchmark::kMillisecond)
         ->UseManualTime()
         ->Iterations(2);
+    // The safety net's snapshot: the same replacement without and with the old song kept.
+    for (const bool paced : {false, true}) {
+        for (const bool kept : {false, true}) {
+            const std::string name = std::string("BM_ReplaceSong21504/") +
+                                     (kept ? "kept" : "plain") + (paced ? "/wire" : "/virtual");
+            auto* b = benchmark::RegisterBenchmark(name.c_str(), BM_ReplaceSong, paced, kept);
+            b->Unit(benchmark::kMillisecond)->UseManualTime();
+            if (paced)
+                b->Iterations(2);
+        }
+    }
 }
 
 // Our own flags, taken out of argv before Google Benchmark sees it.

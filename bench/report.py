@@ -113,6 +113,43 @@ def main():
             f"{ratio:.4f} (+{fmt(t - b['wire_ms'], 'ms')})", "–" if extra else "≤ 1.03",
             None if extra else ratio <= 1.03)
 
+    # The safety net's snapshot: what keeping the old song adds to a replacement, against the
+    # wire time of the snapshot's messages (an import's) and against an import measured alike.
+    for pace, label, number in [("virtual", "no latency", 3), ("wire", "at 31250 baud", 4)]:
+        plain = find(kbd, f"BM_ReplaceSong21504/plain/{pace}")
+        kept = find(kbd, f"BM_ReplaceSong21504/kept/{pace}")
+        imported = find(kbd, f"BM_ImportSong21504/{pace}")
+        if not plain or not kept:
+            continue
+        if plain.get("error_occurred") or kept.get("error_occurred"):
+            failed(f"{number} replace a 21504-byte song {label}",
+                   kept if kept.get("error_occurred") else plain)
+            continue
+        tp, tk = ms(plain), ms(kept)
+        row(f"{number} replace a 21504-byte song {label}, nothing kept", fmt(tp, "ms"),
+            f"wire {fmt(plain['wire_ms'], 'ms')}", f"{tp / plain['wire_ms']:.4f} of wire", "–", None)
+        extra = tk - tp
+        snapshot = kept["snapshot_wire_ms"]
+        reference = f"snapshot's wire {fmt(snapshot, 'ms')}"
+        ratio = f"{extra / snapshot:.4f} of the snapshot's wire"
+        if imported and not imported.get("error_occurred"):
+            reference += f"; import {fmt(ms(imported), 'ms')}"
+            ratio += f"; {extra / ms(imported):.4f} of an import"
+        paced = pace == "wire"
+        row(f"{number} the same, the old song kept first: {fmt(tk, 'ms')}; the snapshot adds",
+            fmt(extra, "ms"), reference, ratio, "≤ 1.02 of the snapshot's wire" if paced else "–",
+            extra / snapshot <= 1.02 if paced else None)
+        if "snapshot_ms" in kept:
+            alone = kept["snapshot_ms"]
+            reference = f"snapshot's wire {fmt(snapshot, 'ms')}"
+            ratio = f"{alone / snapshot:.4f} of the snapshot's wire"
+            if imported and not imported.get("error_occurred"):
+                reference += f"; import {fmt(ms(imported), 'ms')}"
+                ratio += f"; {alone / ms(imported):.4f} of an import"
+            row(f"{number} the snapshot alone (read, file, row), up to the send", fmt(alone, "ms"),
+                reference, ratio, "≤ 1.02 of the snapshot's wire" if paced else "–",
+                alone / snapshot <= 1.02 if paced else None)
+
     period = None
     b = find(jack, "BM_OpenClosePair/jack")
     if b and b.get("error_occurred"):

@@ -25,6 +25,7 @@ void TPcLinkForm::PrefOpenExecute() {
     form.SetInDeviceName(MidiInDeviceName);
     form.SetOutDeviceName(MidiOutDeviceName);
     form.SetDefDir(DefaultDir);
+    form.SetSafety(Safety);
     form.SetListAtStart(ListAtStart);
     if (form.exec() != QDialog::Accepted)
         return;
@@ -35,6 +36,7 @@ void TPcLinkForm::PrefOpenExecute() {
     MidiInDeviceName = form.GetInDeviceName();
     MidiOutDeviceName = form.GetOutDeviceName();
     DefaultDir = form.GetDefDir();
+    Safety = form.GetSafety();
 }
 
 FileListView* TPcLinkForm::FocusedList() const {

@@ -7,6 +7,7 @@
 #include "ops/cancel.h"
 #include "ops/connection.h"
 #include "ops/keyboard.h"
+#include "ops/undo.h"
 #include "platform.h"
 #include "settings.h"
 #include "zxdata.h"
@@ -140,6 +141,7 @@ void TPcLinkForm::SetupActions() {
     connect(ui.PrefOpen, &QAction::triggered, this, &TPcLinkForm::PrefOpenExecute);
     connect(ui.KbdDrvPropOpen, &QAction::triggered, this, &TPcLinkForm::KbdDrvPropOpenExecute);
     connect(ui.ShellOpen, &QAction::triggered, this, &TPcLinkForm::ShellOpenExecute);
+    connect(ui.UndoAction, &QAction::triggered, this, &TPcLinkForm::UndoActionExecute);
 
     // Menu items run their action; they have enabled states of their own.
     const std::pair<QAction*, QAction*> items[] = {
@@ -198,6 +200,8 @@ void TPcLinkForm::FormCreate() {
         std::array{ui.LocalIconBtn, ui.LocalSmallIconBtn, ui.LocalListBtn, ui.LocalReportBtn},
         nullptr);
 
+    // Opened on first use: a history that cannot be opened fails the change that needs it.
+    m_history = std::make_unique<kbxops::History>();
     ModelName = QString::fromLatin1(ZxKbdDrv::kKnownModel);
     KbdDrv = &ZxKbdDrv::instance(ModelName.toStdString());
     KbdDrvProgress = std::make_unique<PBarKbdDrvObserver>(ProgressBar);
@@ -226,6 +230,7 @@ void TPcLinkForm::FormCreate() {
     m_local->SelectViewStyle(FileListView::LargeIcon);
     m_kbd->SetupKbdDirView();
     m_kbd->SelectViewStyle(FileListView::LargeIcon);
+    UpdateUndoAction();
 
     connect(qApp, &QGuiApplication::applicationStateChanged, this,
             [this](Qt::ApplicationState state) {
@@ -256,6 +261,8 @@ void TPcLinkForm::FormDestroy() {
 
 void TPcLinkForm::LoadSettings() {
     const KbxSettings settings;
+    // Never fails: a damaged value gives its default, which keeps the safety net on.
+    Safety = settings.loadSafety();
     KbxSettings::Values values{MidiInDevice, MidiOutDevice, MidiInDeviceName, MidiOutDeviceName,
                                DefaultDir};
     // The fields keep what was read before a value that fails, as each value is read in turn.
@@ -287,8 +294,10 @@ void TPcLinkForm::LoadSettings() {
 }
 
 void TPcLinkForm::SaveSettings() {
-    KbxSettings().save(KbxSettings::Values{MidiInDevice, MidiOutDevice, MidiInDeviceName,
-                                           MidiOutDeviceName, DefaultDir});
+    const KbxSettings settings;
+    settings.save(KbxSettings::Values{MidiInDevice, MidiOutDevice, MidiInDeviceName,
+                                      MidiOutDeviceName, DefaultDir});
+    settings.saveSafety(Safety);
 }
 
 kbxops::Devices TPcLinkForm::KbdDevices() {
@@ -375,6 +384,7 @@ void TPcLinkForm::RunKbdAction(int status, const std::function<void()>& body) {
     m_failureContext = {};
     m_doneStatus.clear();
     BeginBusy();
+    UpdateUndoAction();
     ProgressBar->setValue(0);
     SetStatusText(QString::fromStdString(Messages->GetStatusMsg(status)));
 
@@ -407,6 +417,7 @@ void TPcLinkForm::RunKbdAction(int status, const std::function<void()>& body) {
     ProgressBar->setValue(0);
     UpdateMemoryGauge();
     m_busy = false;
+    UpdateUndoAction();
     if (m_closePending) {
         m_closePending = false;
         close();
@@ -419,9 +430,14 @@ void TPcLinkForm::ConnectActionExecute() {
     RunKbdAction(StatusList, [this] { ReadKbdList(); });
 }
 
+kbxops::Keyboard TPcLinkForm::Keyboard(kbxops::Progress* progress) {
+    return kbxops::Keyboard(*KbdDrv, KbdDevices(), progress,
+                            kbxops::safetyFromPreferences(Safety, m_history.get()));
+}
+
 void TPcLinkForm::ReadKbdList() {
     PBarProgress progress(ProgressBar);
-    kbxops::Keyboard(*KbdDrv, KbdDevices(), &progress).list();
+    Keyboard(&progress).list();
     m_kbd->SetupKbdDirViewKeepingPlace();
     m_ui->SendAction->setEnabled(true);
     m_ui->LocalSendMenuItem->setEnabled(true);
@@ -449,8 +465,8 @@ void TPcLinkForm::SendSelectedFile() {
 
     PBarProgress progress(ProgressBar);
     // By the node, not by its path: names repeat within a folder (blank tones).
-    const std::unique_ptr<ZxDataFile> item = kbxops::Keyboard(*KbdDrv, KbdDevices(), &progress)
-                                                 .sendFile(m_failureContext.sourceFile, *slot);
+    const std::unique_ptr<ZxDataFile> item =
+        Keyboard(&progress).sendFile(m_failureContext.sourceFile, *slot);
 
     // The user may have moved in the keyboard tree while the data travelled.
     QTreeWidgetItem* now = m_ui->KbdDirView->currentItem();
@@ -477,8 +493,7 @@ void TPcLinkForm::ReceiveSelectedData() {
     ShowActionItem(m_kbd->SelectedItemText());
 
     PBarProgress progress(ProgressBar);
-    const kbxops::ImportedFile imported =
-        kbxops::Keyboard(*KbdDrv, KbdDevices(), &progress).importSlot(*slot, folder);
+    const kbxops::ImportedFile imported = Keyboard(&progress).importSlot(*slot, folder);
     const QString& fileName = imported.fileName;
     if (!imported.trashed.isEmpty())
         m_doneStatus =
@@ -505,7 +520,49 @@ void TPcLinkForm::DeleteSelectedData() {
         throw OperateException(OperateException::ListFirst);
     m_failureContext.slot = slot;
     ShowActionItem(m_kbd->SelectedItemText());
-    kbxops::Keyboard(*KbdDrv, KbdDevices()).remove(*slot);
+    PBarProgress progress(ProgressBar);
+    Keyboard(&progress).remove(*slot);
+    m_kbd->RelistKeepingSelection();
+}
+
+void TPcLinkForm::UpdateUndoAction() {
+    std::optional<kbxops::HistoryEntry> target;
+    if (!m_busy) {
+        try {
+            target = kbxops::undoTarget(*m_history);
+        } catch (...) {
+            // A history that cannot be read has nothing to undo; the next change says why.
+        }
+    }
+    m_ui->UndoAction->setEnabled(target.has_value());
+    m_ui->UndoAction->setText(target ? QStringLiteral("&") + kbxops::undoText(*target)
+                                     : QStringLiteral("&Undo"));
+}
+
+void TPcLinkForm::UndoActionExecute() {
+    if (m_busy)
+        return;
+    std::optional<kbxops::HistoryEntry> target;
+    try {
+        target = kbxops::undoTarget(*m_history);
+    } catch (...) {
+        ReportError(
+            QString::fromStdString(describeException(*Messages, std::current_exception()).message));
+    }
+    if (!target) {
+        UpdateUndoAction();
+        return;
+    }
+    RunKbdAction(target->before ? StatusSend : StatusDelete, [this] { UndoLastChange(); });
+}
+
+void TPcLinkForm::UndoLastChange() {
+    // The slot is found in the listed drive, and what it holds now is kept before it goes.
+    if (!KbdDrv->isListed())
+        ReadKbdList();
+    PBarProgress progress(ProgressBar);
+    kbxops::Keyboard keyboard = Keyboard(&progress);
+    kbxops::undoLast(keyboard, *m_history);
     m_kbd->RelistKeepingSelection();
 }
 
@@ -544,4 +601,5 @@ void TPcLinkForm::ExitActionExecute() {
 void TPcLinkForm::FormActivate() {
     if (m_ui->LocalDirView->currentItem())
         LocalUpdateActionExecute();
+    UpdateUndoAction();
 }

@@ -12,8 +12,10 @@
 #include "kbdpane.h"
 #include "localpane.h"
 #include "msgstr.h"
+#include "ops/history.h"
 #include "ops/keyboard.h"
 #include "progressobservers.h"
+#include "settings.h"
 
 #include <QMainWindow>
 #include <QPoint>
@@ -62,6 +64,8 @@ public:
     QString ExplorerCommand;
     std::unique_ptr<MsgStr> Messages;
     std::unique_ptr<PBarKbdDrvObserver> KbdDrvProgress;
+    // Keep a copy of what a change replaces; read sends back (Safety in the settings store).
+    KbxSettings::Safety Safety;
     // Lists the keyboard right after the window is shown when the chosen devices are there.
     bool ListAtStart = true;
 
@@ -75,13 +79,20 @@ public:
     // The item the running keyboard action works on, as the status line names it.
     QString statusItem() const;
 
-    // Settings store: MIDI/InputDevice, MIDI/OutputDevice, their names, Directory/Default.
+    // Settings store: MIDI/InputDevice, MIDI/OutputDevice, their names, Directory/Default, and
+    // the group Safety.
     void LoadSettings();
     void SaveSettings();
     // The devices for the next keyboard action, resolved by name: a device whose number has
     // moved is found at its new number (kept for the rest of the run and stored at the end);
     // one that is not connected is an error naming it.
     kbxops::Devices KbdDevices();
+
+    // The history of replaced items that the keyboard actions keep and undo reverts.
+    kbxops::History& history() const { return *m_history; }
+    // Names the newest change not undone in the Edit menu's Undo item, or disables it when there
+    // is none or a keyboard action runs.
+    void UpdateUndoAction();
 
     // The two panes; they exist once the window has been created.
     LocalPane& localPane() const { return *m_local; }
@@ -134,6 +145,7 @@ public Q_SLOTS:
     void PrefOpenExecute();
     void KbdDrvPropOpenExecute();
     void ShellOpenExecute();
+    void UndoActionExecute();
     void FormActivate();
     // Asks the running keyboard action to stop (the Cancel button, Esc, closing the window).
     void CancelActionExecute();
@@ -200,7 +212,10 @@ private:
     void SendSelectedFile();
     void ReceiveSelectedData();
     void DeleteSelectedData();
+    void UndoLastChange();
     void ReadKbdList();
+    // The keyboard on the chosen devices, with the safety net as the preferences ask.
+    kbxops::Keyboard Keyboard(kbxops::Progress* progress);
 
     void SetStatusText(const QString& text);
     void ReportError(const QString& text, const QString& informative = QString());
@@ -245,6 +260,7 @@ private:
     // Destroyed before the widgets they fill, and before the messages they read.
     std::unique_ptr<LocalPane> m_local;
     std::unique_ptr<KbdPane> m_kbd;
+    std::unique_ptr<kbxops::History> m_history;
     bool m_busy = false;
     // What the running action works on, for the error box's informative line.
     kbxapp::FailureContext m_failureContext;

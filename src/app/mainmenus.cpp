@@ -73,6 +73,10 @@ void TPcLinkForm::SetupMenus() {
     const QList<QAction*> titles = ui.MainMenu->actions();
     ui.MainMenu->insertMenu(titles.size() > 1 ? titles[1] : nullptr, EditMenu);
     new HideWhileEmpty(EditMenu);
+    EditMenu->addAction(ui.UndoAction);
+    addAction(ui.UndoAction); // Ctrl+Z wherever the focus is in the window
+    // Another program (kbxtool) may have changed the history since the item was named.
+    connect(EditMenu, &QMenu::aboutToShow, this, &TPcLinkForm::UpdateUndoAction);
 
     KeyboardMenu = new QMenu(tr("&Keyboard"), ui.MainMenu);
     KeyboardMenu->setObjectName(QStringLiteral("KeyboardMenu"));

@@ -13,7 +13,7 @@ struct CommandInfo {
 constexpr CommandInfo kCommands[] = {
     {"devices", 0, 0}, {"list", 0, 0},   {"import", 1, 2}, {"send", 2, 2},    {"delete", 1, 1},
     {"info", 1, 1},    {"rename", 2, 2}, {"backup", 1, 1}, {"restore", 1, 1}, {"emulate", 0, 0},
-    {"diff", 2, 2},    {"detect", 0, 0}, {"ping", 0, 0},
+    {"diff", 2, 2},    {"detect", 0, 0}, {"ping", 0, 0},   {"undo", 0, 0},    {"history", 0, 3},
 };
 
 // A ping sends this many requests at most: each may wait 200 ms.
@@ -70,6 +70,10 @@ ParsedArguments parseArguments(const QStringList& args) {
             o.json = true;
         } else if (arg == u"--trace") {
             o.trace = true;
+        } else if (arg == u"--no-history") {
+            o.noHistory = true;
+        } else if (arg == u"--verify") {
+            o.verify = true;
         } else if (arg == u"-h" || arg == u"--help") {
             o.help = true;
         } else if (arg == u"--version") {
@@ -146,6 +150,29 @@ ParsedArguments parseArguments(const QStringList& args) {
         parsed.error = QStringLiteral("%1: too many operands").arg(o.command);
         return parsed;
     }
+    if (o.command == u"history" && !o.args.isEmpty()) {
+        const QString& sub = o.args.first();
+        const int wanted = sub == u"export" ? 3 : sub == u"restore" ? 2 : -1;
+        if (wanted < 0) {
+            parsed.error = QStringLiteral("history: unknown subcommand %1 (export ID DIR, "
+                                          "restore ID)")
+                               .arg(sub);
+            return parsed;
+        }
+        if (o.args.size() != wanted) {
+            parsed.error =
+                QStringLiteral("history %1: %2")
+                    .arg(sub, o.args.size() < wanted ? QStringLiteral("missing operand")
+                                                     : QStringLiteral("too many operands"));
+            return parsed;
+        }
+        bool number = false;
+        if (o.args[1].toLongLong(&number) <= 0 || !number) {
+            parsed.error =
+                QStringLiteral("history %1: \"%2\" is no entry number").arg(sub, o.args[1]);
+            return parsed;
+        }
+    }
     if (o.useVirtual && (o.hasIn || o.hasOut)) {
         parsed.error = QStringLiteral("--virtual chooses both devices; leave out --in and --out");
         return parsed;
@@ -168,13 +195,13 @@ ParsedArguments parseArguments(const QStringList& args) {
 QString usageLine() {
     return QStringLiteral(
         "usage: kbxtool [--in DEVICE] [--out DEVICE] [--virtual[=STATEFILE]] [--json] [--trace] "
-        "COMMAND [ARGS]  (kbxtool --help for the commands)");
+        "[--no-history] [--verify] COMMAND [ARGS]  (kbxtool --help for the commands)");
 }
 
 QString helpText() {
     return QStringLiteral(
-        "usage: kbxtool [--in DEVICE] [--out DEVICE] [--virtual[=STATEFILE]] [--json] [--trace] "
-        "COMMAND [ARGS]\n"
+        "usage: kbxtool [--in DEVICE] [--out DEVICE] [--virtual[=STATEFILE]] [--json] [--trace]\n"
+        "               [--no-history] [--verify] COMMAND [ARGS]\n"
         "  devices                 MIDI input and output devices with their numbers\n"
         "  list                    read the keyboard's contents (what \"Get/Update List\" reads)\n"
         "  import SLOT [DIR]       import one item into DIR (default: the current folder); "
@@ -195,6 +222,11 @@ QString helpText() {
         "                          in kbxman's settings\n"
         "  ping [--count N]        test the connection: N keyboard-type requests (default 10),\n"
         "                          their round trips and losses\n"
+        "  undo                    revert the newest change not undone yet (send the item before\n"
+        "                          back, or delete what was sent into an empty slot)\n"
+        "  history                 the changes kept in the history, newest first\n"
+        "  history export ID DIR   write entry ID's item before into DIR; prints the file's path\n"
+        "  history restore ID      send entry ID's item before back into its slot\n"
         "  emulate [--name NAME] [--state FILE]\n"
         "                          publish the virtual ZR-7316 on virtual MIDI ports named NAME\n"
         "                          (default \"ZR-7316 Virtual\") until interrupted\n"
@@ -210,6 +242,10 @@ QString helpText() {
         "SLOT: a path as the window shows it (\"Tone:\\User 3\", \"Registration:\\Bank2\\User "
         "1\",\n"
         "\"Song Rhythm:\\Song\\Song 1\") or tone:N, dsp:N, reg:BANK:N, song:N, rhythm:N.\n"
+        "History: before send, delete, restore and undo replace or remove an item, it is read\n"
+        "from the keyboard and kept (kbxman's preference; --no-history keeps nothing); a song\n"
+        "send that fails after the old song was deleted sends the old song back. --verify reads\n"
+        "every sent item back and compares it (kbxman's preferences: restore and undo only).\n"
         "Exit status: 0 done, 1 the operation failed (ping: a request went unanswered), 2 usage "
         "error.\n");
 }

@@ -1,6 +1,7 @@
 #pragma once
 // kbxtool's command line:
-//   kbxtool [--in DEVICE] [--out DEVICE] [--virtual[=STATEFILE]] [--json] [--trace] COMMAND [ARGS]
+//   kbxtool [--in DEVICE] [--out DEVICE] [--virtual[=STATEFILE]] [--json] [--trace]
+//           [--no-history] [--verify] COMMAND [ARGS]
 // The global options may also follow the command; "--" ends the options.
 
 #include <QString>
@@ -16,7 +17,9 @@ struct Options {
     bool useVirtual = false;
     QString stateFile; // --virtual=STATEFILE; empty: the virtual keyboard's usual file
     bool json = false;
-    bool trace = false; // every MIDI message and time-out on stderr, one a line
+    bool trace = false;     // every MIDI message and time-out on stderr, one a line
+    bool noHistory = false; // keep no copy of what a change replaces, whatever kbxman's setting
+    bool verify = false;    // read every sent item back, whatever kbxman's settings
     bool help = false;
     bool version = false;
     bool dryRun = false; // restore: print the plan, send nothing

@@ -11,6 +11,7 @@
 #include "deviceselect.h"
 #include "emulate.h"
 #include "mididevices.h"
+#include "settings.h"
 #include "virtualzr7316.h"
 #include "zxkbddrv.h"
 
@@ -116,6 +117,10 @@ int KbxTool::runCommand() {
             detect();
         else if (command == u"ping")
             ping();
+        else if (command == u"undo")
+            undo();
+        else if (command == u"history")
+            historyCommand();
         else
             throw UsageError{QStringLiteral("unknown command %1").arg(command)};
         return m_interrupted ? ExitInterrupted : m_failed ? ExitFailed : ExitOk;
@@ -146,7 +151,22 @@ ZxKbdDrv& KbxTool::drive() {
 }
 
 kbxops::Keyboard KbxTool::keyboard() {
-    return kbxops::Keyboard(drive(), kbxops::Devices{m_input, m_output}, &m_progress);
+    return kbxops::Keyboard(drive(), kbxops::Devices{m_input, m_output}, &m_progress, safety());
+}
+
+kbxops::History& KbxTool::history() {
+    if (!m_history)
+        m_history = std::make_unique<kbxops::History>();
+    return *m_history;
+}
+
+kbxops::Safety KbxTool::safety() {
+    kbxops::Safety safety = kbxops::safetyFromPreferences(KbxSettings().loadSafety(), &history());
+    if (m_options.noHistory)
+        safety.history = nullptr;
+    safety.verifySend = safety.verifySend || m_options.verify;
+    safety.verifyRestore = safety.verifyRestore || m_options.verify;
+    return safety;
 }
 
 void KbxTool::useVirtualKeyboardState() {

@@ -4,6 +4,7 @@
 // SIGTERM (after the clean-up: ports closed, nothing half-written).
 
 #include "cliargs.h"
+#include "history.h"
 #include "keyboard.h"
 #include "msgstr.h"
 #include "progress.h"
@@ -59,9 +60,15 @@ private:
     void emulate();
     void detect();
     void ping();
+    void undo();
+    void historyCommand();
 
     ZxKbdDrv& drive();
     kbxops::Keyboard keyboard();
+    // The history every command shares; created on first use.
+    kbxops::History& history();
+    // kbxman's safety preferences with --no-history and --verify applied.
+    kbxops::Safety safety();
     void chooseDevices();
     void useVirtualKeyboardState();
     void readList();
@@ -72,6 +79,8 @@ private:
     static QJsonObject fileDocument(const QString& path, const ZxDataFile& item);
     void printFile(const QString& path, const ZxDataFile& item);
     QJsonObject errorDocument(std::exception_ptr error) const;
+    static QJsonObject entryDocument(const kbxops::HistoryEntry& entry);
+    static QString entryLine(const kbxops::HistoryEntry& entry);
     // What a cancelled job reports: "Cancelled." in the user's language.
     ErrorReport cancelReport() const;
 
@@ -87,6 +96,7 @@ private:
     int m_output = 0;
     bool m_failed = false;      // some items of a restore failed; each was reported
     bool m_interrupted = false; // a backup or restore stopped between items; reported
+    std::unique_ptr<kbxops::History> m_history;
 };
 
 // Parses the arguments (without the program's name) and runs the command: the exit status.

@@ -20,7 +20,7 @@ namespace {
 struct TextSet {
     std::array<const char*, 7> sysEx;
     std::array<const char*, 1> kbdDrv;
-    std::array<const char*, 3> stream;
+    std::array<const char*, 4> stream;
     std::array<const char*, 7> operate;
     std::array<const char*, 4> status;
     std::array<const char*, 1> folderType;
@@ -44,6 +44,8 @@ const TextSet kJapanese = {
         "このファイルはKBXファイルではありません",
         "異なるタイプのデータは転送できません",
         "空き領域が足りません",
+        // Ours: a send read back that does not match what was sent.
+        "キーボードから読み戻したデータが送信したデータと一致しません",
     },
     {
         "送信元のデータが指定されていません",
@@ -84,6 +86,7 @@ const TextSet kEnglish = {
         "No KBX file",
         "Data type is different",
         "Not enough memory",
+        "The data read back from the keyboard differs from the data sent",
     },
     {
         "Not select a source data",
@@ -188,11 +191,43 @@ QString localText(const char* english, const char* japanese) {
     return MsgStr().text(english, japanese);
 }
 
+NotedException::NotedException(std::exception_ptr original, QString english, QString japanese)
+    : m_original(std::move(original))
+    , m_english(std::move(english))
+    , m_japanese(std::move(japanese)) {}
+
+QString NotedException::note(bool japanese) const {
+    return japanese ? m_japanese : m_english;
+}
+
+namespace {
+
+// The note as a sentence of its own after the failure's text.
+std::string withNote(const std::string& message, const QString& note, bool japanese) {
+    if (message.empty())
+        return note.toStdString();
+    const QString text = QString::fromStdString(message);
+    const QChar last = text.back();
+    const bool ended = last == u'.' || last == u'!' || last == u'\u3002' || last == u'\uFF01';
+    const QString stop = ended      ? QString()
+                         : japanese ? QStringLiteral("\u3002")
+                                    : QStringLiteral(".");
+    const QString gap = japanese ? QString() : QStringLiteral(" ");
+    return (text + stop + gap + note).toStdString();
+}
+
+} // namespace
+
 ErrorReport describeException(const MsgStr& messages, std::exception_ptr error) {
     if (!error)
         return {"general", std::nullopt, {}};
     try {
         std::rethrow_exception(error);
+    } catch (const NotedException& e) {
+        ErrorReport report = describeException(messages, e.original());
+        report.message =
+            withNote(report.message, e.note(messages.isJapanese()), messages.isJapanese());
+        return report;
     } catch (const ZxSysExException& e) {
         return {"ZxSysExException", e.code(), messages.GetSysExMsg(e.code())};
     } catch (const ZxKbdDrvException& e) {

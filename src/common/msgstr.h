@@ -41,6 +41,21 @@ private:
     bool m_japanese;
 };
 
+// A failure and a sentence on what was done about it ("The song that was in the slot has been put
+// back."). describeException reports the original's class, code and text and appends the note in
+// the table's language, so an error box and kbxtool's JSON keep what failed and gain the note.
+class NotedException {
+public:
+    NotedException(std::exception_ptr original, QString english, QString japanese);
+    std::exception_ptr original() const { return m_original; }
+    QString note(bool japanese) const;
+
+private:
+    std::exception_ptr m_original;
+    QString m_english;
+    QString m_japanese;
+};
+
 // What to tell the user about a failure: the class it came from, its code (none for the host's
 // general error, std::exception), and the text.
 struct ErrorReport {

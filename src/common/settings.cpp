@@ -17,6 +17,9 @@ const QString kOutputKey = QStringLiteral("MIDI/OutputDevice");
 const QString kInputNameKey = QStringLiteral("MIDI/InputDeviceName");
 const QString kOutputNameKey = QStringLiteral("MIDI/OutputDeviceName");
 const QString kDefaultKey = QStringLiteral("Directory/Default");
+const QString kKeepHistoryKey = QStringLiteral("Safety/KeepHistory");
+const QString kVerifySendKey = QStringLiteral("Safety/VerifySend");
+const QString kVerifyRestoreKey = QStringLiteral("Safety/VerifyRestoreUndo");
 const QString kWindowGroup = QStringLiteral("Window");
 
 struct StoreOverride {
@@ -84,6 +87,25 @@ std::int32_t readDeviceNumber(const QSettings& settings, const QString& key) {
         number > std::numeric_limits<std::int32_t>::max())
         throw settingsError(QStringLiteral("The setting %1 is not an integer.").arg(key));
     return static_cast<std::int32_t>(number);
+}
+
+// A yes or no as a native store (a bool) or a text store ("true", "1") keeps it; anything else
+// is the fallback.
+bool readFlag(const QSettings& settings, const QString& key, bool fallback) {
+    const QVariant value = settings.value(key);
+    if (value.typeId() == QMetaType::Bool)
+        return value.toBool();
+    if (value.typeId() == QMetaType::Int || value.typeId() == QMetaType::UInt ||
+        value.typeId() == QMetaType::LongLong || value.typeId() == QMetaType::ULongLong) {
+        const qlonglong number = value.toLongLong();
+        return number == 0 || number == 1 ? number == 1 : fallback;
+    }
+    const QString text = value.toString().trimmed().toLower();
+    if (text == u"true" || text == u"1")
+        return true;
+    if (text == u"false" || text == u"0")
+        return false;
+    return fallback;
 }
 
 // A device name: missing is the empty text (settings from before names were kept).
@@ -168,9 +190,11 @@ KbxSettings::LoadResult KbxSettings::load(std::int32_t& in, std::int32_t& out, Q
         throw settingsError(QStringLiteral("The settings in %1 cannot be read.")
                                 .arg(QDir::toNativeSeparators(settings->fileName())));
 
-    // The window's own group alone is no sign that the described values were ever saved.
+    // The window's and the safety net's own groups alone are no sign that the described values
+    // were ever saved.
     QStringList groups = settings->childGroups();
     groups.removeAll(kWindowGroup);
+    groups.removeAll(QStringLiteral("Safety"));
     if (groups.isEmpty() && settings->childKeys().isEmpty()) {
         in = 0;
         out = 0;
@@ -249,6 +273,29 @@ void KbxSettings::save(const Values& values) const {
     }
 }
 
+KbxSettings::Safety KbxSettings::loadSafety() const {
+    const Safety defaults;
+    const auto settings = open();
+    if (settings->status() != QSettings::NoError)
+        return defaults;
+    Safety safety;
+    safety.keepHistory = readFlag(*settings, kKeepHistoryKey, defaults.keepHistory);
+    safety.verifySend = readFlag(*settings, kVerifySendKey, defaults.verifySend);
+    safety.verifyRestore = readFlag(*settings, kVerifyRestoreKey, defaults.verifyRestore);
+    return safety;
+}
+
+void KbxSettings::saveSafety(const Safety& safety) const {
+    const auto settings = open();
+    settings->setValue(kKeepHistoryKey, safety.keepHistory);
+    settings->setValue(kVerifySendKey, safety.verifySend);
+    settings->setValue(kVerifyRestoreKey, safety.verifyRestore);
+    settings->sync();
+    if (settings->status() != QSettings::NoError)
+        throw settingsError(QStringLiteral("The settings cannot be saved to %1.")
+                                .arg(QDir::toNativeSeparators(settings->fileName())));
+}
+
 namespace {
 
 QByteArray readBytes(const QSettings& settings, const QString& key) {
@@ -260,18 +307,6 @@ int readStyle(const QSettings& settings, const QString& key) {
     bool ok = false;
     const int style = settings.value(key).toInt(&ok);
     return ok && style >= 0 && style <= 3 ? style : -1;
-}
-
-bool readYesNo(const QSettings& settings, const QString& key, bool fallback) {
-    const QVariant value = settings.value(key);
-    if (value.typeId() == QMetaType::Bool)
-        return value.toBool();
-    const QString text = value.toString().trimmed().toLower();
-    if (text == u"true" || text == u"1")
-        return true;
-    if (text == u"false" || text == u"0")
-        return false;
-    return fallback;
 }
 
 } // namespace
@@ -289,7 +324,7 @@ KbxSettings::WindowValues KbxSettings::loadWindow() const {
     values.kbdDivider = readBytes(*settings, QStringLiteral("KbdDivider"));
     values.localViewStyle = readStyle(*settings, QStringLiteral("LocalViewStyle"));
     values.kbdViewStyle = readStyle(*settings, QStringLiteral("KbdViewStyle"));
-    values.listAtStart = readYesNo(*settings, QStringLiteral("ListAtStart"), values.listAtStart);
+    values.listAtStart = readFlag(*settings, QStringLiteral("ListAtStart"), values.listAtStart);
     return values;
 }
 

@@ -65,6 +65,22 @@ public:
     // for a device chosen or found outside the window.
     void saveDevices(const Values& values) const;
 
+    // The safety net's preferences, in a group of our own ("Safety"): keep a copy of every item a
+    // change replaces (history and undo), and read an item back after sending it, for a single
+    // send and for restore and undo apart: a restore or an undo puts back what must be right, a
+    // single send is often tried again at once, so the two have different defaults.
+    struct Safety {
+        bool keepHistory = true;
+        bool verifySend = false;
+        bool verifyRestore = true; // restore (of a backup or from the history) and undo
+        bool operator==(const Safety&) const = default;
+    };
+    // Missing values, and values that are not a yes or no, give the defaults: a damaged store must
+    // never switch the safety net off.
+    Safety loadSafety() const;
+    // Throws std::runtime_error when the store cannot be written.
+    void saveSafety(const Safety& safety) const;
+
     // The main window's own values, in a group of their own ("Window") beside the described
     // ones: its geometry and state, the dividers between the panes and within each, each list's
     // view style, and the preference to list the keyboard right after the window is shown.

@@ -577,6 +577,8 @@ struct VirtualZr7316::Impl {
             note("transfer ended with an item of the wrong size, nothing stored", raw);
             return;
         }
+        if (faults.corruptStoredByte >= 0)
+            item[std::min(std::size_t(faults.corruptStoredByte), item.size() - 1)] ^= 0x01;
         blocks.clear();
         commit([&](zr7316::Memory& mem) {
             // What another process stored meanwhile may leave less room than there was.

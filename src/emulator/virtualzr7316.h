@@ -36,13 +36,16 @@ public:
                                    // (and, unless the status is 1, not stored);
                                    // sending: handshakeStatus is sent in place of block n
         std::uint8_t handshakeStatus = 2;
-        int handshakeTimes = -1; // how often handshakeAtBlock strikes; -1: every time, so a
-                                 // host that sends the block again meets it again
-        int unexpectedAt = -1;   // message n is answered with a message of a type the host
-                                 // does not expect (a data request), nothing else
-        bool wireSpeed = false;  // pace what the keyboard sends at 31250 baud (320 us per
-                                 // byte, replies queued one after another on the wire); the
-                                 // device backend paces the host's direction
+        int handshakeTimes = -1;    // how often handshakeAtBlock strikes; -1: every time, so a
+                                    // host that sends the block again meets it again
+        int unexpectedAt = -1;      // message n is answered with a message of a type the host
+                                    // does not expect (a data request), nothing else
+        int corruptStoredByte = -1; // every item the keyboard commits from the host is stored
+                                    // with byte n (the last one if n is past the end) flipped
+                                    // in its lowest bit, as a failing memory would
+        bool wireSpeed = false;     // pace what the keyboard sends at 31250 baud (320 us per
+                                    // byte, replies queued one after another on the wire); the
+                                    // device backend paces the host's direction
     };
 
     explicit VirtualZr7316(QObject* parent = nullptr);

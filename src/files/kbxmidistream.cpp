@@ -127,15 +127,25 @@ void KbxMidiStream::write(ZxDataFile& item) {
     // Refusals come before anything in the keyboard or the tree changes.
     if (item.kind() != m_slot->kind())
         throw KbxStreamException(KbxStreamException::KindMismatch);
+    m_deleteAsked = false;
+    m_committed = false;
     if (item.kind() == ZxKind::Song || item.kind() == ZxKind::Rhythm) {
-        if (m_drive->freeSongMemory() < item.size())
+        // The old song is deleted before the new one goes, so its bytes count as free; a rhythm
+        // replaces its slot's rhythm only on the keyboard's own terms and keeps the plain check.
+        const std::uint64_t replaced =
+            item.kind() == ZxKind::Song && m_slot->isPresent() ? m_slot->size() : 0;
+        if (std::uint64_t{m_drive->freeSongMemory()} + replaced < item.size())
             throw KbxStreamException(KbxStreamException::NotEnoughMemory);
-        if (item.kind() == ZxKind::Song)
+        if (item.kind() == ZxKind::Song) {
+            // From here the old song may be gone, even if the delete reports a failure.
+            m_deleteAsked = true;
             m_drive->deleteItem(*m_slot);
+        }
     }
     m_slot->setSize(item.size());
     fillRequest(item);
     sendTransfer();
+    m_committed = true;
 
     m_slot->setName(item.name());
     m_slot->setPresent();

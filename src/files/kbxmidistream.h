@@ -36,6 +36,12 @@ public:
     // node that is no data slot.
     static std::int32_t dataNumber(const ZxData& slot);
     ZxData& slot() { return *m_slot; }
+    // After write, also a failed one: whether the old song's delete was asked for (the song may
+    // then be gone from the keyboard), and whether the whole item went out with the final
+    // handshake (the keyboard then holds it; a later failure is only the refresh of the free
+    // space).
+    bool deleteAsked() const { return m_deleteAsked; }
+    bool committed() const { return m_committed; }
     // True while a transfer holds the MIDI devices; every transfer closes them before it ends.
     bool portsOpen() const;
     // Sees every message of the transfers and every time-out; not owned, nullptr for none.
@@ -64,5 +70,7 @@ private:
     // re-address the blocks that follow it.
     ZxSysExAddress m_replyAddress;
     ZxSysExParam m_replyParam;
+    bool m_deleteAsked = false;
+    bool m_committed = false;
     ZxExchange m_exchange; // after the records its codec points to
 };

@@ -232,7 +232,7 @@ RestoreResult restoreBackup(Keyboard& keyboard, const QString& dir, const MsgStr
         if (std::find(clear.begin(), clear.end(), address) == clear.end() || !s.node->isPresent())
             continue;
         try {
-            keyboard.remove(*s.node);
+            keyboard.remove(*s.node, Change{Operation::Restore});
             result.cleared.append(shortForm(address));
         } catch (const ZxCancelledException&) {
             result.cancelled = true;
@@ -251,7 +251,8 @@ RestoreResult restoreBackup(Keyboard& keyboard, const QString& dir, const MsgStr
         ++done;
         try {
             const std::vector<SlotEntry> slotList = slotsOf(drive.root());
-            keyboard.send(*e.item, *findSlot(slotList, e.address)->node, done, count);
+            keyboard.send(*e.item, *findSlot(slotList, e.address)->node,
+                          Change{Operation::Restore, 0, done, count});
         } catch (const ZxCancelledException&) {
             result.cancelled = true;
             break; // the item under way is not done either

@@ -70,8 +70,10 @@ struct RestoreCallbacks {
 // every file are checked and read before the keyboard is touched; then the keyboard is listed,
 // the songs and rhythms the backup fills or leaves empty are deleted (song memory is shared: what
 // the keyboard holds now must not crowd out what comes back), and the items are sent in the
-// drive's order. An item that fails is reported and the others go on; a cancel stops between
-// items (cancelled in the result; during the list before anything changed, ZxCancelledException).
+// drive's order. Each delete and send is a change of operation restore: with the keyboard's
+// history every item it replaces is kept, and with verification of restores each item is read
+// back. An item that fails is reported and the others go on; a cancel stops between items
+// (cancelled in the result; during the list before anything changed, ZxCancelledException).
 // Throws std::runtime_error for a folder without a readable manifest or a manifest of another
 // model; messages names the failures' texts.
 RestoreResult restoreBackup(Keyboard& keyboard, const QString& dir, const MsgStr& messages,

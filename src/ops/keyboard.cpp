@@ -4,9 +4,12 @@
 #include "kbxfile.h"
 #include "kbxmidistream.h"
 #include "kbxnames.h"
+#include "mididevices.h"
 #include "msgstr.h"
 #include "settings.h"
+#include "slotref.h"
 #include "trace.h"
+#include "zxcancel.h"
 #include "zxkbddrv.h"
 
 #include <QDir>
@@ -88,6 +91,53 @@ void requireWritableFolder(const QString& folder) {
                 .toStdString());
 }
 
+bool isDeletable(std::uint16_t kind) {
+    return kind == ZxKind::Song || kind == ZxKind::Rhythm;
+}
+
+// Tones, DSP settings and registrations always hold an item; a song or rhythm slot when the
+// list found one.
+bool holdsItem(const ZxData& slot) {
+    return slot.isPresent() || !isDeletable(slot.kind());
+}
+
+// The payloads' first size() bytes, the item as the keyboard stores it.
+bool samePayload(const ZxDataFile& a, const ZxDataFile& b) {
+    if (a.size() != b.size())
+        return false;
+    const auto byteAt = [](const ZxDataFile& item, std::uint32_t i) {
+        const std::size_t w = i / 2;
+        const std::uint16_t word = w < item.payload().size() ? item.payload()[w] : 0;
+        return static_cast<std::uint8_t>(i % 2 == 0 ? word >> 8 : word & 0xFF);
+    };
+    for (std::uint32_t i = 0; i < a.size(); ++i)
+        if (byteAt(a, i) != byteAt(b, i))
+            return false;
+    return true;
+}
+
+QString deviceName(const std::vector<std::string>& names, int number) {
+    return number >= 0 && static_cast<std::size_t>(number) < names.size()
+               ? QString::fromStdString(names[static_cast<std::size_t>(number)])
+               : QString();
+}
+
+// After the change itself: a row that cannot be settled stays pending and still names the item
+// it keeps, so the change is not reported as failed for it.
+void settle(History* history, qint64 id, History::Outcome outcome = History::Outcome::Done) {
+    if (!history || !id)
+        return;
+    try {
+        history->finish(id, outcome);
+    } catch (...) {
+    }
+}
+
+const char* const kNothingChangedEn =
+    "The item in the slot could not be kept in the history, so nothing has been changed.";
+const char* const kNothingChangedJa =
+    "スロットのデータを履歴に保存できなかったため、何も変更していません。";
+
 } // namespace
 
 QString moveAsideIfDifferent(const QString& path, const std::vector<std::uint8_t>& bytes) {
@@ -136,10 +186,11 @@ QString TakenNames::claim(const QString& fileName) {
     return name;
 }
 
-Keyboard::Keyboard(ZxKbdDrv& drive, Devices devices, Progress* progress)
+Keyboard::Keyboard(ZxKbdDrv& drive, Devices devices, Progress* progress, const Safety& safety)
     : m_drive(drive)
     , m_devices(devices)
-    , m_progress(progress) {
+    , m_progress(progress)
+    , m_safety(safety) {
     m_drive.attach(&driveRelay());
 }
 
@@ -158,6 +209,17 @@ void Keyboard::list() {
     });
 }
 
+std::unique_ptr<ZxDataFile> Keyboard::readSlot(ZxData& slot, int index, int count) {
+    auto item = std::make_unique<ZxDataFile>(ZxKind::Undetermined);
+    KbxMidiStream stream(slot, m_devices.input, m_devices.output);
+    item->setSize(stream.size());
+    StepScope scope(m_progress, Step{Step::Import, item->size(), index, count});
+    StreamRelay relay(m_progress);
+    stream.attach(&relay);
+    stream.read(*item);
+    return item;
+}
+
 ImportedFile Keyboard::importSlot(ZxData& slot, const QString& folder, TakenNames* taken, int index,
                                   int count) {
     return traced([&] { return importInto(slot, folder, taken, index, count); });
@@ -166,39 +228,185 @@ ImportedFile Keyboard::importSlot(ZxData& slot, const QString& folder, TakenName
 ImportedFile Keyboard::importInto(ZxData& slot, const QString& folder, TakenNames* taken, int index,
                                   int count) {
     requireWritableFolder(folder);
-    ZxDataFile item(ZxKind::Undetermined);
-    {
-        KbxMidiStream stream(slot, m_devices.input, m_devices.output);
-        item.setSize(stream.size());
-        StepScope scope(m_progress, Step{Step::Import, item.size(), index, count});
-        StreamRelay relay(m_progress);
-        stream.attach(&relay);
-        stream.read(item);
-    }
-
-    QString fileName = kbxnames::importFileName(item.kind(), item.name());
+    const std::unique_ptr<ZxDataFile> item = readSlot(slot, index, count);
+    QString fileName = kbxnames::importFileName(item->kind(), item->name());
     if (taken)
         fileName = taken->claim(fileName);
     const QString path = QDir(folder).filePath(fileName);
     ImportedFile imported{QDir::toNativeSeparators(QFileInfo(path).absoluteFilePath()),
                           fileName,
-                          item.kind(),
-                          item.size(),
-                          item.name(),
+                          item->kind(),
+                          item->size(),
+                          item->name(),
                           {}};
-    imported.trashed = moveAsideIfDifferent(path, kbxfile::serialize(item));
-    writeDataFile(path, item);
+    imported.trashed = moveAsideIfDifferent(path, kbxfile::serialize(*item));
+    writeDataFile(path, *item);
     return imported;
 }
 
+Safety safetyFromPreferences(const KbxSettings::Safety& preferences, History* history) {
+    Safety safety;
+    safety.history = preferences.keepHistory ? history : nullptr;
+    safety.verifySend = preferences.verifySend;
+    safety.verifyRestore = preferences.verifyRestore;
+    return safety;
+}
+
+bool Keyboard::verifies(Operation operation) const {
+    switch (operation) {
+    case Operation::Send:
+        return m_safety.verifySend;
+    case Operation::Restore:
+    case Operation::Undo:
+        return m_safety.verifyRestore;
+    case Operation::Delete:
+        break;
+    }
+    return false;
+}
+
+// A change on its way: the history's row, and the item the slot held.
+struct Keyboard::Pending {
+    qint64 id = 0; // 0: nothing recorded
+    std::unique_ptr<ZxDataFile> before;
+    std::optional<ItemRecord> beforeRecord;
+};
+
+Keyboard::Pending Keyboard::prepare(ZxData& slot, const Change& change, const ZxDataFile* after) {
+    Pending pending;
+    History* history = m_safety.history;
+    // Deleting what is not there changes nothing worth a row.
+    if (!history || (!after && !holdsItem(slot)))
+        return pending;
+    try {
+        HistoryEntry entry;
+        entry.operation = change.operation;
+        entry.slot = shortForm(addressOf(slot));
+        entry.kind = slot.kind();
+        if (holdsItem(slot)) {
+            pending.before = readSlot(slot, change.index, change.count);
+            pending.beforeRecord = history->keep(*pending.before);
+            entry.before = pending.beforeRecord;
+        }
+        if (after)
+            entry.after = History::describe(*after);
+        auto& registry = kbxmidi::DeviceRegistry::instance();
+        entry.inputDevice = deviceName(registry.inputNames(), m_devices.input);
+        entry.outputDevice = deviceName(registry.outputNames(), m_devices.output);
+        pending.id = history->begin(entry, change.undoes);
+    } catch (const ZxCancelledException&) {
+        // The user stopped it before anything changed: that is all there is to say.
+        throw;
+    } catch (...) {
+        throw NotedException(std::current_exception(), QString::fromUtf8(kNothingChangedEn),
+                             QString::fromUtf8(kNothingChangedJa));
+    }
+    return pending;
+}
+
 void Keyboard::send(ZxDataFile& item, ZxData& slot, int index, int count) {
-    traced([&] {
-        StepScope scope(m_progress, Step{Step::Send, item.size(), index, count});
+    send(item, slot, Change{Operation::Send, 0, index, count});
+}
+
+qint64 Keyboard::send(ZxDataFile& item, ZxData& slot, const Change& change) {
+    return traced([&] { return sendChange(item, slot, change); });
+}
+
+qint64 Keyboard::sendChange(ZxDataFile& item, ZxData& slot, const Change& change) {
+    // Refused before the keyboard is asked anything, the snapshot included.
+    if (item.kind() != slot.kind())
+        throw KbxStreamException(KbxStreamException::KindMismatch);
+    Pending pending = prepare(slot, change, &item);
+    History* history = m_safety.history;
+
+    std::unique_ptr<KbxMidiStream> stream;
+    try {
+        stream = std::make_unique<KbxMidiStream>(slot, m_devices.input, m_devices.output);
+        StepScope scope(m_progress, Step{Step::Send, item.size(), change.index, change.count});
         StreamRelay relay(m_progress);
+        stream->attach(&relay);
+        stream->write(item);
+    } catch (...) {
+        const std::exception_ptr failure = std::current_exception();
+        if (pending.id && stream && stream->committed()) {
+            // The keyboard has the new item; only the refresh of the free space failed.
+            settle(history, pending.id);
+        } else if (pending.before && stream && stream->deleteAsked()) {
+            putBack(failure, pending, slot, change);
+        } else if (pending.id) {
+            // Nothing in the keyboard has changed: the keyboard commits an item only on the
+            // final handshake, and nothing was deleted.
+            try {
+                history->discard(pending.id);
+            } catch (...) {
+                // A row too many is harmless; the send's own failure is the one to report.
+            }
+        }
+        throw;
+    }
+
+    try {
+        if (verifies(change.operation)) {
+            // The item is in; its check belongs to the send, so a cancel waits for it.
+            const ZxCancellation::Hold hold;
+            verify(item, slot, change);
+        }
+    } catch (...) {
+        // The keyboard holds something else than was sent; the history keeps the old item.
+        settle(history, pending.id, History::Outcome::Differs);
+        throw;
+    }
+    settle(history, pending.id);
+    return pending.id;
+}
+
+void Keyboard::putBack(std::exception_ptr failure, Pending& pending, ZxData& slot,
+                       const Change& change) {
+    History* history = m_safety.history;
+    bool back = false;
+    try {
         KbxMidiStream stream(slot, m_devices.input, m_devices.output);
-        stream.attach(&relay);
-        stream.write(item);
-    });
+        try {
+            StepScope scope(m_progress,
+                            Step{Step::Send, pending.before->size(), change.index, change.count});
+            StreamRelay relay(m_progress);
+            stream.attach(&relay);
+            stream.write(*pending.before);
+            back = true;
+        } catch (...) {
+            back = stream.committed();
+        }
+    } catch (...) {
+        back = false;
+    }
+    if (back) {
+        try {
+            history->discard(pending.id);
+        } catch (...) {
+            // The row stays and describes a change that was put right; undoing it is harmless.
+        }
+        throw NotedException(failure,
+                             QStringLiteral("The song that was in the slot has been put back."),
+                             QString::fromUtf8("スロットにあった曲を元に戻しました。"));
+    }
+    settle(history, pending.id, History::Outcome::SlotEmptied);
+    const QString file = pending.beforeRecord ? pending.beforeRecord->file : QString();
+    throw NotedException(
+        failure,
+        QStringLiteral("The song that was in the slot could not be put back; the history keeps "
+                       "it as entry %1 in \"%2\".")
+            .arg(pending.id)
+            .arg(file),
+        QString::fromUtf8("スロットにあった曲を元に戻せませんでした。履歴の項目 %1"
+                          "「%2」に保存されています。")
+            .arg(pending.id)
+            .arg(file));
+}
+
+void Keyboard::verify(const ZxDataFile& sent, ZxData& slot, const Change& change) {
+    const std::unique_ptr<ZxDataFile> back = readSlot(slot, change.index, change.count);
+    if (!samePayload(sent, *back))
+        throw KbxStreamException(KbxStreamException::VerifyMismatch);
 }
 
 std::unique_ptr<ZxDataFile> Keyboard::sendFile(const QString& path, ZxData& slot) {
@@ -208,10 +416,51 @@ std::unique_ptr<ZxDataFile> Keyboard::sendFile(const QString& path, ZxData& slot
 }
 
 void Keyboard::remove(ZxData& slot) {
-    traced([&] {
-        StepScope scope(m_progress, Step{Step::Delete, 0});
+    remove(slot, Change{Operation::Delete});
+}
+
+qint64 Keyboard::remove(ZxData& slot, const Change& change) {
+    return traced([&] { return removeChange(slot, change); });
+}
+
+qint64 Keyboard::removeChange(ZxData& slot, const Change& change) {
+    Pending pending = prepare(slot, change, nullptr);
+    try {
+        StepScope scope(m_progress, Step{Step::Delete, 0, change.index, change.count});
         m_drive.deleteItem(slot);
-    });
+    } catch (const ZxCancelledException&) {
+        // A delete request that has left is done (the drive holds a cancel back after it), so a
+        // cancel means it never left.
+        if (pending.id) {
+            try {
+                m_safety.history->discard(pending.id);
+            } catch (...) {
+            }
+        }
+        throw;
+    } catch (...) {
+        if (!pending.id)
+            throw;
+        // The delete request goes out before the free-memory request that may have failed: the
+        // item may be gone. The row stays, and the user learns where the item is.
+        const std::exception_ptr failure = std::current_exception();
+        settle(m_safety.history, pending.id);
+        if (!pending.beforeRecord)
+            throw;
+        const QString file = pending.beforeRecord->file;
+        throw NotedException(
+            failure,
+            QStringLiteral("If the item in the slot is gone, the history keeps it as entry %1 in "
+                           "\"%2\".")
+                .arg(pending.id)
+                .arg(file),
+            QString::fromUtf8("スロットのデータが消えていても、履歴の項目 %1「%2」に保存されて"
+                              "います。")
+                .arg(pending.id)
+                .arg(file));
+    }
+    settle(m_safety.history, pending.id);
+    return pending.id;
 }
 
 } // namespace kbxops

@@ -1,10 +1,18 @@
 #pragma once
 // The keyboard's use cases, written once for the window and kbxtool: list, import a slot into a
 // folder, send an item or a file into a slot, delete a slot. A Keyboard is the drive with the two
-// devices to use and the caller's progress observer; it is cheap and made per action. Failures are
-// the layers' exceptions, unchanged.
+// devices to use, the caller's progress observer and the safety net's settings; it is cheap and
+// made per action. Failures are the layers' exceptions, unchanged, or a NotedException around one
+// that says what the safety net did about it.
+//
+// The safety net: before a change removes or replaces an item, the item is read from the slot
+// and kept in the history (a failure there stops the change before anything has changed); a song
+// whose slot was emptied by a send that then failed is sent back at once; a sent item can be read
+// back and compared.
 
+#include "ops/history.h"
 #include "ops/progress.h"
+#include "settings.h"
 
 #include <QString>
 #include <QStringList>
@@ -58,12 +66,33 @@ private:
     std::set<QString> m_taken;
 };
 
+// What a change keeps and checks: kbxman's preferences, kbxtool's --no-history and --verify.
+// Nothing unless asked: a Keyboard made without it does what the described program did.
+struct Safety {
+    History* history = nullptr; // keeps what a change replaces (not owned); nullptr: nothing
+    bool verifySend = false;    // read a single send back and compare it byte for byte
+    bool verifyRestore = false; // the same for the sends of a restore and of an undo
+};
+// The safety net kbxman's preferences ask for, keeping into history.
+Safety safetyFromPreferences(const KbxSettings::Safety& preferences, History* history);
+
+// One change to a slot, and what it belongs to.
+struct Change {
+    Operation operation = Operation::Send;
+    qint64 undoes = 0; // an undo: the entry it reverts, marked undone when the undo is done
+    int index = 0;     // within a job of many items (restore): the item's number from 1
+    int count = 0;
+};
+
 class Keyboard {
 public:
-    Keyboard(ZxKbdDrv& drive, Devices devices, Progress* progress = nullptr);
+    Keyboard(ZxKbdDrv& drive, Devices devices, Progress* progress = nullptr,
+             const Safety& safety = Safety{});
 
     ZxKbdDrv& drive() { return m_drive; }
     Devices devices() const { return m_devices; }
+    const Safety& safety() const { return m_safety; }
+    void setSafety(const Safety& safety) { m_safety = safety; }
 
     // Reads the keyboard's contents into the drive's tree.
     void list();
@@ -76,22 +105,41 @@ public:
     ImportedFile importSlot(ZxData& slot, const QString& folder, TakenNames* taken = nullptr,
                             int index = 0, int count = 0);
 
-    // Sends the item into the slot; afterwards the slot's node describes it.
+    // Sends the item into the slot; afterwards the slot's node describes it. With a history, the
+    // item the slot held is kept first and the change recorded (the entry's id is returned, 0
+    // when nothing is recorded). A song send that fails after the old song was deleted sends the
+    // old song back and throws NotedException saying so (or that the history keeps it). With
+    // verification on for the operation, the slot is read back: a difference throws
+    // KbxStreamException VerifyMismatch, and the history keeps the old item.
     void send(ZxDataFile& item, ZxData& slot, int index = 0, int count = 0);
+    qint64 send(ZxDataFile& item, ZxData& slot, const Change& change);
     // Reads the data file at path and sends its item into the slot; the file is read before the
     // keyboard is asked anything. Returns the item sent.
     std::unique_ptr<ZxDataFile> sendFile(const QString& path, ZxData& slot);
 
-    // Deletes the song or rhythm in the slot.
+    // Deletes the song or rhythm in the slot; with a history, the item is kept first.
     void remove(ZxData& slot);
+    qint64 remove(ZxData& slot, const Change& change);
+
+    // Whether a change of this operation reads its item back.
+    bool verifies(Operation operation) const;
 
 private:
+    struct Pending;
+    std::unique_ptr<ZxDataFile> readSlot(ZxData& slot, int index, int count);
+    Pending prepare(ZxData& slot, const Change& change, const ZxDataFile* after);
+    [[noreturn]] void putBack(std::exception_ptr failure, Pending& pending, ZxData& slot,
+                              const Change& change);
+    void verify(const ZxDataFile& sent, ZxData& slot, const Change& change);
+    qint64 sendChange(ZxDataFile& item, ZxData& slot, const Change& change);
+    qint64 removeChange(ZxData& slot, const Change& change);
     ImportedFile importInto(ZxData& slot, const QString& folder, TakenNames* taken, int index,
                             int count);
 
     ZxKbdDrv& m_drive;
     Devices m_devices;
     Progress* m_progress;
+    Safety m_safety;
 };
 
 } // namespace kbxops

@@ -39,10 +39,16 @@ public:
     using ZxException::ZxException;
 };
 
-// The data-file streams: 0 not a data file, 1 kind differs from the slot, 2 not enough memory.
+// The data-file streams: 0 not a data file, 1 kind differs from the slot, 2 not enough memory,
+// 3 the item read back after a send differs from the item sent.
 class KbxStreamException : public ZxException {
 public:
-    enum Code : std::int32_t { NotKbxFile = 0, KindMismatch = 1, NotEnoughMemory = 2 };
+    enum Code : std::int32_t {
+        NotKbxFile = 0,
+        KindMismatch = 1,
+        NotEnoughMemory = 2,
+        VerifyMismatch = 3,
+    };
     using ZxException::ZxException;
 };
 

@@ -181,6 +181,10 @@ void ZxSysExDecoder::decode(const std::vector<std::uint8_t>& in) {
         }
         if (((sum + m[end]) & 0x7F) != 0)
             throw ZxSysExException(ZxSysExException::BadChecksum);
+        // An interface that drops a group of three zero bytes keeps the checksum valid and would
+        // shift the rest of the item; the word count is the block's only other witness.
+        if (m[kBlockHeaderLength - 1] != m_words.size())
+            throw ZxSysExException(ZxSysExException::BadChecksum);
         break;
     }
     case ZxSysExType::Handshake:

@@ -14,6 +14,7 @@
 #include "zxexception.h"
 
 #include <QApplication>
+#include <QCheckBox>
 #include <QClipboard>
 #include <QComboBox>
 #include <QDir>
@@ -175,6 +176,32 @@ TEST_F(PrefFormTest, outOfRangeDeviceSelectsNothingAndIsKeptOnCancel) {
     button("CancelBtn")->click();
     EXPECT_EQ(m_form->GetOutDevice(), 7);
     EXPECT_EQ(outBox()->currentIndex(), -1);
+}
+
+TEST_F(PrefFormTest, safetyPageShowsTheValuesHandedInAndCancelKeepsThem) {
+    const KbxSettings::Safety defaults;
+    EXPECT_EQ(m_form->GetSafety(), defaults);
+    EXPECT_TRUE(control<QCheckBox>(m_form.get(), "KeepHistoryCheck")->isChecked());
+    EXPECT_FALSE(control<QCheckBox>(m_form.get(), "VerifySendCheck")->isChecked());
+    EXPECT_TRUE(control<QCheckBox>(m_form.get(), "VerifyRestoreCheck")->isChecked());
+    EXPECT_EQ(control<QCheckBox>(m_form.get(), "KeepHistoryCheck")->text(),
+              "&Keep a copy of every item a change replaces");
+
+    m_form->SetSafety({false, true, false});
+    whenModal<TPrefForm>([this](TPrefForm*) {
+        control<QCheckBox>(m_form.get(), "KeepHistoryCheck")->setChecked(true);
+        button("CancelBtn")->click();
+    });
+    EXPECT_EQ(m_form->exec(), QDialog::Rejected);
+    EXPECT_EQ(m_form->GetSafety(), (KbxSettings::Safety{false, true, false}));
+    EXPECT_FALSE(control<QCheckBox>(m_form.get(), "KeepHistoryCheck")->isChecked());
+
+    whenModal<TPrefForm>([this](TPrefForm*) {
+        control<QCheckBox>(m_form.get(), "VerifyRestoreCheck")->setChecked(true);
+        button("OkBtn")->click();
+    });
+    EXPECT_EQ(m_form->exec(), QDialog::Accepted);
+    EXPECT_EQ(m_form->GetSafety(), (KbxSettings::Safety{false, true, true}));
 }
 
 TEST_F(PrefFormTest, okWithNoDeviceSelectedKeepsTheLastChoice) {

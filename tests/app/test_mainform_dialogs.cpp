@@ -132,9 +132,11 @@ private Q_SLOTS:
         QCOMPARE(dir, QDir::toNativeSeparators(QDir::currentPath()));
         QCOMPARE(m_form->DefaultDir, dir);
 
-        // The keys exist while the program runs, before the values are written at its end.
+        // The keys exist while the program runs, before the values are written at its end; the
+        // safety net's preferences, chosen in the same dialog, with them.
         QSettings store(storeFile(), QSettings::IniFormat);
-        QCOMPARE(store.childGroups(), (QStringList{"Directory", "MIDI"}));
+        QCOMPARE(store.childGroups(), (QStringList{"Directory", "MIDI", "Safety"}));
+        QCOMPARE(store.value("Safety/KeepHistory").toBool(), true);
         QCOMPARE(store.value("MIDI/InputDevice").toInt(), 0);
         QCOMPARE(store.value("MIDI/OutputDevice").toInt(), 0);
         QCOMPARE(m_errors.texts, QStringList());

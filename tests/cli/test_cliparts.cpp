@@ -229,3 +229,23 @@ TEST(Arguments, doubleDashEndsTheOptions) {
     EXPECT_FALSE(p.options.json);
     EXPECT_EQ(p.options.args, (QStringList{QStringLiteral("-odd.kbx"), QStringLiteral("--json")}));
 }
+
+TEST(Arguments, historyCommandsAndTheSafetyOptions) {
+    const ParsedArguments p = parse({QStringLiteral("--no-history"), QStringLiteral("--verify"),
+                                     QStringLiteral("history"), QStringLiteral("export"),
+                                     QStringLiteral("12"), QStringLiteral("out")});
+    ASSERT_TRUE(p.error.isEmpty()) << p.error.toStdString();
+    EXPECT_TRUE(p.options.noHistory);
+    EXPECT_TRUE(p.options.verify);
+    EXPECT_EQ(p.options.command, QStringLiteral("history"));
+    EXPECT_EQ(p.options.args, (QStringList{"export", "12", "out"}));
+    EXPECT_TRUE(parse({QStringLiteral("history")}).error.isEmpty());
+    EXPECT_TRUE(parse({QStringLiteral("undo")}).error.isEmpty());
+    EXPECT_TRUE(parse({QStringLiteral("history"), QStringLiteral("restore"), QStringLiteral("3")})
+                    .error.isEmpty());
+    for (const QStringList& bad :
+         {QStringList{"history", "restore"}, QStringList{"history", "restore", "3", "x"},
+          QStringList{"history", "export", "3"}, QStringList{"history", "export", "-1", "d"},
+          QStringList{"history", "show"}, QStringList{"undo", "1"}})
+        EXPECT_FALSE(parse(bad).error.isEmpty()) << bad.join(u' ').toStdString();
+}

@@ -1,6 +1,7 @@
 // kbxtool as a user runs it: the built program against the built-in virtual keyboard, every test
 // with a keyboard memory and a home folder of its own, so neither the user's settings nor the
 // virtual keyboard's usual state file are ever touched.
+#include <QCryptographicHash>
 #include <QDateTime>
 #include <QDir>
 #include <QFile>
@@ -10,8 +11,11 @@
 #include <QJsonObject>
 #include <QMap>
 #include <QProcess>
+#include <QRandomGenerator>
 #include <QRegularExpression>
 #include <QSettings>
+#include <QSqlDatabase>
+#include <QSqlQuery>
 #include <QTemporaryDir>
 #include <csignal>
 #include <functional>
@@ -114,6 +118,8 @@ protected:
         // kbxman's settings where this machine's store would keep them.
         env.insert(QStringLiteral("KBX_SETTINGS"),
                    path(QStringLiteral("config/Tovanel/KbxMan.conf")));
+        // One history for all commands of a test (a process's own temporary one otherwise).
+        env.insert(QStringLiteral("KBX_HISTORY_DIR"), path(QStringLiteral("history")));
         return env;
     }
 
@@ -603,6 +609,11 @@ TEST_F(KbxToolTest, usageErrorsExitTwoWithAUsageLine) {
         {QStringLiteral("import"), QStringLiteral("tone:x")},
         {QStringLiteral("import"), QStringLiteral("Tone:\\No Such")},
         {QStringLiteral("--in"), QStringLiteral("0"), QStringLiteral("list")},
+        {QStringLiteral("history"), QStringLiteral("bogus")},
+        {QStringLiteral("history"), QStringLiteral("export"), QStringLiteral("1")},
+        {QStringLiteral("history"), QStringLiteral("restore"), QStringLiteral("one")},
+        {QStringLiteral("history"), QStringLiteral("restore"), QStringLiteral("0")},
+        {QStringLiteral("undo"), QStringLiteral("song:0")},
         {QStringLiteral("ping"), QStringLiteral("--count"), QStringLiteral("0")},
         {QStringLiteral("ping"), QStringLiteral("--count=many")},
         {QStringLiteral("list"), QStringLiteral("--save")},
@@ -617,7 +628,8 @@ TEST_F(KbxToolTest, helpAndVersionExitZero) {
     EXPECT_EQ(help.status, 0) << help;
     for (const char* command :
          {"devices", "list", "import SLOT [DIR]", "send FILE SLOT", "delete SLOT", "info FILE",
-          "rename FILE NAME", "backup DIR", "restore DIR", "emulate [--name NAME] [--state FILE]"})
+          "rename FILE NAME", "backup DIR", "restore DIR", "emulate [--name NAME] [--state FILE]",
+          "undo", "history export ID DIR", "history restore ID", "--no-history", "--verify"})
         EXPECT_TRUE(help.out.contains(QLatin1String(command))) << command;
     EXPECT_EQ(run({QStringLiteral("--version")}).status, 0);
 }
@@ -1049,3 +1061,245 @@ TEST_F(KbxToolTest, restoreWithoutAManifestFails) {
 }
 
 } // namespace
+
+// ---- the history, undo and verified sends ----------------------------------------------------
+
+namespace {
+
+QStringList keysOf(const QJsonObject& object) {
+    QStringList keys = object.keys();
+    keys.sort();
+    return keys;
+}
+
+QString sha256Of(const QByteArray& bytes) {
+    return QString::fromLatin1(QCryptographicHash::hash(bytes, QCryptographicHash::Sha256).toHex());
+}
+
+} // namespace
+
+TEST_F(KbxToolTest, historyJsonListsEachChangeNewestFirstWithTheItemsAndTheDevices) {
+    const QString file = path(QStringLiteral("waltz.kbx"));
+    writeFile(file, kbxFile(10, named(420, 4, "Waltz")));
+    ASSERT_EQ(kbx({QStringLiteral("send"), file, QStringLiteral("song:0")}).status, 0);
+    ASSERT_EQ(kbx({QStringLiteral("delete"), QStringLiteral("rhythm:0")}).status, 0);
+
+    const Outcome r = run({QStringLiteral("--json"), QStringLiteral("history")});
+    ASSERT_EQ(r.status, 0) << r;
+    const QJsonArray entries = r.json().value(QStringLiteral("entries")).toArray();
+    ASSERT_EQ(entries.size(), 2) << r;
+    const QJsonObject removed = entries[0].toObject();
+    const QJsonObject sent = entries[1].toObject();
+    const QStringList contract{"after",     "before", "devices", "id",    "kind",
+                               "operation", "slot",   "time",    "undone"};
+    EXPECT_EQ(keysOf(sent), contract);
+    EXPECT_EQ(keysOf(removed), contract);
+
+    EXPECT_GT(removed.value(QStringLiteral("id")).toInt(),
+              sent.value(QStringLiteral("id")).toInt());
+    EXPECT_EQ(removed.value(QStringLiteral("operation")).toString(), QStringLiteral("delete"));
+    EXPECT_EQ(removed.value(QStringLiteral("slot")).toString(), QStringLiteral("rhythm:0"));
+    EXPECT_EQ(removed.value(QStringLiteral("kind")).toString(), QStringLiteral("rhythm"));
+    EXPECT_TRUE(removed.value(QStringLiteral("after")).isNull());
+
+    EXPECT_EQ(sent.value(QStringLiteral("operation")).toString(), QStringLiteral("send"));
+    EXPECT_EQ(sent.value(QStringLiteral("slot")).toString(), QStringLiteral("song:0"));
+    EXPECT_EQ(sent.value(QStringLiteral("kind")).toString(), QStringLiteral("song"));
+    EXPECT_FALSE(sent.value(QStringLiteral("undone")).toBool(true));
+    EXPECT_TRUE(QRegularExpression(QStringLiteral("^\\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\dZ$"))
+                    .match(sent.value(QStringLiteral("time")).toString())
+                    .hasMatch())
+        << sent.value(QStringLiteral("time")).toString().toStdString();
+    const QJsonObject devices = sent.value(QStringLiteral("devices")).toObject();
+    EXPECT_EQ(devices.value(QStringLiteral("input")).toString(), QStringLiteral("Virtual ZR-7316"));
+    EXPECT_EQ(devices.value(QStringLiteral("output")).toString(),
+              QStringLiteral("Virtual ZR-7316"));
+
+    const QJsonObject before = sent.value(QStringLiteral("before")).toObject();
+    EXPECT_EQ(keysOf(before), (QStringList{"file", "name", "sha256", "size"}));
+    EXPECT_EQ(before.value(QStringLiteral("name")).toString(), QStringLiteral("Minuet  "));
+    EXPECT_EQ(before.value(QStringLiteral("size")).toInt(), 600);
+    const QString kept = before.value(QStringLiteral("file")).toString();
+    EXPECT_TRUE(QDir::isAbsolutePath(kept)) << kept.toStdString();
+    EXPECT_EQ(QFileInfo(kept).fileName(),
+              before.value(QStringLiteral("sha256")).toString() + QStringLiteral(".kbx"));
+    EXPECT_EQ(sha256Of(readFile(kept)), before.value(QStringLiteral("sha256")).toString());
+    const QJsonObject after = sent.value(QStringLiteral("after")).toObject();
+    EXPECT_EQ(keysOf(after), (QStringList{"name", "sha256", "size"}));
+    EXPECT_EQ(after.value(QStringLiteral("name")).toString(), QStringLiteral("Waltz   "));
+    EXPECT_EQ(after.value(QStringLiteral("size")).toInt(), 420);
+
+    const Outcome human = run({QStringLiteral("history")});
+    ASSERT_EQ(human.status, 0) << human;
+    EXPECT_TRUE(
+        human.out.contains(QStringLiteral("send     song:0     \"Minuet  \" -> \"Waltz   \"")))
+        << human;
+}
+
+TEST_F(KbxToolTest, undoRevertsTheLastTwoChangesAndThenHasNothingLeft) {
+    const QJsonObject original = list();
+    const QString file = path(QStringLiteral("waltz.kbx"));
+    writeFile(file, kbxFile(10, named(420, 4, "Waltz")));
+    ASSERT_EQ(kbx({QStringLiteral("send"), file, QStringLiteral("song:0")}).status, 0);
+    ASSERT_EQ(kbx({QStringLiteral("delete"), QStringLiteral("rhythm:0")}).status, 0);
+
+    const Outcome first = kbx({QStringLiteral("undo")});
+    ASSERT_EQ(first.status, 0) << first;
+    EXPECT_EQ(first.out, QStringLiteral("Undid the delete of Bossa 1 from Rhythm 0 (entry 2)\n"));
+    const Outcome second = kbx({QStringLiteral("--json"), QStringLiteral("undo")});
+    ASSERT_EQ(second.status, 0) << second;
+    const QJsonObject undone = second.json();
+    EXPECT_EQ(undone.value(QStringLiteral("id")).toInt(), 1);
+    EXPECT_EQ(undone.value(QStringLiteral("operation")).toString(), QStringLiteral("send"));
+    EXPECT_TRUE(undone.value(QStringLiteral("undone")).toBool());
+    EXPECT_EQ(list(), original);
+
+    const QJsonArray entries = run({QStringLiteral("--json"), QStringLiteral("history")})
+                                   .json()
+                                   .value(QStringLiteral("entries"))
+                                   .toArray();
+    ASSERT_EQ(entries.size(), 4);
+    EXPECT_EQ(entries[0].toObject().value(QStringLiteral("operation")).toString(),
+              QStringLiteral("undo"));
+    expectFailure(kbx({QStringLiteral("undo")}), QStringLiteral("There is nothing to undo"));
+    m_locale = QStringLiteral("ja_JP.UTF-8");
+    expectFailure(kbx({QStringLiteral("undo")}), QString::fromUtf8("元に戻せる変更はありません"));
+}
+
+TEST_F(KbxToolTest, historyExportWritesTheItemAsAnImportWouldAndRestoreSendsItBack) {
+    const QString imported = importInto(QStringLiteral("song:0"), path(QStringLiteral("import")));
+    ASSERT_EQ(kbx({QStringLiteral("delete"), QStringLiteral("song:0")}).status, 0);
+
+    const QString out = path(QStringLiteral("out"));
+    QDir().mkpath(out);
+    const Outcome exported =
+        run({QStringLiteral("history"), QStringLiteral("export"), QStringLiteral("1"), out});
+    ASSERT_EQ(exported.status, 0) << exported;
+    EXPECT_EQ(QFileInfo(exported.out.chopped(1)).fileName(), QFileInfo(imported).fileName());
+    EXPECT_EQ(readFile(exported.out.chopped(1)), readFile(imported));
+
+    const Outcome restored = kbx({QStringLiteral("--json"), QStringLiteral("history"),
+                                  QStringLiteral("restore"), QStringLiteral("1")});
+    ASSERT_EQ(restored.status, 0) << restored;
+    EXPECT_EQ(restored.json().value(QStringLiteral("id")).toInt(), 1);
+    EXPECT_EQ(slotOf(list(), kSong0).value(QStringLiteral("name")).toString(),
+              QStringLiteral("Minuet  "));
+    const QJsonObject newest = run({QStringLiteral("--json"), QStringLiteral("history")})
+                                   .json()
+                                   .value(QStringLiteral("entries"))
+                                   .toArray()
+                                   .at(0)
+                                   .toObject();
+    EXPECT_EQ(newest.value(QStringLiteral("operation")).toString(), QStringLiteral("restore"));
+
+    expectFailure(run({QStringLiteral("history"), QStringLiteral("restore"), QStringLiteral("99")}),
+                  QStringLiteral("The history has no entry 99"));
+    // The restore went into an empty slot: its entry keeps nothing.
+    expectFailure(
+        run({QStringLiteral("history"), QStringLiteral("export"), QStringLiteral("2"), out}),
+        QStringLiteral("History entry 2 keeps no item: the slot was empty"));
+}
+
+TEST_F(KbxToolTest, noHistoryKeepsNothingAndVerifyReadsBackOnlyWhenAsked) {
+    ASSERT_EQ(
+        kbx({QStringLiteral("--no-history"), QStringLiteral("delete"), QStringLiteral("song:0")})
+            .status,
+        0);
+    const Outcome empty = run({QStringLiteral("--json"), QStringLiteral("history")});
+    EXPECT_TRUE(empty.json().value(QStringLiteral("entries")).toArray().isEmpty()) << empty;
+
+    // kbxman's preference switches it off as well.
+    QDir().mkpath(path(QStringLiteral("config/Tovanel")));
+    writeFile(path(QStringLiteral("config/Tovanel/KbxMan.conf")),
+              "[MIDI]\nInputDevice=0\nOutputDevice=0\n[Safety]\nKeepHistory=false\n");
+    ASSERT_EQ(kbx({QStringLiteral("delete"), QStringLiteral("rhythm:0")}).status, 0);
+    EXPECT_TRUE(run({QStringLiteral("--json"), QStringLiteral("history")})
+                    .json()
+                    .value(QStringLiteral("entries"))
+                    .toArray()
+                    .isEmpty());
+
+    const QString file = path(QStringLiteral("tone.kbx"));
+    writeFile(file, kbxFile(2, named(60, 36, "Checked")));
+    const Outcome verified =
+        kbx({QStringLiteral("--verify"), QStringLiteral("send"), file, QStringLiteral("tone:4")});
+    EXPECT_EQ(verified.status, 0) << verified;
+    EXPECT_EQ(slotOf(list(), kTone0 + 4).value(QStringLiteral("name")).toString(),
+              QStringLiteral("Checked "));
+}
+
+TEST_F(KbxToolTest, twoKbxtoolsChangingKeyboardsAtOnceBothRecordTheirChanges) {
+    const QString file = path(QStringLiteral("tone.kbx"));
+    writeFile(file, kbxFile(2, named(60, 36, "Twice")));
+    for (int round = 0; round < 4; ++round) {
+        std::vector<std::unique_ptr<QProcess>> tools;
+        for (int t = 0; t < 2; ++t) {
+            auto tool = std::make_unique<QProcess>();
+            tool->setProgram(QStringLiteral(KBXTOOL_PATH));
+            tool->setArguments({QStringLiteral("--virtual=") + path(QStringLiteral("kb%1").arg(t)),
+                                QStringLiteral("send"), file,
+                                QStringLiteral("tone:%1").arg(round)});
+            tool->setProcessEnvironment(environment());
+            tool->start();
+            tools.push_back(std::move(tool));
+        }
+        for (auto& tool : tools) {
+            ASSERT_TRUE(tool->waitForFinished(60000));
+            EXPECT_EQ(tool->exitCode(), 0) << tool->readAllStandardError().toStdString();
+        }
+    }
+    const QJsonArray entries = run({QStringLiteral("--json"), QStringLiteral("history")})
+                                   .json()
+                                   .value(QStringLiteral("entries"))
+                                   .toArray();
+    EXPECT_EQ(entries.size(), 8);
+    for (const QJsonValue& e : entries) {
+        const QJsonObject before = e.toObject().value(QStringLiteral("before")).toObject();
+        EXPECT_EQ(sha256Of(readFile(before.value(QStringLiteral("file")).toString())),
+                  before.value(QStringLiteral("sha256")).toString());
+    }
+}
+
+TEST_F(KbxToolTest, aKbxtoolKilledWhileItChangesTheKeyboardLeavesAWholeHistory) {
+    const QString file = path(QStringLiteral("song.kbx"));
+    writeFile(file, kbxFile(10, named(2000, 4, "Killed")));
+    QRandomGenerator random(7316);
+    int killed = 0;
+    for (int round = 0; round < 100; ++round) {
+        QProcess tool;
+        tool.setProgram(QStringLiteral(KBXTOOL_PATH));
+        tool.setArguments({QStringLiteral("--virtual=") + m_state, QStringLiteral("send"), file,
+                           QStringLiteral("song:%1").arg(round % 2)});
+        tool.setProcessEnvironment(environment());
+        tool.start();
+        ASSERT_TRUE(tool.waitForStarted(10000));
+        // A send of this song takes a few tens of milliseconds here: the kills fall all over it.
+        tool.waitForFinished(static_cast<int>(random.bounded(1, 40)));
+        tool.kill();
+        tool.waitForFinished(10000);
+        killed += tool.exitStatus() == QProcess::CrashExit;
+    }
+    EXPECT_GT(killed, 20) << "too few kills landed while kbxtool ran";
+    const QString folder = path(QStringLiteral("history"));
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("c"));
+        db.setDatabaseName(QDir(folder).filePath(QStringLiteral("history.sqlite")));
+        ASSERT_TRUE(db.open());
+        QSqlQuery check(db);
+        ASSERT_TRUE(check.exec(QStringLiteral("PRAGMA integrity_check")) && check.next());
+        EXPECT_EQ(check.value(0).toString(), QStringLiteral("ok"));
+        check.finish();
+        QSqlQuery rows(db);
+        ASSERT_TRUE(rows.exec(QStringLiteral("SELECT before_file, before_sha256 FROM entries")));
+        while (rows.next()) {
+            if (rows.value(0).isNull())
+                continue;
+            EXPECT_EQ(sha256Of(readFile(QDir(folder).filePath(rows.value(0).toString()))),
+                      rows.value(1).toString());
+        }
+    }
+    QSqlDatabase::removeDatabase(QStringLiteral("c"));
+    // And both programs go on with it.
+    EXPECT_EQ(run({QStringLiteral("--json"), QStringLiteral("history")}).status, 0);
+    EXPECT_EQ(kbx({QStringLiteral("send"), file, QStringLiteral("song:1")}).status, 0);
+}

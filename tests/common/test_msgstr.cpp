@@ -40,8 +40,9 @@ TEST(MsgStrTest, englishTablesHoldEveryTextAtItsCode) {
         (Strings{"rejected by keyboard", "communication error occured", "Unknown error", "no datas",
                  "invalid System Exclusive message ", "invaild checksum", "MIDI Timeout"}));
     EXPECT_EQ(m.GetKbdDrvMsg(0), "Unknown keyboard type");
-    EXPECT_EQ(all([&](int i) { return m.GetStreamMsg(i); }, 3),
-              (Strings{"No KBX file", "Data type is different", "Not enough memory"}));
+    EXPECT_EQ(all([&](int i) { return m.GetStreamMsg(i); }, 4),
+              (Strings{"No KBX file", "Data type is different", "Not enough memory",
+                       "The data read back from the keyboard differs from the data sent"}));
     EXPECT_EQ(all([&](int i) { return m.GetOperateMsg(i); }, 7),
               (Strings{"Not select a source data", "Not select a distination data",
                        "Not select a source data", "Not select a distination data",
@@ -60,9 +61,10 @@ TEST(MsgStrTest, japaneseTablesHoldEveryTextAtItsCode) {
                        "データがありません", "メッセージのフォーマットが不正です",
                        "チェックサム・エラー", "MIDI通信タイムアウトエラー"}));
     EXPECT_EQ(m.GetKbdDrvMsg(0), "このキーボードとは通信できません");
-    EXPECT_EQ(all([&](int i) { return m.GetStreamMsg(i); }, 3),
+    EXPECT_EQ(all([&](int i) { return m.GetStreamMsg(i); }, 4),
               (Strings{"このファイルはKBXファイルではありません",
-                       "異なるタイプのデータは転送できません", "空き領域が足りません"}));
+                       "異なるタイプのデータは転送できません", "空き領域が足りません",
+                       "キーボードから読み戻したデータが送信したデータと一致しません"}));
     EXPECT_EQ(all([&](int i) { return m.GetOperateMsg(i); }, 7),
               (Strings{"送信元のデータが指定されていません", "送信先のデータが指定されていません",
                        "受信元のデータが指定されていません", "受信先のデータが指定されていません",
@@ -95,7 +97,7 @@ TEST(MsgStrTest, codesTheTablesDoNotListGiveTheUnknownErrorTextWithTheCode) {
     const MsgStr ja(1041);
     EXPECT_EQ(en.GetSysExMsg(7), "Unknown error (code 7)");
     EXPECT_EQ(en.GetKbdDrvMsg(1), "Unknown error (code 1)");
-    EXPECT_EQ(en.GetStreamMsg(3), "Unknown error (code 3)");
+    EXPECT_EQ(en.GetStreamMsg(4), "Unknown error (code 4)");
     EXPECT_EQ(en.GetOperateMsg(-1), "Unknown error (code -1)");
     EXPECT_EQ(en.GetSysExMsg(std::numeric_limits<std::int32_t>::min()),
               "Unknown error (code -2147483648)");
@@ -185,6 +187,29 @@ TEST(DescribeExceptionTest, anythingElseIsAGeneralErrorWithEmptyText) {
     r = describeException(m, std::exception_ptr());
     EXPECT_EQ(r.className, "general");
     EXPECT_EQ(r.message, "");
+}
+
+TEST(DescribeExceptionTest, aNotedFailureKeepsClassAndCodeAndGainsTheNoteInTheTablesLanguage) {
+    const auto noted = std::make_exception_ptr(
+        NotedException(std::make_exception_ptr(ZxSysExException(ZxSysExException::Timeout)),
+                       QStringLiteral("The song that was in the slot has been put back."),
+                       QString::fromUtf8("スロットにあった曲を元に戻しました。")));
+    ErrorReport r = describeException(MsgStr(1033), noted);
+    EXPECT_EQ(r.className, "ZxSysExException");
+    EXPECT_EQ(r.code, 6);
+    EXPECT_EQ(r.message, "MIDI Timeout. The song that was in the slot has been put back.");
+    r = describeException(MsgStr(1041), noted);
+    EXPECT_EQ(r.code, 6);
+    EXPECT_EQ(r.message, "MIDI通信タイムアウトエラー。スロットにあった曲を元に戻しました。");
+
+    // A host failure keeps its own text and its full stop.
+    r = describeException(MsgStr(1033),
+                          std::make_exception_ptr(NotedException(
+                              std::make_exception_ptr(std::runtime_error("Disk full.")),
+                              QStringLiteral("Nothing has been changed."), QStringLiteral("x"))));
+    EXPECT_EQ(r.className, "general");
+    EXPECT_FALSE(r.code.has_value());
+    EXPECT_EQ(r.message, "Disk full. Nothing has been changed.");
 }
 
 TEST(DescribeExceptionTest, unlistedCodesAndTheBaseClassDoNotCrash) {

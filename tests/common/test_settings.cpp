@@ -218,3 +218,26 @@ TEST_F(SettingsTest, savingTheDevicesLeavesTheDirectoryAlone) {
 }
 
 } // namespace
+
+TEST_F(SettingsTest, safetyPreferencesDefaultToKeepingAndToVerifyingRestoresOnly) {
+    const KbxSettings::Safety defaults = store().loadSafety();
+    EXPECT_TRUE(defaults.keepHistory);
+    EXPECT_FALSE(defaults.verifySend);
+    EXPECT_TRUE(defaults.verifyRestore);
+
+    store().saveSafety({false, true, false});
+    EXPECT_EQ(store().loadSafety(), (KbxSettings::Safety{false, true, false}));
+    EXPECT_EQ(raw()->value("Safety/KeepHistory").toString(), "false");
+    // Our own group: the described values and their first-start rule are not touched by it.
+    EXPECT_EQ(store().load(m_in, m_out, m_dir), KbxSettings::LoadResult::FirstStart);
+}
+
+TEST_F(SettingsTest, aDamagedSafetyValueNeverSwitchesTheSafetyNetOff) {
+    raw()->setValue("Safety/KeepHistory", "perhaps");
+    raw()->setValue("Safety/VerifySend", 7);
+    raw()->setValue("Safety/VerifyRestoreUndo", "0");
+    const KbxSettings::Safety safety = store().loadSafety();
+    EXPECT_TRUE(safety.keepHistory);
+    EXPECT_FALSE(safety.verifySend);
+    EXPECT_FALSE(safety.verifyRestore); // "0" is a plain no
+}

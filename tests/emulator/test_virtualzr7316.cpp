@@ -289,6 +289,29 @@ TEST_F(VirtualKeyboard, receivedToneReplacesTheSlot) {
     EXPECT_EQ(kb.itemBytes(2, 5), tone);
 }
 
+TEST_F(VirtualKeyboard, corruptStoredByteChangesOneBitOfWhatItCommits) {
+    VirtualZr7316::Faults faults;
+    faults.corruptStoredByte = 40;
+    kb.setFaults(faults);
+    const Bytes tone = item(60, 36, "EPiano  ");
+    send(block(2, 384 + 5, 0, tone));
+    EXPECT_EQ(toHex(next()), "F0 44 11 01 7F 72 00 00 05 03 01 F7");
+    send("F0 44 11 01 7F 72 00 00 05 03 00 F7");
+    Bytes expected = tone;
+    expected[40] ^= 0x01;
+    EXPECT_EQ(kb.itemBytes(2, 5), expected);
+
+    // Past the end: the last byte. What the keyboard sends is what it stored.
+    faults.corruptStoredByte = 1000;
+    kb.setFaults(faults);
+    send(block(2, 384 + 6, 0, tone));
+    EXPECT_EQ(toHex(next()), "F0 44 11 01 7F 72 00 00 06 03 01 F7");
+    send("F0 44 11 01 7F 72 00 00 06 03 00 F7");
+    expected = tone;
+    expected[59] ^= 0x01;
+    EXPECT_EQ(kb.itemBytes(2, 6), expected);
+}
+
 TEST_F(VirtualKeyboard, blockFailingChecksumIsAnsweredWithHandshakeThree) {
     const Bytes song = item(300);
     send(block(10, 0, 0, slice(song, 0, 128)));

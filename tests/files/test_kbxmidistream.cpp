@@ -305,11 +305,11 @@ TEST_F(KbxMidiStreamTest, refusesItemOfAnotherKindWithoutSending) {
     EXPECT_EQ(m_kb->itemBytes(ZxKind::Tone, 4), keyboardBefore);
 }
 
-TEST_F(KbxMidiStreamTest, refusesSongLargerThanFreeMemoryAndDeletesNothing) {
+TEST_F(KbxMidiStreamTest, refusesSongLargerThanFreeMemoryPlusTheOldSongAndDeletesNothing) {
     setSongs(VirtualZr7316::kSongMemory - 1000 - 100, 100);
     ASSERT_EQ(m_kb->freeMemory(), 1000u);
     const Bytes old1 = m_kb->itemBytes(ZxKind::Song, 1);
-    auto item = makeItem(ZxKind::Song, itemBytes(1001, ZxKind::Song, "NEWSONG"));
+    auto item = makeItem(ZxKind::Song, itemBytes(1101, ZxKind::Song, "NEWSONG"));
     auto stream = streamOn(ZxKind::Song, 1);
     try {
         stream->write(*item);
@@ -322,6 +322,45 @@ TEST_F(KbxMidiStreamTest, refusesSongLargerThanFreeMemoryAndDeletesNothing) {
     EXPECT_EQ(m_kb->itemBytes(ZxKind::Song, 1), old1);
     EXPECT_TRUE(stream->slot().isPresent());
     EXPECT_EQ(stream->slot().size(), 100u);
+}
+
+TEST_F(KbxMidiStreamTest, aSongThatFitsOnlyOnceTheOldOneIsGoneReplacesIt) {
+    // 1000 bytes free and the old song's 100: a song of 1100 fits exactly.
+    setSongs(VirtualZr7316::kSongMemory - 1000 - 100, 100);
+    const Bytes bytes = itemBytes(1100, ZxKind::Song, "EXACTFIT");
+    auto item = makeItem(ZxKind::Song, bytes);
+    auto stream = streamOn(ZxKind::Song, 1);
+    stream->write(*item);
+    EXPECT_TRUE(stream->deleteAsked());
+    EXPECT_TRUE(stream->committed());
+    EXPECT_EQ(m_kb->itemBytes(ZxKind::Song, 1), bytes);
+    EXPECT_EQ(m_kb->freeMemory(), 0u);
+    EXPECT_EQ(toHex(m_kb->received()[1]), "F0 44 11 01 7F 00 20 07 00 00 00 01 00 F7");
+    expectNothingUnexpected();
+}
+
+TEST_F(KbxMidiStreamTest, anEmptySongSlotOrARhythmKeepsThePlainMemoryCheck) {
+    setSongs(VirtualZr7316::kSongMemory - 1000, 0);
+    auto song = makeItem(ZxKind::Song, itemBytes(1001, ZxKind::Song, "TOOBIG"));
+    EXPECT_THROW(streamOn(ZxKind::Song, 1)->write(*song), KbxStreamException);
+
+    // A rhythm of 100 in slot 0 does not make room for one of 1001 in its place.
+    m_kb->setItemBytes(ZxKind::Song, 0, 0, {});
+    m_kb->setItemBytes(ZxKind::Rhythm, 0, 0, itemBytes(100, ZxKind::Rhythm, "OLDBEAT"));
+    m_kb->setItemBytes(ZxKind::Song, 0, 0,
+                       itemBytes(VirtualZr7316::kSongMemory - 1000 - 100, ZxKind::Song, "BIG"));
+    relist();
+    ASSERT_EQ(m_kb->freeMemory(), 1000u);
+    auto rhythm = makeItem(ZxKind::Rhythm, itemBytes(1001, ZxKind::Rhythm, "NEWBEAT"));
+    auto stream = streamOn(ZxKind::Rhythm, 0);
+    try {
+        stream->write(*rhythm);
+        ADD_FAILURE() << "a rhythm was sent past the free memory";
+    } catch (const KbxStreamException& e) {
+        EXPECT_EQ(e.code(), KbxStreamException::NotEnoughMemory);
+    }
+    EXPECT_FALSE(stream->deleteAsked());
+    EXPECT_EQ(ofType(m_kb->received(), 0).size(), 0u); // nothing deleted
 }
 
 TEST_F(KbxMidiStreamTest, deletesOldSongBeforeSendingTheNewOne) {

@@ -33,7 +33,9 @@ complete_line() {
   fi
 }
 
-complete_line "kbxtool " devices list import send delete info rename backup restore diff emulate detect ping
+complete_line "kbxtool " devices list import send delete info rename backup restore diff emulate detect ping undo history
+complete_line "kbxtool history " export restore
+complete_line "kbxtool --no" --no-history
 complete_line "kbxtool re" rename restore
 complete_line "kbxtool --j" --json
 complete_line "kbxtool --t" --trace

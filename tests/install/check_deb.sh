@@ -20,9 +20,10 @@ field() { dpkg-deb -f "$deb" "$1"; }
 [ "$(field Section)" = sound ] || fail "Section: $(field Section)"
 field Maintainer | grep -q '<.*@.*>' || fail "Maintainer: $(field Maintainer)"
 [ "$(field Description | wc -l)" -ge 2 ] || fail "Description has no long text"
-# dpkg-shlibdeps found the shared libraries the programs link.
+# dpkg-shlibdeps found the shared libraries the programs link; the SQLite driver the history
+# loads as a plug-in is named by hand.
 depends=$(field Depends)
-for lib in libc6 libqt6core6 libqt6widgets6 librtmidi; do
+for lib in libc6 libqt6core6 libqt6widgets6 librtmidi libqt6sql6-sqlite; do
   grep -q "$lib" <<<"$depends" || fail "Depends lacks $lib: $depends"
 done
 

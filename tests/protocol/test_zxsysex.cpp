@@ -270,6 +270,24 @@ TEST(SysExDecoder, anyChangedPayloadByteFailsTheChecksum) {
     }
 }
 
+TEST(SysExDecoder, aWordCountThatDisagreesWithTheWordsIsABadBlock) {
+    // Three words announced, the zero word's three bytes dropped on the way: the checksum still
+    // holds, the block must not.
+    ZxSysExDecoder d;
+    EXPECT_EQ(codeOf([&] {
+                  d.decode(hex("F0 44 11 01 7F 42 00 4F 03 03 48 01 03 7F 7F 03 34 24 00 27 F7"));
+              }),
+              5);
+    // More words than announced.
+    EXPECT_EQ(codeOf([&] {
+                  d.decode(hex(
+                      "F0 44 11 01 7F 42 00 4F 03 03 48 01 02 00 00 00 7F 7F 03 34 24 00 27 F7"));
+              }),
+              5);
+    d.decode(hex("F0 44 11 01 7F 42 00 4F 03 03 48 01 03 00 00 00 7F 7F 03 34 24 00 27 F7"));
+    EXPECT_EQ(d.words().size(), 3u);
+}
+
 TEST(SysExDecoder, decodesHandshakeStatusOnly) {
     ZxSysExDecoder d;
     ZxSysExParam p;

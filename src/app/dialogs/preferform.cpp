@@ -196,6 +196,13 @@ void TPrefForm::SetDefDir(const QString& dir) {
     m_ui->DefDirEdit->setText(dir);
 }
 
+void TPrefForm::SetSafety(const KbxSettings::Safety& safety) {
+    m_safety = safety;
+    m_ui->KeepHistoryCheck->setChecked(safety.keepHistory);
+    m_ui->VerifySendCheck->setChecked(safety.verifySend);
+    m_ui->VerifyRestoreCheck->setChecked(safety.verifyRestore);
+}
+
 void TPrefForm::SetListAtStart(bool list) {
     m_listAtStart = list;
     m_listAtStartBox->setChecked(list);
@@ -214,6 +221,9 @@ void TPrefForm::ShowStoredValues() {
                   : out >= 0           ? m_ui->MidiOutDevBox->itemText(out)
                                        : "";
     m_ui->DefDirEdit->setText(m_defDir);
+    m_ui->KeepHistoryCheck->setChecked(m_safety.keepHistory);
+    m_ui->VerifySendCheck->setChecked(m_safety.verifySend);
+    m_ui->VerifyRestoreCheck->setChecked(m_safety.verifyRestore);
     m_listAtStartBox->setChecked(m_listAtStart);
 }
 
@@ -261,6 +271,9 @@ void TPrefForm::OkBtnClick() {
         m_outName = m_ui->MidiOutDevBox->itemText(out);
     }
     m_defDir = m_ui->DefDirEdit->text();
+    m_safety.keepHistory = m_ui->KeepHistoryCheck->isChecked();
+    m_safety.verifySend = m_ui->VerifySendCheck->isChecked();
+    m_safety.verifyRestore = m_ui->VerifyRestoreCheck->isChecked();
     m_listAtStart = m_listAtStartBox->isChecked();
     accept();
 }

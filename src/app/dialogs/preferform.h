@@ -2,8 +2,11 @@
 // TPrefForm: the preference dialog. The page "MIDI" chooses the input and output devices (entry i
 // of a list is device number i), finds the keyboard among the devices and tests the connection;
 // its lists follow the devices that come and go while it is open. The page "Directories" chooses
-// the default local directory. The dialog only edits values: the caller hands them in, takes them
-// back after OK and stores them.
+// the default local directory, the page "Safety" the history of replaced items and the checks
+// after sending. The dialog only edits values: the caller hands them in, takes them back after OK
+// and stores them.
+
+#include "settings.h"
 
 #include <QDialog>
 #include <QString>
@@ -40,6 +43,9 @@ public:
     // Setting the directory also puts it into the directory field.
     void SetDefDir(const QString& dir);
     QString GetDefDir() const { return m_defDir; }
+    // Setting the safety preferences also checks their boxes.
+    void SetSafety(const KbxSettings::Safety& safety);
+    KbxSettings::Safety GetSafety() const { return m_safety; }
     // Whether the main window lists the keyboard right after it is shown (MIDI page).
     void SetListAtStart(bool list);
     bool GetListAtStart() const { return m_listAtStart; }
@@ -87,6 +93,7 @@ private:
     QString m_inName;
     QString m_outName;
     QString m_defDir;
+    KbxSettings::Safety m_safety;
     bool m_listAtStart = true;
     QCheckBox* m_listAtStartBox = nullptr;
     // The devices the lists are to show selected, by name, across changes of the lists: a
