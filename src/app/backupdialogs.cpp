@@ -284,28 +284,32 @@ bool TPcLinkForm::RestoreKeyboardFrom(const QString& path) {
         const kbxops::RestorePlan plan = form.plan();
         ran = true;
 
-        std::vector<std::pair<QString, std::uint32_t>> items; // sends in order
-        for (const kbxops::PlannedChange& change : plan.changes)
+        // The restore numbers its changes as the plan lists them: each slot's copy kept, delete,
+        // send and read-back carry its number.
+        std::vector<QString> names;
+        std::uint32_t bytes = 0;
+        for (const kbxops::PlannedChange& change : plan.changes) {
+            const std::optional<kbxops::PlannedItem>& shown =
+                change.backup ? change.backup : change.now;
+            names.push_back(shown ? itemName(shown->name) : QString());
+            if (change.now && Safety.keepHistory)
+                bytes += change.now->size; // the copy kept
             if (change.backup)
-                items.emplace_back(itemName(change.backup->name), change.backup->size);
+                bytes += change.backup->size * (Safety.verifyRestore ? 2 : 1);
+        }
         JobProgress progress(
             ProgressBar,
             [&](int index, int count) {
                 const QString name =
-                    index <= static_cast<int>(items.size()) ? items[index - 1].first : QString();
+                    index <= static_cast<int>(names.size()) ? names[index - 1] : QString();
                 return localText("Restoring %1 of %2: %3", "復元中 %1 / %2: %3")
                     .arg(index)
                     .arg(count)
                     .arg(name);
             },
-            [&] {
-                std::uint32_t total = 0;
-                for (const auto& item : items)
-                    total += item.second;
-                return total;
-            },
-            [this](const QString& text) { SetStatusText(text); });
-        kbxops::Keyboard keyboard(*KbdDrv, KbdDevices(), &progress);
+            [&] { return bytes; }, [this](const QString& text) { SetStatusText(text); });
+        // Each change kept, recorded and read back as the preferences ask, like any send.
+        kbxops::Keyboard keyboard = Keyboard(&progress);
         const kbxops::RestoreResult result = kbxops::applyRestorePlan(keyboard, plan, *Messages);
         ShowKbdListed();
 

@@ -1,19 +1,23 @@
 // The whole keyboard in the window, against the virtual keyboard: a backup from the window holds
 // every present item with its manifest, a restore into a wiped keyboard gives the memory back
 // byte for byte, the preview lists exactly the slots that change and sends nothing until OK,
-// Cancel stops a backup and a restore between items, backups of the window and of the
-// operations kbxtool runs read each other, and the song memory gauge's numbers.
+// Cancel stops a backup and a restore between items, a restore is recorded slot by slot and puts
+// back a song whose replacement fails, backups of the window and of the operations kbxtool runs
+// read each other, and the song memory gauge's numbers.
 #include "mainformtest.h"
 
 #include "memorygauge.h"
 #include "ops/backup.h"
+#include "ops/history.h"
 #include "ops/manifest.h"
 #include "restorepreviewform.h"
 #include "zxkinds.h"
 
+#include <QAction>
 #include <QCheckBox>
 #include <QLabel>
 #include <QPushButton>
+#include <algorithm>
 #include <map>
 
 using namespace kbxtest;
@@ -21,6 +25,8 @@ using namespace kbxtest;
 namespace {
 
 using Memory = std::map<QString, Bytes>;
+
+constexpr std::size_t kSongNameOffset = 4;
 
 // Every slot of the virtual keyboard by its short form, with its bytes (empty for an empty song
 // or rhythm).
@@ -61,6 +67,10 @@ class MainFormWholeKeyboardTest : public QObject, public MainFormFixture {
     Q_OBJECT
 
     QTemporaryDir m_backups;
+    std::unique_ptr<QTemporaryDir> m_history;
+
+    // Song 0 as it is when a restore runs: another song than the backup's.
+    static Bytes newerSong() { return namedItem(900, kSongNameOffset, "Newer"); }
 
     // Cancels the running action once the status line starts with `text`.
     struct CancelWhen {
@@ -81,11 +91,16 @@ private Q_SLOTS:
     void initTestCase() { setUpCase(); }
     void init() {
         setUp();
+        // Each case has a history of its own.
+        m_history = std::make_unique<QTemporaryDir>();
+        qputenv("KBX_HISTORY_DIR", m_history->path().toLocal8Bit());
         createForm();
     }
     void cleanup() {
         TRestorePreviewForm::setRunner({});
         tearDown();
+        qunsetenv("KBX_HISTORY_DIR");
+        m_history.reset();
     }
     void cleanupTestCase() { ErrorReporter::setInstance(nullptr); }
 
@@ -225,6 +240,83 @@ private Q_SLOTS:
             ++restored;
         }
         QCOMPARE(restored, 2);
+    }
+
+    void restoreIsRecordedSlotBySlotAndUndoneFromTheEditMenu() {
+        const QString dir = m_form->BackupKeyboardTo(m_backups.path());
+        QVERIFY(!dir.isEmpty());
+        const Memory backedUp = memoryOf(*m_keyboard);
+        const Bytes changedTone = namedItem(60, kToneNameOffset, "Changed");
+        m_keyboard->setItemBytes(ZxKind::Tone, 2, 0, changedTone);
+        m_keyboard->setItemBytes(ZxKind::Song, 0, 0, newerSong());
+        TRestorePreviewForm::setRunner([](TRestorePreviewForm&) { return int(QDialog::Accepted); });
+        QVERIFY(m_form->RestoreKeyboardFrom(dir));
+        QVERIFY2(m_errors.texts.isEmpty(), qPrintable(m_errors.texts.join('\n')));
+        QVERIFY(memoryOf(*m_keyboard) == backedUp);
+
+        // One entry per slot the restore replaced, the song's holding what it replaced.
+        const std::vector<kbxops::HistoryEntry> entries = m_form->history().entries();
+        QStringList changed;
+        for (const kbxops::HistoryEntry& e : entries) {
+            QCOMPARE(e.operation, kbxops::Operation::Restore);
+            QVERIFY(e.before && e.after);
+            changed << e.slot;
+        }
+        changed.sort();
+        QCOMPARE(changed, (QStringList{"song:0", "tone:2"}));
+        const auto song = std::find_if(entries.begin(), entries.end(), [](const auto& e) {
+            return e.slot == QStringLiteral("song:0");
+        });
+        QCOMPARE(QByteArray::fromStdString(song->before->name), QByteArray("Newer   "));
+
+        // The Edit menu offers to undo the restore's last change, then the one before.
+        QAction* undo = find<QAction>("UndoAction");
+        QVERIFY(undo->isEnabled());
+        QVERIFY2(undo->text().contains("restore of"), qPrintable(undo->text()));
+        undo->trigger();
+        QVERIFY2(m_errors.texts.isEmpty(), qPrintable(m_errors.texts.join('\n')));
+        undo->trigger();
+        QVERIFY2(m_errors.texts.isEmpty(), qPrintable(m_errors.texts.join('\n')));
+        QVERIFY(m_keyboard->itemBytes(ZxKind::Tone, 2) == changedTone);
+        QVERIFY(m_keyboard->itemBytes(ZxKind::Song, 0) == newerSong());
+    }
+
+    void restoreWhoseSongSendFailsAfterTheDeletePutsTheSongBack() {
+        const QString dir = m_form->BackupKeyboardTo(m_backups.path());
+        QVERIFY(!dir.isEmpty());
+        const Memory backedUp = memoryOf(*m_keyboard);
+        TRestorePreviewForm::setRunner([](TRestorePreviewForm&) { return int(QDialog::Accepted); });
+
+        // A first run finds the message that carries the song's first block; the second leaves
+        // that one without a reply, after song 0 has been emptied to make room.
+        m_keyboard->setItemBytes(ZxKind::Song, 0, 0, newerSong());
+        m_keyboard->clearLog();
+        QVERIFY(m_form->RestoreKeyboardFrom(dir));
+        QVERIFY2(m_errors.texts.isEmpty(), qPrintable(m_errors.texts.join('\n')));
+        const auto& received = m_keyboard->received();
+        const auto block = std::find_if(received.begin(), received.end(), [](const Bytes& m) {
+            return m.size() > 5 && m[5] == 0x4A; // a block of a song, from the host
+        });
+        QVERIFY(block != received.end());
+        VirtualZr7316::Faults faults;
+        faults.noReplyTo = static_cast<int>(block - received.begin());
+
+        m_keyboard->setItemBytes(ZxKind::Song, 0, 0, newerSong());
+        const std::size_t entriesBefore = m_form->history().entries().size();
+        m_keyboard->setFaults(faults);
+        QVERIFY(m_form->RestoreKeyboardFrom(dir));
+        m_keyboard->setFaults({});
+        QCOMPARE(m_errors.texts.size(), 1);
+        QVERIFY2(m_errors.texts[0].contains("song:0") &&
+                     m_errors.texts[0].contains("The song that was in the slot has been put back"),
+                 qPrintable(m_errors.texts[0]));
+        QVERIFY(m_keyboard->itemBytes(ZxKind::Song, 0) == newerSong());
+        Memory expected = backedUp;
+        expected["song:0"] = newerSong();
+        QVERIFY(memoryOf(*m_keyboard) == expected);
+        // Nothing changed, so nothing new is recorded.
+        QCOMPARE(m_form->history().entries().size(), entriesBefore);
+        QVERIFY(!m_form->isBusy());
     }
 
     void backupsOfTheWindowAndOfTheOperationsReadEachOther() {
