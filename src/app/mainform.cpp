@@ -49,6 +49,7 @@ TPcLinkForm::TPcLinkForm(QWidget* parent)
     FormCreate();
     SetupFocusFrames();
     SetupWholeKeyboard();
+    SetupHistoryWindow();
 }
 
 TPcLinkForm::~TPcLinkForm() {
@@ -537,6 +538,7 @@ void TPcLinkForm::UpdateUndoAction() {
     m_ui->UndoAction->setEnabled(target.has_value());
     m_ui->UndoAction->setText(target ? QStringLiteral("&") + kbxops::undoText(*target)
                                      : QStringLiteral("&Undo"));
+    UpdateHistoryWindow();
 }
 
 void TPcLinkForm::UndoActionExecute() {

@@ -37,6 +37,7 @@ class QMenu;
 class QPixmap;
 class QProgressBar;
 class QToolButton;
+class THistoryForm;
 class QTreeWidgetItem;
 class ZxCancellation;
 class ZxKbdDrv;
@@ -46,6 +47,7 @@ class TPcLinkForm;
 }
 
 class TPcLinkForm : public QMainWindow {
+    friend class HistoryDropFilter; // its drops wait for a running drag as the lists' do
     Q_OBJECT
 public:
     explicit TPcLinkForm(QWidget* parent = nullptr);
@@ -157,6 +159,8 @@ public Q_SLOTS:
     // The whole keyboard: back up into a new dated folder, restore a backup after a preview.
     void BackupKeyboardExecute();
     void RestoreKeyboardExecute();
+    // Edit > History...: the history window, opened (or brought to the front) beside the window.
+    void HistoryOpenExecute();
 
 public:
     // The same without the folder dialogs. BackupKeyboardTo makes a folder named by the date
@@ -168,6 +172,14 @@ public:
     // file chosen for sending.
     MemoryGauge& memoryGauge() const { return *m_gauge; }
     void UpdateMemoryGauge();
+    // What the history window asks for (historywindow.cpp). SendHistoryEntry sends entry id's
+    // kept item into slot (a short form; empty: its own slot) as a keyboard action;
+    // SaveHistoryEntry writes it as a data file into dir (empty: the local folder shown) and
+    // selects it there.
+    void SendHistoryEntry(qint64 id, const QString& slot);
+    void SaveHistoryEntry(qint64 id, const QString& dir);
+    // The history window once opened, else nullptr.
+    THistoryForm* historyForm() const { return m_historyForm; }
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -181,6 +193,10 @@ private:
     void SetupPopupMenus();
     void SetupStatusStrip();
     void SetupWholeKeyboard(); // backupdialogs.cpp
+    void SetupHistoryWindow(); // historywindow.cpp
+    THistoryForm& HistoryWindow();
+    // Follows the history into its window: busy state, Undo, and the entries once idle.
+    void UpdateHistoryWindow();
     void ShowKbdListed();
     // Menus beyond File, the keys of the commands and lists, a focus that shows (mainmenus.cpp).
     void SetupMenus();
@@ -243,6 +259,8 @@ private:
     QAction* DeleteMenuItem = nullptr;
     QAction* BackupAction = nullptr;
     QAction* RestoreAction = nullptr;
+    QAction* HistoryAction = nullptr;
+    THistoryForm* m_historyForm = nullptr; // a child of the window, made on first use
     // Commands refused while a keyboard action runs: disabled together, each back to its own
     // state afterwards.
     QActionGroup* m_busyGate = nullptr;

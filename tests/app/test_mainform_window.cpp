@@ -111,10 +111,10 @@ private Q_SLOTS:
         QCOMPARE(menuTexts(find<QMenu>("KbdViewMenu")),
                  (QStringList{"Lar&ge Icon", "S&mall Icon", "&List", "&Detailed"}));
 
-        // The Edit menu holds Undo on Ctrl+Z, named by the change it reverts.
+        // The Edit menu holds Undo on Ctrl+Z, named by the change it reverts, and the history.
         QMenu* edit = m_form->editMenu();
         QVERIFY(edit->menuAction()->isVisible());
-        QCOMPARE(menuTexts(edit), QStringList{"&Undo"});
+        QCOMPARE(menuTexts(edit), (QStringList{"&Undo", "&History..."}));
         QCOMPARE(action("UndoAction")->shortcut(), QKeySequence("Ctrl+Z"));
     }
 
