@@ -118,9 +118,8 @@ void TPcLinkForm::SetupHistoryWindow() {
 
 THistoryForm& TPcLinkForm::HistoryWindow() {
     if (!m_historyForm) {
+        // Shown modeless: it stays open beside the window while the user works there.
         m_historyForm = new THistoryForm(history(), this);
-        // A window of its own beside the main window, not a modal dialog.
-        m_historyForm->setWindowFlag(Qt::Window);
         connect(m_historyForm, &THistoryForm::sendBackRequested, this,
                 [this](qint64 id, const QString& slot) { SendHistoryEntry(id, slot); });
         connect(m_historyForm, &THistoryForm::saveRequested, this, [this](qint64 id) {

@@ -1,8 +1,10 @@
 // Takes the screenshots of docs/ for the whole keyboard: the backup's progress, the restore
-// preview (with its comparison) and the gauge, against the virtual keyboard, on whatever X
-// server DISPLAY names (scripts/screenshots-wholekbd runs it under Xvfb with openbox).
+// preview (with its comparison) and the gauge, and the history window after that restore and an
+// undo, against the virtual keyboard, on whatever X server DISPLAY names
+// (scripts/screenshots-wholekbd runs it under Xvfb with openbox).
 //   shoot_wholekbd OUTPUT-FOLDER SUFFIX       e.g. docs en  ->  docs/screenshot-backup-en.png
 #include "errorreporter.h"
+#include "historyform.h"
 #include "mainform.h"
 #include "mididevices.h"
 #include "restorepreviewform.h"
@@ -18,6 +20,7 @@
 #include <QScreen>
 #include <QTemporaryDir>
 #include <QTimer>
+#include <QTreeWidget>
 #include <cstdio>
 #include <cstring>
 
@@ -116,6 +119,22 @@ int main(int argc, char** argv) {
         return int(QDialog::Rejected);
     });
     form.RestoreKeyboardFrom(backup);
+
+    // The restore carried out, its last change undone: the history window lists what each
+    // change replaced, newest first (the history is a temporary one under KBX_TEST).
+    TRestorePreviewForm::setRunner([](TRestorePreviewForm&) { return int(QDialog::Accepted); });
+    form.RestoreKeyboardFrom(backup);
+    form.UndoActionExecute();
+    form.HistoryOpenExecute();
+    THistoryForm* history = form.historyForm();
+    history->resize(780, 360);
+    history->move(120, 200);
+    settle(300);
+    history->entryList()->setCurrentItem(history->entryList()->topLevelItem(2));
+    settle(500);
+    const bool shotHistory =
+        history->entryList()->topLevelItemCount() > 0 &&
+        shoot(out.filePath(QStringLiteral("screenshot-history-%1.png").arg(suffix)));
     ErrorReporter::setInstance(nullptr);
-    return shotBackup ? 0 : 1;
+    return shotBackup && shotHistory ? 0 : 1;
 }
