@@ -256,6 +256,9 @@ bool TPcLinkForm::RestoreKeyboardFrom(const QString& path) {
         kbxops::Keyboard lister(*KbdDrv, KbdDevices(), &listProgress);
         const kbxops::RestorePlan first = kbxops::planRestore(lister, dir);
         ShowKbdListed();
+        // The list is done; while the user reads the preview the window says nothing is running.
+        SetStatusText(QString());
+        ProgressBar->setValue(0);
 
         TRestorePreviewForm form(this);
         form.setPlan(first);
