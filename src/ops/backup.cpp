@@ -124,29 +124,11 @@ BackupResult backupKeyboard(Keyboard& keyboard, const QString& dir,
 
 RestoreResult restoreBackup(Keyboard& keyboard, const QString& dir, const MsgStr& messages,
                             const RestoreCallbacks& callbacks) {
-    const QString manifestPath = QDir(dir).filePath(QLatin1String(kManifestName));
-    QFile manifestFile(manifestPath);
-    if (!manifestFile.open(QIODevice::ReadOnly))
-        throw generalError(
-            QStringLiteral("Cannot open file \"%1\": %2")
-                .arg(QDir::toNativeSeparators(manifestPath), manifestFile.errorString()));
-    QJsonParseError parseError{};
-    const QJsonDocument manifestDocument =
-        QJsonDocument::fromJson(manifestFile.readAll(), &parseError);
-    const QJsonObject manifest = manifestDocument.object();
-    if (parseError.error != QJsonParseError::NoError || !manifestDocument.isObject() ||
-        !manifest.value(QStringLiteral("files")).isObject())
-        throw generalError(QStringLiteral("\"%1\" is not a backup manifest")
-                               .arg(QDir::toNativeSeparators(manifestPath)));
-    const QString model = manifest.value(QStringLiteral("model")).toString();
-    const QString ownModel = QString::fromLatin1(ZxKbdDrv::kKnownModel);
-    if (manifest.contains(QStringLiteral("model")) && model != ownModel)
-        throw generalError(QStringLiteral("The backup in \"%1\" is of the model %2, not %3")
-                               .arg(QDir::toNativeSeparators(dir), model, ownModel));
+    const Manifest manifest = readManifest(dir);
 
     RestoreResult result;
     result.directory = absoluteNative(dir);
-    result.backupComplete = manifest.value(QStringLiteral("complete")).toBool(true);
+    result.backupComplete = manifest.complete;
     const auto fail = [&](const QString& file, const QString& slot, const ErrorReport& report) {
         RestoreFailure failure{file, slot, report};
         result.failed.push_back(failure);
@@ -175,11 +157,10 @@ RestoreResult restoreBackup(Keyboard& keyboard, const QString& dir, const MsgStr
     };
     std::vector<Entry> entries;
     std::map<int, QString> claimed; // layout index -> file
-    const QJsonObject files = manifest.value(QStringLiteral("files")).toObject();
-    for (auto it = files.begin(); it != files.end(); ++it) {
+    for (const auto& [file, slot] : manifest.files) {
         Entry e;
-        e.file = it.key();
-        e.slot = it.value().toString();
+        e.file = file;
+        e.slot = slot;
         const ShortFormParse parsed = parseShortForm(e.slot);
         e.order = parsed.status == ShortFormParse::Valid ? layoutIndex(parsed.address) : -1;
         if (!isPlainFileName(e.file)) {
@@ -204,11 +185,19 @@ RestoreResult restoreBackup(Keyboard& keyboard, const QString& dir, const MsgStr
             fail(e.file, e.slot, current());
             continue;
         }
+        // A newer backup names each file's SHA-256: a file changed since is not the item the
+        // backup took, and the window's preview leaves it out as well.
+        const auto sum = manifest.sha256.find(e.file);
+        if (sum != manifest.sha256.end() && fileSha256(QDir(dir).filePath(e.file)) != sum->second) {
+            fail(e.file, e.slot,
+                 generalReport(
+                     QStringLiteral("the file does not match its SHA-256 in the manifest")));
+            continue;
+        }
         entries.push_back(std::move(e));
     }
     std::vector<SlotAddress> toEmpty;
-    for (const QJsonValue& value : manifest.value(QStringLiteral("empty")).toArray()) {
-        const QString slot = value.toString();
+    for (const QString& slot : manifest.empty) {
         const ShortFormParse parsed = parseShortForm(slot);
         if (parsed.status != ShortFormParse::Valid || !isDeletable(parsed.address.kind) ||
             layoutIndex(parsed.address) < 0) {

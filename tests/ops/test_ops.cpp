@@ -277,6 +277,27 @@ TEST_F(OpsTest, backupThenRestoreIntoAWipedKeyboardGivesBackEveryItemByteForByte
     }
 }
 
+// A file changed after the backup (its SHA-256 no longer the manifest's) is not the item the
+// backup took: the restore reports it and sends the others, as the window's preview leaves it out.
+TEST_F(OpsTest, aBackupFileChangedSinceItsManifestIsReportedAndNotSent) {
+    Keyboard kbd = keyboard();
+    kbd.list();
+    const BackupResult backup = backupKeyboard(kbd, path(QStringLiteral("backup")));
+    ASSERT_FALSE(backup.files.empty());
+    const QString changed = backup.files.front().file.fileName;
+    const QString changedPath = QDir(path(QStringLiteral("backup"))).filePath(changed);
+    std::unique_ptr<ZxDataFile> item = readDataFile(changedPath);
+    item->setItemName("Changed ");
+    writeDataFile(changedPath, *item);
+
+    m_keyboard->wipe();
+    const RestoreResult restored = restoreBackup(kbd, path(QStringLiteral("backup")), MsgStr(1033));
+    ASSERT_EQ(restored.failed.size(), 1u);
+    EXPECT_EQ(restored.failed.front().file, changed);
+    EXPECT_NE(restored.failed.front().error.message.find("SHA-256"), std::string::npos);
+    EXPECT_EQ(restored.restored.size(), backup.files.size() - 1);
+}
+
 TEST_F(OpsTest, restoreChecksTheManifestBeforeTheKeyboardIsTouched) {
     QDir().mkpath(path(QStringLiteral("bad")));
     {
