@@ -72,6 +72,7 @@ def main():
     pane = load(folder, "localpane.json")
     start = load(folder, "startup.json")
     monitor = load(folder, "monitor.json")
+    wholekbd = load(folder, "wholekbd.json")
 
     b = find(codec, "BM_EncodeDecodeFullBlock")
     if b:
@@ -274,6 +275,32 @@ def main():
             f"{fmt(b['open_ms_med'], 'ms')} median (it keeps {b['monitor_lines']:,.0f} lines)",
             f"monitor closed {fmt(b['closed_ms_med'], 'ms')}", fmt(b["x_closed"]) + " x", "–",
             None)
+
+    for name, figure in [
+        ("BM_FullBackup", "9 full backup, song memory full, at 31250 baud"),
+        ("BM_FullRestore", "9 full restore (every slot sent), at 31250 baud"),
+    ]:
+        b = find(wholekbd, name)
+        if b and b.get("error_occurred"):
+            failed(figure, b)
+        elif b:
+            t = ms(b)
+            row(figure, fmt(t, "ms"), f"wire {fmt(b['wire_ms'], 'ms')}",
+                fmt(t / b["wire_ms"]) + " of wire", "≤ 1.02 of wire", t <= 1.02 * b["wire_ms"])
+
+    soak = os.path.join(folder, "soak.txt")
+    if os.path.exists(soak):
+        with open(soak) as f:
+            lines = [line.strip() for line in f]
+        summary = next((l for l in lines if l.startswith("soak: ") and " operations in " in l), None)
+        if summary:
+            # "soak: 1000 operations in 491 s, 0 failed"
+            words = summary.split()
+            done, seconds, failures = int(words[1]), words[4], int(words[6])
+            load_line = next((l for l in lines if l.startswith("load average after")), "")
+            row("10 JACK soak: kbxtool list/import/send, both cores kept busy",
+                f"{done} operations in {seconds} s, {failures} failed",
+                load_line or "–", "–", "0 failed in 1000", failures == 0 and done >= 1000)
 
     print("| figure | measured | reference | ratio | target | |")
     print("| --- | --- | --- | --- | --- | --- |")

@@ -4,8 +4,8 @@
 #
 #   bench/run.sh [BUILD-DIR]        default: build-bench beside this folder's parent
 #
-# Environment: KBX_BENCH_SKIP="wire jack pane startup monitor" leaves those parts out; JOBS (default 2)
-# for the build. The JSON of each program and the table are kept in BUILD-DIR/bench-results.
+# Environment: KBX_BENCH_SKIP="wire jack pane startup monitor wholekbd soak" leaves those parts
+# out; SOAK_OPERATIONS (default 1000) for the soak; JOBS (default 2) for the build. The JSON of each program and the table are kept in BUILD-DIR/bench-results.
 set -euo pipefail
 
 here=$(cd "$(dirname "$0")" && pwd)
@@ -22,7 +22,7 @@ skipped() { [[ "$skip" == *" $1 "* ]]; }
 cmake -S "$source_dir" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
     -DKBX_BUILD_BENCH=ON >/dev/null
 cmake --build "$build" -j"$jobs" --target bench_codec bench_keyboard bench_localpane \
-    bench_startup bench_monitor kbxtool
+    bench_startup bench_monitor bench_wholekbd kbxtool
 mkdir -p "$results"
 rm -f "$results"/*.json "$results"/*.txt
 bin="$build/bin"
@@ -76,6 +76,18 @@ if ! skipped monitor; then
     "$bin/bench_monitor" $(json monitor.json) 2>&1 | quiet
 fi
 
+if ! skipped wholekbd && ! skipped wire; then
+    echo "== 9 the whole keyboard at 31250 baud"
+    KBX_TEST=1 "$bin/bench_wholekbd" $(json wholekbd.json)
+fi
+
 echo "load after: $(cut -d' ' -f1-3 /proc/loadavg)" | tee -a "$results/machine.txt"
+
+# Last, since it loads both cores on purpose: the soak over JACK (about eight minutes).
+if ! skipped soak && ! skipped jack; then
+    echo "== 10 the JACK soak"
+    "$here/soak_jack.sh" "$build" "${SOAK_OPERATIONS:-1000}" 1500 2>&1 | tee "$results/soak.txt" |
+        grep -v "XRun" | grep -E "^(list|import|send|jackd|soak|load)" || true
+fi
 echo
 "$PY" "$here/report.py" "$results" | tee "$results/table.md"
