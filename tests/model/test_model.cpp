@@ -10,14 +10,16 @@
 //   - the ports are closed, and the next operation (a list without faults) works.
 // RapidCheck shrinks a failing sequence and prints it, steps and faults, so that it can become a
 // fixed test. A second case plants a fault (sends that keep nothing, so there is nothing to put
-// back) and expects the property to find the lost song. The history parts need ops/history.h.
+// back) and expects the property to find the lost song.
 #include "faultkit.h"
 #include "mididevices.h"
 #include "msgstr.h"
 #include "ops/backup.h"
 #include "ops/cancel.h"
 #include "ops/datafile.h"
+#include "ops/history.h"
 #include "ops/keyboard.h"
+#include "ops/undo.h"
 #include "tapbackend.h"
 #include "testutil.h"
 #include "virtualzr7316.h"
@@ -25,19 +27,11 @@
 #include "zxkbddrv.h"
 #include "zxkinds.h"
 
-#if __has_include("ops/history.h")
-#define KBX_MODEL_HISTORY 1
-#include "ops/history.h"
-#include "ops/undo.h"
-#include <QSqlDatabase>
-#include <QSqlQuery>
-#else
-#define KBX_MODEL_HISTORY 0
-#endif
-
 #include <QDir>
 #include <QDirIterator>
 #include <QFile>
+#include <QSqlDatabase>
+#include <QSqlQuery>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 #include <rapidcheck.h>
@@ -238,9 +232,7 @@ public:
             writeFile(sourcePath(static_cast<int>(i)), *item);
             m_known.insert({s.kind, bytes});
         }
-#if KBX_MODEL_HISTORY
         m_history = std::make_unique<kbxops::History>(m_dir.filePath(QStringLiteral("history")));
-#endif
         observe(true);
         keyboard().list();
     }
@@ -253,12 +245,8 @@ public:
 
     kbxops::Keyboard keyboard(bool forSend = false) {
         kbxops::Keyboard kbd(*m_drive, {0, 0}); // the tap is device 0 on both sides
-#if KBX_MODEL_HISTORY
         kbd.setSafety(
             kbxops::Safety{forSend && m_planted ? nullptr : m_history.get(), false, true});
-#else
-        (void)forSend;
-#endif
         return kbd;
     }
 
@@ -372,9 +360,7 @@ private:
             kbd.remove(slotOf(*m_drive, step.kind, step.number));
             break;
         case Op::Undo:
-#if KBX_MODEL_HISTORY
             kbxops::undoLast(kbd, *m_history);
-#endif
             break;
         case Op::Backup:
             kbxops::backupKeyboard(kbd, backupFolder());
@@ -417,7 +403,6 @@ private:
             kept.insert({ZxKind::Song, m_kb->itemBytes(ZxKind::Song, n)});
         for (int n = 0; n < VirtualZr7316::kRhythms; ++n)
             kept.insert({ZxKind::Rhythm, m_kb->itemBytes(ZxKind::Rhythm, n)});
-#if KBX_MODEL_HISTORY
         for (const kbxops::HistoryEntry& entry : m_history->entries()) {
             if (!entry.before)
                 continue;
@@ -433,9 +418,6 @@ private:
                 RC_FAIL("a " + std::string(kindName(item.first)) + " of " +
                         std::to_string(item.second.size()) + " bytes is lost: neither in the " +
                         "keyboard nor in the history" + where());
-#else
-        (void)where;
-#endif
     }
 
     static std::string describe(std::exception_ptr error) {
@@ -472,7 +454,6 @@ private:
 
     template <class Where>
     void checkHistory(const Where& where) {
-#if KBX_MODEL_HISTORY
         for (const kbxops::HistoryEntry& entry : m_history->entries())
             if (entry.before) {
                 try {
@@ -503,9 +484,6 @@ private:
         QSqlDatabase::removeDatabase(name);
         if (result != "ok")
             RC_FAIL("the history fails its integrity check: " + result + where());
-#else
-        (void)where;
-#endif
     }
 
     bool m_planted = false;
@@ -513,9 +491,7 @@ private:
     std::shared_ptr<kbxtest::TapBackend> m_tap;
     VirtualZr7316* m_kb = nullptr;
     ZxKbdDrv* m_drive = nullptr;
-#if KBX_MODEL_HISTORY
     std::unique_ptr<kbxops::History> m_history;
-#endif
     std::set<Item> m_ever;  // songs and rhythms that were in the keyboard
     std::set<Item> m_known; // every item that existed anywhere, sources included
 };
@@ -546,9 +522,5 @@ TEST(Model, everyStepOfAnySequenceKeepsEveryItemEveryFileTheHistoryAndThePortsWh
 // nothing to put back when it fails after the delete) it must find a lost song or rhythm within
 // its budget, and print the shrunk sequence.
 TEST(Model, aSendWithoutItsSafetyNetIsCaughtLosingASong) {
-#if KBX_MODEL_HISTORY
     EXPECT_FALSE(rc::check("the planted fault is found", [] { model::runSequence(true); }));
-#else
-    GTEST_SKIP() << "needs the history";
-#endif
 }
