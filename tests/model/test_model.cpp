@@ -300,15 +300,9 @@ public:
     }
 
 private:
-    QString local() const {
-        return m_dir.filePath(QStringLiteral("local"));
-    }
-    QString sourceFolder() const {
-        return m_dir.filePath(QStringLiteral("sources"));
-    }
-    QString backupFolder() const {
-        return m_dir.filePath(QStringLiteral("backup"));
-    }
+    QString local() const { return m_dir.filePath(QStringLiteral("local")); }
+    QString sourceFolder() const { return m_dir.filePath(QStringLiteral("sources")); }
+    QString backupFolder() const { return m_dir.filePath(QStringLiteral("backup")); }
     QString sourcePath(int index) const {
         return QDir(sourceFolder()).filePath(QStringLiteral("source%1.kbx").arg(index));
     }
