@@ -1,6 +1,7 @@
 // The randomised model test: random sequences of list, import, send, delete, undo, backup, restore
 // and cancel against the virtual keyboard through the real ports and event loop, with a random
-// fault of the keyboard switched on for each step. After every step:
+// fault of the keyboard switched on for each step (a block that loses a zero word on the way
+// among them). After every step:
 //   - every song or rhythm that was ever in the keyboard is there still or in the history, byte
 //     for byte (the keyboard's memory is looked at before every message, so items that lived
 //     only during a step count too);
@@ -52,8 +53,8 @@ namespace model {
 enum class Op { List, Import, Send, Delete, Undo, Backup, Restore };
 
 struct Fault {
-    enum Kind { None, NoReply, LateReply, BadChecksum, Handshake, Dropped } kind = None;
-    int at = 0;              // the message or block it strikes (NoReply, BadChecksum, Handshake)
+    enum Kind { None, NoReply, LateReply, BadChecksum, Handshake, Dropped, ShortBlock } kind = None;
+    int at = 0; // the message or block it strikes (NoReply, BadChecksum, Handshake, ShortBlock)
     std::uint8_t status = 2; // Handshake: 2, 3 or a status the protocol does not know
     int times = 1;           // Handshake: how often; -1 every time
     int every = 0;           // Dropped: every n-th message is lost
@@ -114,6 +115,9 @@ void showValue(const Fault& f, std::ostream& os) {
     case Fault::Dropped:
         os << "dropEvery=" << f.every;
         break;
+    case Fault::ShortBlock:
+        os << "dropZeroWordBlock=" << f.at;
+        break;
     }
 }
 
@@ -155,6 +159,20 @@ int sourceCount(std::uint16_t kind) {
     return n;
 }
 
+// An item whose every block holds a zero word, as songs and rhythms hold rests and padding: a
+// block the keyboard sends can then lose one on the way.
+Bytes modelItem(std::size_t size, std::uint16_t kind, const char* name, int seed) {
+    Bytes bytes = namedItem(size, kind, name, seed);
+    if (kind != ZxKind::Song && kind != ZxKind::Rhythm)
+        return bytes;
+    for (std::size_t block = 0; block + 2 <= size; block += 128) {
+        const std::size_t at = std::min(block + 120, (size - 2) & ~std::size_t{1});
+        if (at >= 16) // past the name
+            bytes[at] = bytes[at + 1] = 0;
+    }
+    return bytes;
+}
+
 rc::Gen<Fault> genFault() {
     return rc::gen::exec([] {
         Fault f;
@@ -163,7 +181,8 @@ rc::Gen<Fault> genFault() {
                                                          {1, Fault::LateReply},
                                                          {3, Fault::BadChecksum},
                                                          {4, Fault::Handshake},
-                                                         {1, Fault::Dropped}});
+                                                         {1, Fault::Dropped},
+                                                         {2, Fault::ShortBlock}});
         f.at = *rc::gen::inRange(0, 12);
         f.status = *rc::gen::element<std::uint8_t>(2, 3, 0x55);
         f.times = *rc::gen::element(1, -1);
@@ -218,8 +237,8 @@ public:
         m_kb->setFaults({});
         m_kb->setStrict(false);
         m_kb->factoryReset();
-        m_kb->setItemBytes(ZxKind::Song, 1, 0, namedItem(1200, ZxKind::Song, "Second", 11));
-        m_kb->setItemBytes(ZxKind::Rhythm, 1, 0, namedItem(400, ZxKind::Rhythm, "OwnBeat", 12));
+        m_kb->setItemBytes(ZxKind::Song, 1, 0, modelItem(1200, ZxKind::Song, "Second", 11));
+        m_kb->setItemBytes(ZxKind::Rhythm, 1, 0, modelItem(400, ZxKind::Rhythm, "OwnBeat", 12));
         m_kb->clearLog();
         ZxKbdDrv::destroyInstance();
         m_drive = &ZxKbdDrv::instance(ZxKbdDrv::kKnownModel);
@@ -227,7 +246,7 @@ public:
         QDir().mkpath(sourceFolder());
         for (std::size_t i = 0; i < sources().size(); ++i) {
             const Source& s = sources()[i];
-            const Bytes bytes = namedItem(s.size, s.kind, s.name, 20 + static_cast<int>(i));
+            const Bytes bytes = modelItem(s.size, s.kind, s.name, 20 + static_cast<int>(i));
             auto item = makeItem(s.kind, bytes);
             writeFile(sourcePath(static_cast<int>(i)), *item);
             m_known.insert({s.kind, bytes});
@@ -328,6 +347,9 @@ private:
             break;
         case Fault::Dropped:
             faults.dropEvery = f.every;
+            break;
+        case Fault::ShortBlock:
+            faults.dropZeroWordBlock = f.at;
             break;
         }
         return faults;
