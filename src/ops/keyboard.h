@@ -84,6 +84,9 @@ struct Change {
     int count = 0;
 };
 
+// Test seam, set only by tests: the put-back sends nothing, yet the user is told the song is back.
+void setPutBackSkippedForTesting(bool skipped);
+
 class Keyboard {
 public:
     Keyboard(ZxKbdDrv& drive, Devices devices, Progress* progress = nullptr,
