@@ -16,15 +16,14 @@ SECONDS_MAX=${3:-900}
 BIN="$BUILD/bin"
 RATE=48000
 PERIOD=${PERIOD:-64}
-if ! command -v jackd >/dev/null 2>&1; then
-    echo "SKIPPED: jackd is not installed (scripts/install-deps installs jackd2)"
-    exit 77
-fi
+source "$(dirname "$0")/../scripts/private-jack.sh"
+jack_require
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/kbx-jack-soak.XXXXXX")
-server="kbxsoak$$r$RANDOM"
-jack_pid=""
-emulate_pid=""
+# A copy of the program: a build while the soak runs must not replace it under the operations.
+mkdir -p "$work/bin"
+cp "$BIN/kbxtool" "$work/bin/"
+BIN="$work/bin"
 load_pid=""
 
 cleanup() {
@@ -34,50 +33,17 @@ cleanup() {
         kill -TERM -- "-$load_pid" 2>/dev/null
         wait "$load_pid" 2>/dev/null
     fi
-    if [ -n "$emulate_pid" ] && kill -0 "$emulate_pid" 2>/dev/null; then
-        kill -TERM "$emulate_pid"
-        wait "$emulate_pid" 2>/dev/null
-    fi
-    if [ -n "$jack_pid" ] && kill -0 "$jack_pid" 2>/dev/null; then
-        sleep 0.5 # JACK keeps a server name registered when stopped while a client leaves
-        kill -TERM "$jack_pid"
-        wait "$jack_pid" 2>/dev/null
-    fi
+    jack_stop_all
     rm -rf "$work"
     exit "$status"
 }
 trap cleanup EXIT
 trap 'exit 1' INT TERM
 
-fail() {
-    echo "FAIL: $*" >&2
-    exit 1
-}
-
-export HOME="$work/home"
-export XDG_CONFIG_HOME="$HOME/config" XDG_DATA_HOME="$HOME/data" XDG_CACHE_HOME="$HOME/cache"
-export LC_ALL=C LANG=C
-export JACK_DEFAULT_SERVER="$server" JACK_NO_START_SERVER=1
-unset KBX_TEST
-mkdir -p "$HOME" "$work/imports"
-
-jackd -S -n "$server" -d dummy -r "$RATE" -p "$PERIOD" >"$work/jackd.log" 2>&1 &
-jack_pid=$!
-for _ in $(seq 100); do
-    jack_lsp >/dev/null 2>&1 && break
-    kill -0 "$jack_pid" 2>/dev/null || fail "jackd did not start"
-    sleep 0.1
-done
-jack_lsp >/dev/null 2>&1 || fail "jackd does not answer"
-
-"$BIN/kbxtool" emulate --state "$work/keyboard.state" >"$work/emulate.out" 2>"$work/emulate.err" &
-emulate_pid=$!
-for _ in $(seq 200); do
-    grep -q "output:" "$work/emulate.out" && break
-    kill -0 "$emulate_pid" 2>/dev/null || fail "kbxtool emulate ended early"
-    sleep 0.05
-done
-grep -Eq "jack +input:" "$work/emulate.out" || fail "kbxtool emulate published no JACK ports"
+jack_isolate kbxsoak
+mkdir -p "$work/imports"
+jack_start "$RATE" "$PERIOD"
+emulate_start "$BIN/kbxtool"
 
 kbx() {
     "$BIN/kbxtool" --in "ZR-7316 Virtual" --out "ZR-7316 Virtual" "$@"

@@ -8,6 +8,7 @@
 
 #include "errorreporter.h"
 #include "filelistview.h"
+#include "historyform.h"
 #include "zxdata.h"
 #include "zxkbddrv.h"
 
@@ -251,7 +252,8 @@ void TPcLinkForm::StartListDrag(FileListView* list, int row) {
 }
 
 void TPcLinkForm::RunDrop(std::function<void()> drop) {
-    if (m_dragRunning)
+    // An entry dragged out of the history window has a drag loop of its own, as ours has.
+    if (m_dragRunning || (m_historyForm && m_historyForm->isDragging()))
         m_pendingDrop = std::move(drop);
     else
         drop();

@@ -48,6 +48,8 @@ TPcLinkForm::TPcLinkForm(QWidget* parent)
     SetupDragAndDrop();
     FormCreate();
     SetupFocusFrames();
+    SetupWholeKeyboard();
+    SetupHistoryWindow();
 }
 
 TPcLinkForm::~TPcLinkForm() {
@@ -414,6 +416,7 @@ void TPcLinkForm::RunKbdAction(int status, const std::function<void()>& body) {
     SetStatusText(std::exchange(m_doneStatus, QString()));
     ShowActionItem(QString());
     ProgressBar->setValue(0);
+    UpdateMemoryGauge();
     m_busy = false;
     UpdateUndoAction();
     if (m_closePending) {
@@ -535,6 +538,7 @@ void TPcLinkForm::UpdateUndoAction() {
     m_ui->UndoAction->setEnabled(target.has_value());
     m_ui->UndoAction->setText(target ? QStringLiteral("&") + kbxops::undoText(*target)
                                      : QStringLiteral("&Undo"));
+    UpdateHistoryWindow();
 }
 
 void TPcLinkForm::UndoActionExecute() {

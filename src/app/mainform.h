@@ -26,6 +26,7 @@
 #include <string>
 
 class FileListView;
+class MemoryGauge;
 class QAction;
 class MidiMonitor;
 class QActionGroup;
@@ -36,6 +37,7 @@ class QMenu;
 class QPixmap;
 class QProgressBar;
 class QToolButton;
+class THistoryForm;
 class QTreeWidgetItem;
 class ZxCancellation;
 class ZxKbdDrv;
@@ -45,6 +47,7 @@ class TPcLinkForm;
 }
 
 class TPcLinkForm : public QMainWindow {
+    friend class HistoryDropFilter; // its drops wait for a running drag as the lists' do
     Q_OBJECT
 public:
     explicit TPcLinkForm(QWidget* parent = nullptr);
@@ -153,6 +156,30 @@ public Q_SLOTS:
     // The list of the keyboard at start (preference ListAtStart): a failure goes to the status
     // line, not into an error box, as nobody has asked for it yet.
     void ListAtStartExecute();
+    // The whole keyboard: back up into a new dated folder, restore a backup after a preview.
+    void BackupKeyboardExecute();
+    void RestoreKeyboardExecute();
+    // Edit > History...: the history window, opened (or brought to the front) beside the window.
+    void HistoryOpenExecute();
+
+public:
+    // The same without the folder dialogs. BackupKeyboardTo makes a folder named by the date
+    // and time under parent and returns it (empty when the backup failed); RestoreKeyboardFrom
+    // takes a backup folder or its manifest.json and returns whether a restore ran.
+    QString BackupKeyboardTo(const QString& parent);
+    bool RestoreKeyboardFrom(const QString& path);
+    // The song memory gauge under the keyboard list; follows every keyboard action and the
+    // file chosen for sending.
+    MemoryGauge& memoryGauge() const { return *m_gauge; }
+    void UpdateMemoryGauge();
+    // What the history window asks for (historywindow.cpp). SendHistoryEntry sends entry id's
+    // kept item into slot (a short form; empty: its own slot) as a keyboard action;
+    // SaveHistoryEntry writes it as a data file into dir (empty: the local folder shown) and
+    // selects it there.
+    void SendHistoryEntry(qint64 id, const QString& slot);
+    void SaveHistoryEntry(qint64 id, const QString& dir);
+    // The history window once opened, else nullptr.
+    THistoryForm* historyForm() const { return m_historyForm; }
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -165,6 +192,12 @@ private:
     void SetupActions();
     void SetupPopupMenus();
     void SetupStatusStrip();
+    void SetupWholeKeyboard(); // backupdialogs.cpp
+    void SetupHistoryWindow(); // historywindow.cpp
+    THistoryForm& HistoryWindow();
+    // Follows the history into its window: busy state, Undo, and the entries once idle.
+    void UpdateHistoryWindow();
+    void ShowKbdListed();
     // Menus beyond File, the keys of the commands and lists, a focus that shows (mainmenus.cpp).
     void SetupMenus();
     void SetupFocusFrames();
@@ -226,6 +259,8 @@ private:
     QAction* DeleteMenuItem = nullptr;
     QAction* BackupAction = nullptr;
     QAction* RestoreAction = nullptr;
+    QAction* HistoryAction = nullptr;
+    THistoryForm* m_historyForm = nullptr; // a child of the window, made on first use
     // Commands refused while a keyboard action runs: disabled together, each back to its own
     // state afterwards.
     QActionGroup* m_busyGate = nullptr;
@@ -237,6 +272,7 @@ private:
     QProgressBar* ProgressBar = nullptr;
     QAction* CancelAction = nullptr;
     QToolButton* CancelBtn = nullptr;
+    MemoryGauge* m_gauge = nullptr;
     ZxCancellation* m_cancellation = nullptr; // the running action's, while busy
     MidiMonitor* m_monitor = nullptr;
     // Destroyed before the widgets they fill, and before the messages they read.

@@ -17,6 +17,27 @@ namespace kbxcli {
 
 namespace {
 constexpr const char* kDefaultPortName = "ZR-7316 Virtual";
+
+// An item of a comparison or a restore plan as JSON: its name, size and, for a backup's, its
+// file; null for none.
+template <typename Item>
+QJsonValue itemJson(const std::optional<Item>& item) {
+    if (!item)
+        return QJsonValue();
+    QJsonObject document;
+    document.insert(QStringLiteral("name"), keyboardText(item->name));
+    document.insert(QStringLiteral("size"), static_cast<qint64>(item->size));
+    if (!item->file.isEmpty())
+        document.insert(QStringLiteral("file"), item->file);
+    return document;
+}
+
+// The same as a line's text: the quoted name and the size, or `none`.
+template <typename Item>
+QString itemText(const std::optional<Item>& item, const QString& none) {
+    return item ? QStringLiteral("%1 (%2)").arg(quotedName(item->name)).arg(item->size) : none;
+}
+
 } // namespace
 
 void KbxTool::backup() {
@@ -209,24 +230,14 @@ void KbxTool::diff() {
     for (const QString& why : skipped)
         printError(QStringLiteral("kbxtool: diff: %1").arg(why));
 
-    const auto itemDocument = [](const std::optional<kbxops::SideItem>& item) -> QJsonValue {
-        if (!item)
-            return QJsonValue();
-        QJsonObject document;
-        document.insert(QStringLiteral("name"), keyboardText(item->name));
-        document.insert(QStringLiteral("size"), static_cast<qint64>(item->size));
-        if (!item->file.isEmpty())
-            document.insert(QStringLiteral("file"), item->file);
-        return document;
-    };
     if (m_options.json) {
         QJsonArray array;
         for (const kbxops::SlotComparison& c : slotList) {
             QJsonObject slot;
             slot.insert(QStringLiteral("slot"), c.slot);
             slot.insert(QStringLiteral("state"), kbxops::stateWord(c.state));
-            slot.insert(QStringLiteral("a"), itemDocument(c.a));
-            slot.insert(QStringLiteral("b"), itemDocument(c.b));
+            slot.insert(QStringLiteral("a"), itemJson(c.a));
+            slot.insert(QStringLiteral("b"), itemJson(c.b));
             array.append(slot);
         }
         QJsonObject document;
@@ -234,10 +245,6 @@ void KbxTool::diff() {
         printJson(document);
         return;
     }
-    const auto shown = [](const std::optional<kbxops::SideItem>& item) {
-        return item ? QStringLiteral("%1 (%2)").arg(quotedName(item->name)).arg(item->size)
-                    : QStringLiteral("-");
-    };
     QString text = QStringLiteral("A: %1\nB: %2\n").arg(a.label, b.label);
     int same = 0;
     for (const kbxops::SlotComparison& c : slotList) {
@@ -248,7 +255,7 @@ void KbxTool::diff() {
         text += QStringLiteral("  %1 %2 %3 | %4\n")
                     .arg(c.slot, -10)
                     .arg(kbxops::stateWord(c.state), -9)
-                    .arg(shown(c.a), shown(c.b));
+                    .arg(itemText(c.a, QStringLiteral("-")), itemText(c.b, QStringLiteral("-")));
     }
     text += QStringLiteral("%1 slots equal, %2 differ\n").arg(same).arg(slotList.size() - same);
     print(text);
@@ -260,23 +267,13 @@ void KbxTool::restorePlan() {
     const kbxops::RestorePlan plan = kbxops::planRestore(kbd, m_options.args.value(0));
     for (const QString& why : plan.skipped)
         printError(QStringLiteral("kbxtool: restore: %1").arg(why));
-    const auto itemDocument = [](const std::optional<kbxops::PlannedItem>& item) -> QJsonValue {
-        if (!item)
-            return QJsonValue();
-        QJsonObject document;
-        document.insert(QStringLiteral("name"), keyboardText(item->name));
-        document.insert(QStringLiteral("size"), static_cast<qint64>(item->size));
-        if (!item->file.isEmpty())
-            document.insert(QStringLiteral("file"), item->file);
-        return document;
-    };
     if (m_options.json) {
         QJsonArray changes;
         for (const kbxops::PlannedChange& c : plan.changes) {
             QJsonObject change;
             change.insert(QStringLiteral("slot"), c.slot);
-            change.insert(QStringLiteral("now"), itemDocument(c.now));
-            change.insert(QStringLiteral("backup"), itemDocument(c.backup));
+            change.insert(QStringLiteral("now"), itemJson(c.now));
+            change.insert(QStringLiteral("backup"), itemJson(c.backup));
             changes.append(change);
         }
         QJsonObject document;
@@ -285,14 +282,12 @@ void KbxTool::restorePlan() {
         printJson(document);
         return;
     }
-    const auto shown = [](const std::optional<kbxops::PlannedItem>& item) {
-        return item ? QStringLiteral("%1 (%2)").arg(quotedName(item->name)).arg(item->size)
-                    : QStringLiteral("empty");
-    };
     QString text;
     for (const kbxops::PlannedChange& c : plan.changes)
-        text +=
-            QStringLiteral("  %1 %2 -> %3\n").arg(c.slot, -10).arg(shown(c.now), shown(c.backup));
+        text += QStringLiteral("  %1 %2 -> %3\n")
+                    .arg(c.slot, -10)
+                    .arg(itemText(c.now, QStringLiteral("empty")),
+                         itemText(c.backup, QStringLiteral("empty")));
     text += QStringLiteral("%1 slots would change, %2 stay as they are; nothing was sent\n")
                 .arg(plan.changes.size())
                 .arg(plan.unchanged);

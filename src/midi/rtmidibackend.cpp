@@ -22,6 +22,7 @@
 #include <sstream>
 #include <stdexcept>
 #include <streambuf>
+#include <string_view>
 #include <thread>
 #include <type_traits>
 
@@ -74,6 +75,15 @@ void silenceSoundLibraries() {
 std::string clientName() {
     static std::atomic<unsigned> serial{0};
     return std::string(kClientName) + " " + std::to_string(++serial);
+}
+
+// A port of this program's (of any running copy's): "KbxMan <n>[-<m>]:KbxMan". Ports stay open
+// between openings on JACK, and are never a device to choose.
+bool isOwnPort(std::string_view name) {
+    const std::string_view own(kClientName);
+    const auto colon = name.find(':');
+    return colon != std::string_view::npos && name.substr(colon + 1) == own &&
+           name.substr(0, colon).starts_with(std::string(own) + " ");
 }
 
 bool jackServerRunning() {
@@ -142,6 +152,10 @@ struct InputTarget {
 // One RtMidi object of one API and direction, made once and kept; its port is opened and closed
 // per opening. Shared with the connection that holds it, so that a connection still open when
 // the backend goes keeps what it uses.
+#if defined(KBX_HAVE_JACK)
+class JackLister;
+#endif
+
 template <typename Port>
 struct Kept {
     RtMidi::Api api = RtMidi::UNSPECIFIED;
@@ -152,6 +166,15 @@ struct Kept {
     std::unique_ptr<InputTarget> target;
     std::unique_ptr<Port> port;
     std::string name; // the device open on it now, as listed
+    // JACK: whether the port stays open and connected between openings, and our port's full
+    // name as the device's port lists its connection; the listing client that tells it; whether
+    // the opening failed on the port (closed then).
+    bool lingering = false;
+    std::string connection;
+#if defined(KBX_HAVE_JACK)
+    std::weak_ptr<JackLister> lister;
+#endif
+    bool failed = false;
 
     ~Kept() {
         // The input callback runs on RtMidi's thread; destroying the port joins it.
@@ -247,7 +270,8 @@ public:
         std::vector<std::string> names;
         const char** ports = jack_get_ports(m_client, nullptr, JACK_DEFAULT_MIDI_TYPE, flags);
         for (std::size_t i = 0; ports && ports[i]; ++i)
-            names.emplace_back(ports[i]);
+            if (!isOwnPort(ports[i]))
+                names.emplace_back(ports[i]);
         if (ports)
             jack_free(ports);
         return names;
@@ -270,6 +294,23 @@ public:
             if (jack_get_cycle_times(m_client, &now, &usecs, &next, &period) != 0)
                 return;
         } while (now == start && std::chrono::steady_clock::now() < giveUp);
+    }
+
+    // The full names of the ports connected to the named port; none when it is not there. (JACK
+    // makes this wait for a change of the graph still pending, about a period.)
+    std::vector<std::string> connectionsOf(const std::string& portName) {
+        std::vector<std::string> names;
+        if (!connect())
+            return names;
+        jack_port_t* port = jack_port_by_name(m_client, portName.c_str());
+        if (!port)
+            return names;
+        const char** connected = jack_port_get_all_connections(m_client, port);
+        for (int i = 0; connected && connected[i]; ++i)
+            names.emplace_back(connected[i]);
+        if (connected)
+            jack_free(connected);
+        return names;
     }
 
     // The server of the listing client has shut down.
@@ -326,7 +367,7 @@ public:
 #if defined(KBX_HAVE_JACK)
         if (m_api == RtMidi::UNIX_JACK) {
             forgetGoneServer();
-            return m_jack.ports(JackPortIsOutput);
+            return m_jack->ports(JackPortIsOutput);
         }
 #endif
         return listed(m_inputLister);
@@ -335,7 +376,7 @@ public:
 #if defined(KBX_HAVE_JACK)
         if (m_api == RtMidi::UNIX_JACK) {
             forgetGoneServer();
-            return m_jack.ports(JackPortIsInput);
+            return m_jack->ports(JackPortIsInput);
         }
 #endif
         return listed(m_outputLister);
@@ -346,7 +387,7 @@ public:
     void awaitConnection() {
 #if defined(KBX_HAVE_JACK)
         if (m_api == RtMidi::UNIX_JACK)
-            m_jack.awaitNextCycle();
+            m_jack->awaitNextCycle();
 #endif
     }
 
@@ -361,12 +402,18 @@ public:
         for (auto& kept : pool)
             if (!kept->busy && !kept->broken && kept->serverGeneration == m_serverGeneration) {
                 kept->busy = true;
+                if (kept->lingering) // still connected to the device it was last opened on
+                    closeLingering(*kept);
                 return kept;
             }
         auto kept = std::make_shared<Kept<Port>>();
         kept->api = m_api;
         kept->serverGeneration = m_serverGeneration;
         kept->trap = std::make_unique<ErrorTrap>();
+#if defined(KBX_HAVE_JACK)
+        if (m_api == RtMidi::UNIX_JACK)
+            kept->lister = m_jack;
+#endif
         kept->port = makeClient<Port>(m_api);
         kept->port->setErrorCallback(&ErrorTrap::callback, kept->trap.get());
         if constexpr (std::is_same_v<Port, RtMidiIn>) {
@@ -381,6 +428,39 @@ public:
         return kept;
     }
 
+    // JACK: the port the last opening of the same device left connected, when that connection
+    // still holds; one that does not (the device went, perhaps to come back) is closed.
+    template <typename Port>
+    std::shared_ptr<Kept<Port>> lingering(const std::string& name) {
+#if defined(KBX_HAVE_JACK)
+        if (m_api != RtMidi::UNIX_JACK)
+            return nullptr;
+        forgetGoneServer();
+        for (auto& kept : poolOf<Port>()) {
+            if (kept->busy || !kept->lingering || kept->broken || kept->name != name ||
+                kept->serverGeneration != m_serverGeneration)
+                continue;
+            const std::vector<std::string> connections = m_jack->connectionsOf(name);
+            if (std::find(connections.begin(), connections.end(), kept->connection) !=
+                connections.end()) {
+                kept->busy = true;
+                return kept;
+            }
+            closeLingering(*kept);
+        }
+#else
+        (void)name;
+#endif
+        return nullptr;
+    }
+
+    template <typename Port>
+    static void closeLingering(Kept<Port>& kept) {
+        kept.lingering = false;
+        kept.connection.clear();
+        kept.port->closePort();
+    }
+
     static void received(double, std::vector<unsigned char>* message, void* user) {
         auto* target = static_cast<InputTarget*>(user);
         std::lock_guard lock(target->mutex);
@@ -393,7 +473,7 @@ private:
     // open now) before the listing client, so that the next client meets the next server.
     void forgetGoneServer() {
 #if defined(KBX_HAVE_JACK)
-        if (!m_jack.serverGone())
+        if (!m_jack->serverGone())
             return;
         ++m_serverGeneration;
         const auto old = [this](const auto& k) {
@@ -401,7 +481,7 @@ private:
         };
         std::erase_if(m_inputs, old);
         std::erase_if(m_outputs, old);
-        m_jack.drop();
+        m_jack->drop();
 #endif
     }
 
@@ -427,7 +507,7 @@ private:
 
     RtMidi::Api m_api;
 #if defined(KBX_HAVE_JACK)
-    JackLister m_jack;
+    std::shared_ptr<JackLister> m_jack = std::make_shared<JackLister>();
 #endif
     // The listing objects of the systems other than JACK (their clients cost little).
     std::unique_ptr<RtMidiIn> m_inputLister;
@@ -484,6 +564,49 @@ std::shared_ptr<Kept<Port>> openKept(ApiDevices& devices, const std::string& nam
     throw std::runtime_error(failure);
 }
 
+// Opens the named device's port, on JACK reusing the port the last opening of it left
+// connected (`reused`: connected and in effect, nothing to wait for).
+template <typename Port>
+std::shared_ptr<Kept<Port>> openOnDevice(ApiDevices& devices, const std::string& name, int number,
+                                         const std::function<void(Kept<Port>&)>& prepare,
+                                         bool& reused) {
+    std::shared_ptr<Kept<Port>> kept = devices.lingering<Port>(name);
+    reused = kept != nullptr;
+    if (kept)
+        prepare(*kept);
+    else
+        kept = openKept<Port>(devices, name, number, prepare);
+    kept->lingering = false;
+    kept->failed = false;
+    return kept;
+}
+
+// On JACK a port stays open and connected between openings of the same device: closing a port
+// waits for a server cycle and connecting one for another, which made every opening of the pair
+// cost several periods. Nothing is sent on it in between, input that comes in between reaches
+// nobody, and JACK shares a device among programs. The port is known by its connection when it
+// is the device's only one of a copy of this program; otherwise, or when the opening failed on
+// it, it is closed as before.
+template <typename Port>
+void release(Kept<Port>& kept) {
+    kept.lingering = false;
+    kept.connection.clear();
+#if defined(KBX_HAVE_JACK)
+    if (!kept.failed)
+        if (const std::shared_ptr<JackLister> lister = kept.lister.lock()) {
+            std::vector<std::string> ours = lister->connectionsOf(kept.name);
+            std::erase_if(ours, [](const std::string& c) { return !isOwnPort(c); });
+            if (ours.size() == 1) {
+                kept.connection = ours.front();
+                kept.lingering = true;
+            }
+        }
+#endif
+    if (!kept.lingering)
+        kept.port->closePort();
+    kept.busy = false;
+}
+
 class RtInput : public InputConnection {
 public:
     RtInput(std::shared_ptr<Kept<RtMidiIn>> kept)
@@ -497,8 +620,7 @@ public:
             std::lock_guard lock(m_kept->target->mutex);
             m_kept->target->onMessage = nullptr;
         }
-        m_kept->port->closePort();
-        m_kept->busy = false;
+        release(*m_kept);
     }
 
 private:
@@ -512,15 +634,17 @@ public:
 
     std::string name() const override { return m_kept->name; }
 
-    ~RtOutput() override {
-        m_kept->port->closePort();
-        m_kept->busy = false;
-    }
+    ~RtOutput() override { release(*m_kept); }
 
     void send(const std::vector<std::uint8_t>& message, SentFn sent) override {
         m_kept->trap->clear();
         m_kept->port->sendMessage(message.data(), message.size());
-        m_kept->trap->check();
+        try {
+            m_kept->trap->check();
+        } catch (...) {
+            m_kept->failed = true; // closed at the end of the opening
+            throw;
+        }
         // RtMidi has handed the whole message to the driver when sendMessage returns.
         if (sent)
             sent();
@@ -556,17 +680,24 @@ public:
 
     std::unique_ptr<InputConnection> openInput(int index, ReceiveFn onMessage) override {
         auto [api, name] = find(index, &ApiDevices::inputNames);
-        auto kept = openKept<RtMidiIn>(*api, name, index, [&onMessage](Kept<RtMidiIn>& k) {
-            std::lock_guard lock(k.target->mutex);
-            k.target->onMessage = std::move(onMessage);
-        });
+        bool reused = false;
+        auto kept = openOnDevice<RtMidiIn>(
+            *api, name, index,
+            [&onMessage](Kept<RtMidiIn>& k) {
+                std::lock_guard lock(k.target->mutex);
+                k.target->onMessage = std::move(onMessage);
+            },
+            reused);
         return std::make_unique<RtInput>(std::move(kept));
     }
 
     std::unique_ptr<OutputConnection> openOutput(int index) override {
         auto [api, name] = find(index, &ApiDevices::outputNames);
-        auto kept = openKept<RtMidiOut>(*api, name, index, [](Kept<RtMidiOut>&) {});
-        api->awaitConnection();
+        bool reused = false;
+        auto kept = openOnDevice<RtMidiOut>(
+            *api, name, index, [](Kept<RtMidiOut>&) {}, reused);
+        if (!reused)
+            api->awaitConnection();
         return std::make_unique<RtOutput>(std::move(kept));
     }
 

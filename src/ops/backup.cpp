@@ -1,5 +1,6 @@
 #include "backup.h"
 
+#include "applyplan.h"
 #include "cancel.h"
 #include "datafile.h"
 #include "kbxnames.h"
@@ -214,65 +215,22 @@ RestoreResult restoreBackup(Keyboard& keyboard, const QString& dir, const MsgStr
             fail(QString(), slot, generalReport(QStringLiteral("not a song or rhythm slot")));
             continue;
         }
-        if (claimed.count(layoutIndex(parsed.address)))
-            continue; // a file fills it
+        if (claimed.count(layoutIndex(parsed.address)) ||
+            std::find(toEmpty.begin(), toEmpty.end(), parsed.address) != toEmpty.end())
+            continue; // a file fills it, or it is named twice
         toEmpty.push_back(parsed.address);
     }
-    std::sort(entries.begin(), entries.end(),
-              [](const Entry& a, const Entry& b) { return a.order < b.order; });
-
-    keyboard.list();
-
-    std::vector<SlotAddress> clear = toEmpty;
-    for (const Entry& e : entries)
-        if (isDeletable(e.address.kind) && e.item->kind() == e.address.kind)
-            clear.push_back(e.address);
-    for (const SlotEntry& s : slotsOf(drive.root())) {
-        const SlotAddress address = addressOf(*s.node);
-        if (std::find(clear.begin(), clear.end(), address) == clear.end() || !s.node->isPresent())
-            continue;
-        try {
-            keyboard.remove(*s.node, Change{Operation::Restore});
-            result.cleared.append(shortForm(address));
-        } catch (const ZxCancelledException&) {
-            result.cancelled = true;
-            break;
-        } catch (...) {
-            const int index = layoutIndex(address);
-            fail(claimed.count(index) ? claimed[index] : QString(), shortForm(address), current());
-        }
-    }
-
-    const int count = static_cast<int>(entries.size());
-    int done = 0;
-    std::size_t reached = 0; // the entries before it were sent or failed
-    for (; reached < entries.size() && !result.cancelled; ++reached) {
-        Entry& e = entries[reached];
-        ++done;
-        try {
-            const std::vector<SlotEntry> slotList = slotsOf(drive.root());
-            keyboard.send(*e.item, *findSlot(slotList, e.address)->node,
-                          Change{Operation::Restore, 0, done, count});
-        } catch (const ZxCancelledException&) {
-            result.cancelled = true;
-            break; // the item under way is not done either
-        } catch (...) {
-            fail(e.file, e.slot, current());
-            continue;
-        }
-        result.restored.emplace_back(e.file, e.slot);
-        if (callbacks.restored)
-            callbacks.restored(e.file, e.slot);
-    }
-
-    if (result.cancelled) {
-        for (std::size_t i = reached; i < entries.size(); ++i)
-            result.notDone.emplace_back(entries[i].file, entries[i].slot);
-        const std::vector<SlotEntry> slotList = slotsOf(drive.root());
-        for (const SlotAddress& address : toEmpty)
-            if (findSlot(slotList, address)->node->isPresent())
-                result.notDone.emplace_back(QString(), shortForm(address));
-    }
+    // One path with the window's restore from here on; the items in the drive's order.
+    std::vector<RestoreItem> items;
+    for (Entry& e : entries)
+        items.push_back(RestoreItem{e.slot, e.address, e.file, std::move(e.item), false});
+    for (const SlotAddress& address : toEmpty)
+        items.push_back(RestoreItem{shortForm(address), address, QString(), nullptr, false});
+    std::stable_sort(items.begin(), items.end(),
+                     [&layoutIndex](const RestoreItem& a, const RestoreItem& b) {
+                         return layoutIndex(a.address) < layoutIndex(b.address);
+                     });
+    carryOutRestore(keyboard, items, messages, callbacks, result);
     return result;
 }
 

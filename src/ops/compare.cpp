@@ -61,15 +61,15 @@ Side sideOfBackup(const QString& dir, QStringList* skipped) {
         const QString path = QDir(manifest.directory).filePath(file);
         try {
             std::unique_ptr<ZxDataFile> item = readDataFile(path);
+            std::vector<std::uint8_t> bytes = kbxfile::serialize(*item);
             // A newer backup names each file's SHA-256: a file changed since is not the item
             // the backup took.
             const auto sum = manifest.sha256.find(file);
             if (sum != manifest.sha256.end() &&
                 QString::fromLatin1(
-                    QCryptographicHash::hash(
-                        QByteArray(reinterpret_cast<const char*>(kbxfile::serialize(*item).data()),
-                                   static_cast<qsizetype>(kbxfile::serialize(*item).size())),
-                        QCryptographicHash::Sha256)
+                    QCryptographicHash::hash(QByteArray(reinterpret_cast<const char*>(bytes.data()),
+                                                        static_cast<qsizetype>(bytes.size())),
+                                             QCryptographicHash::Sha256)
                         .toHex()) != sum->second) {
                 why(QStringLiteral("the file does not match its SHA-256 in the manifest"));
                 continue;
@@ -78,7 +78,7 @@ Side sideOfBackup(const QString& dir, QStringList* skipped) {
             read.name = item->name();
             read.size = item->size();
             read.file = QDir::toNativeSeparators(QFileInfo(path).absoluteFilePath());
-            read.bytes = kbxfile::serialize(*item);
+            read.bytes = std::move(bytes);
             bySlot[slot] = std::move(read);
         } catch (const std::exception& error) {
             why(QString::fromUtf8(error.what()));

@@ -187,15 +187,7 @@ QString TakenNames::claim(const QString& fileName) {
 }
 
 namespace {
-
 bool putBackSkipped = false;
-
-[[noreturn]] void throwPutBack(std::exception_ptr failure) {
-    throw NotedException(failure,
-                         QStringLiteral("The song that was in the slot has been put back."),
-                         QString::fromUtf8("スロットにあった曲を元に戻しました。"));
-}
-
 } // namespace
 
 void setPutBackSkippedForTesting(bool skipped) {
@@ -281,15 +273,8 @@ bool Keyboard::verifies(Operation operation) const {
     return false;
 }
 
-// A change on its way: the history's row, and the item the slot held.
-struct Keyboard::Pending {
-    qint64 id = 0; // 0: nothing recorded
-    std::unique_ptr<ZxDataFile> before;
-    std::optional<ItemRecord> beforeRecord;
-};
-
-Keyboard::Pending Keyboard::prepare(ZxData& slot, const Change& change, const ZxDataFile* after) {
-    Pending pending;
+PendingChange Keyboard::prepare(ZxData& slot, const Change& change, const ZxDataFile* after) {
+    PendingChange pending;
     History* history = m_safety.history;
     // Deleting what is not there changes nothing worth a row.
     if (!history || (!after && !holdsItem(slot)))
@@ -325,14 +310,23 @@ void Keyboard::send(ZxDataFile& item, ZxData& slot, int index, int count) {
 }
 
 qint64 Keyboard::send(ZxDataFile& item, ZxData& slot, const Change& change) {
-    return traced([&] { return sendChange(item, slot, change); });
+    return traced([&] { return sendChange(item, slot, change, nullptr); });
 }
 
-qint64 Keyboard::sendChange(ZxDataFile& item, ZxData& slot, const Change& change) {
+qint64 Keyboard::fill(ZxDataFile& item, ZxData& slot, const Change& change,
+                      PendingChange& vacancy) {
+    return traced([&] { return sendChange(item, slot, change, &vacancy); });
+}
+
+qint64 Keyboard::sendChange(ZxDataFile& item, ZxData& slot, const Change& change,
+                            PendingChange* vacancy) {
     // Refused before the keyboard is asked anything, the snapshot included.
     if (item.kind() != slot.kind())
         throw KbxStreamException(KbxStreamException::KindMismatch);
-    Pending pending = prepare(slot, change, &item);
+    PendingChange own;
+    if (!vacancy)
+        own = prepare(slot, change, &item);
+    PendingChange& pending = vacancy ? *vacancy : own;
     History* history = m_safety.history;
 
     std::unique_ptr<KbxMidiStream> stream;
@@ -344,10 +338,12 @@ qint64 Keyboard::sendChange(ZxDataFile& item, ZxData& slot, const Change& change
         stream->write(item);
     } catch (...) {
         const std::exception_ptr failure = std::current_exception();
+        // A vacated slot was emptied before this send began.
+        const bool emptied = vacancy || (stream && stream->deleteAsked());
         if (pending.id && stream && stream->committed()) {
             // The keyboard has the new item; only the refresh of the free space failed.
             settle(history, pending.id);
-        } else if (pending.before && stream && stream->deleteAsked()) {
+        } else if (pending.before && emptied) {
             putBack(failure, pending, slot, change);
         } else if (pending.id) {
             // Nothing in the keyboard has changed: the keyboard commits an item only on the
@@ -376,14 +372,14 @@ qint64 Keyboard::sendChange(ZxDataFile& item, ZxData& slot, const Change& change
     return pending.id;
 }
 
-void Keyboard::putBack(std::exception_ptr failure, Pending& pending, ZxData& slot,
-                       const Change& change) {
-    History* history = m_safety.history;
+bool Keyboard::sendBack(PendingChange& pending, ZxData& slot, const Change& change) {
     if (putBackSkipped) {
-        // The history tells the truth (the slot is emptied); the report does not.
-        settle(history, pending.id, History::Outcome::SlotEmptied);
-        throwPutBack(failure);
+        // The history tells the truth (the slot stays empty); the caller's report does not.
+        settle(m_safety.history, pending.id, History::Outcome::SlotEmptied);
+        return true;
     }
+    // Leaving the keyboard whole must not be cut short by a cancel asked for meanwhile.
+    const ZxCancellation::Hold hold;
     bool back = false;
     try {
         KbxMidiStream stream(slot, m_devices.input, m_devices.output);
@@ -400,17 +396,44 @@ void Keyboard::putBack(std::exception_ptr failure, Pending& pending, ZxData& slo
     } catch (...) {
         back = false;
     }
-    if (back) {
-        try {
-            history->discard(pending.id);
-        } catch (...) {
-            // The row stays and describes a change that was put right; undoing it is harmless.
-        }
-        throwPutBack(failure);
+    if (!back)
+        return false;
+    try {
+        m_safety.history->discard(pending.id);
+    } catch (...) {
+        // The row stays and describes a change that was put right; undoing it is harmless.
     }
-    settle(history, pending.id, History::Outcome::SlotEmptied);
+    return true;
+}
+
+void Keyboard::putBack(std::exception_ptr failure, PendingChange& pending, ZxData& slot,
+                       const Change& change) {
+    if (!sendBack(pending, slot, change))
+        notPutBack(failure, pending, slot);
+    if (slot.kind() == ZxKind::Rhythm)
+        throw NotedException(failure,
+                             QStringLiteral("The rhythm that was in the slot has been put back."),
+                             QString::fromUtf8("スロットにあったリズムを元に戻しました。"));
+    throw NotedException(failure,
+                         QStringLiteral("The song that was in the slot has been put back."),
+                         QString::fromUtf8("スロットにあった曲を元に戻しました。"));
+}
+
+void Keyboard::notPutBack(std::exception_ptr failure, PendingChange& pending, const ZxData& slot) {
+    settle(m_safety.history, pending.id, History::Outcome::SlotEmptied);
     const QString file = pending.beforeRecord ? pending.beforeRecord->file : QString();
-    throw NotedException(
+    if (slot.kind() == ZxKind::Rhythm)
+        throw NotPutBackException(
+            failure,
+            QStringLiteral("The rhythm that was in the slot could not be put back; the history "
+                           "keeps it as entry %1 in \"%2\".")
+                .arg(pending.id)
+                .arg(file),
+            QString::fromUtf8("スロットにあったリズムを元に戻せませんでした。履歴の項目 %1"
+                              "「%2」に保存されています。")
+                .arg(pending.id)
+                .arg(file));
+    throw NotPutBackException(
         failure,
         QStringLiteral("The song that was in the slot could not be put back; the history keeps "
                        "it as entry %1 in \"%2\".")
@@ -420,6 +443,36 @@ void Keyboard::putBack(std::exception_ptr failure, Pending& pending, ZxData& slo
                           "「%2」に保存されています。")
             .arg(pending.id)
             .arg(file));
+}
+
+PendingChange Keyboard::vacate(ZxData& slot, const ZxDataFile& item, const Change& change) {
+    return traced([&] {
+        if (item.kind() != slot.kind() || !isDeletable(slot.kind()))
+            throw KbxStreamException(KbxStreamException::KindMismatch);
+        PendingChange pending = prepare(slot, change, &item);
+        if (slot.isPresent())
+            deleteFor(slot, change, pending, true);
+        return pending;
+    });
+}
+
+void Keyboard::abandon(ZxData& slot, const Change& change, PendingChange& vacancy,
+                       std::exception_ptr why) {
+    traced([&] {
+        if (!vacancy.before) {
+            // Nothing was kept: the slot was empty before (its row says nothing happened), or
+            // there is no history to bring anything back from.
+            if (vacancy.id) {
+                try {
+                    m_safety.history->discard(vacancy.id);
+                } catch (...) {
+                }
+            }
+            return;
+        }
+        if (!sendBack(vacancy, slot, change))
+            notPutBack(why, vacancy, slot);
+    });
 }
 
 void Keyboard::verify(const ZxDataFile& sent, ZxData& slot, const Change& change) {
@@ -443,7 +496,14 @@ qint64 Keyboard::remove(ZxData& slot, const Change& change) {
 }
 
 qint64 Keyboard::removeChange(ZxData& slot, const Change& change) {
-    Pending pending = prepare(slot, change, nullptr);
+    PendingChange pending = prepare(slot, change, nullptr);
+    deleteFor(slot, change, pending, false);
+    settle(m_safety.history, pending.id);
+    return pending.id;
+}
+
+void Keyboard::deleteFor(ZxData& slot, const Change& change, PendingChange& pending,
+                         bool vacating) {
     try {
         StepScope scope(m_progress, Step{Step::Delete, 0, change.index, change.count});
         m_drive.deleteItem(slot);
@@ -461,9 +521,11 @@ qint64 Keyboard::removeChange(ZxData& slot, const Change& change) {
         if (!pending.id)
             throw;
         // The delete request goes out before the free-memory request that may have failed: the
-        // item may be gone. The row stays, and the user learns where the item is.
+        // item may be gone. The row stays (a vacated slot's as an emptying: what was to come
+        // will not), and the user learns where the item is.
         const std::exception_ptr failure = std::current_exception();
-        settle(m_safety.history, pending.id);
+        settle(m_safety.history, pending.id,
+               vacating ? History::Outcome::SlotEmptied : History::Outcome::Done);
         if (!pending.beforeRecord)
             throw;
         const QString file = pending.beforeRecord->file;
@@ -478,8 +540,6 @@ qint64 Keyboard::removeChange(ZxData& slot, const Change& change) {
                 .arg(pending.id)
                 .arg(file));
     }
-    settle(m_safety.history, pending.id);
-    return pending.id;
 }
 
 } // namespace kbxops

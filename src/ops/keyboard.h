@@ -10,6 +10,7 @@
 // whose slot was emptied by a send that then failed is sent back at once; a sent item can be read
 // back and compared.
 
+#include "msgstr.h"
 #include "ops/history.h"
 #include "ops/progress.h"
 #include "settings.h"
@@ -17,7 +18,9 @@
 #include <QString>
 #include <QStringList>
 #include <cstdint>
+#include <exception>
 #include <memory>
+#include <optional>
 #include <set>
 #include <string>
 #include <vector>
@@ -84,7 +87,22 @@ struct Change {
     int count = 0;
 };
 
-// Test seam, set only by tests: the put-back sends nothing, yet the user is told the song is back.
+// A change failed and the item it replaced could not be put back: the history alone keeps it,
+// and the note says where.
+class NotPutBackException : public NotedException {
+public:
+    using NotedException::NotedException;
+};
+
+// A change under way: its history entry (pending until settled; 0 when nothing is recorded) and
+// the item the slot held (nullptr when nothing was kept).
+struct PendingChange {
+    qint64 id = 0;
+    std::unique_ptr<ZxDataFile> before;
+    std::optional<ItemRecord> beforeRecord;
+};
+
+// Test seam, set only by tests: the put-back sends nothing, yet the user is told the item is back.
 void setPutBackSkippedForTesting(bool skipped);
 
 class Keyboard {
@@ -124,18 +142,34 @@ public:
     void remove(ZxData& slot);
     qint64 remove(ZxData& slot, const Change& change);
 
+    // A job that must make room in the shared song memory before it sends anything (a restore)
+    // empties the song or rhythm slots first: vacate() deletes the item in the slot that item is
+    // to replace, with a history recording the change at once as the replacement it is (kept
+    // first, the entry pending); fill() then sends item into it and settles the entry, and
+    // abandon() puts the old item back when the job will not fill the slot after all. A fill
+    // that fails puts the old item back as a song send does (NotedException saying so). When the
+    // old item cannot go back, the entry says the slot was left empty and NotPutBackException
+    // names where the history keeps it. Without a history nothing is kept and nothing goes back.
+    PendingChange vacate(ZxData& slot, const ZxDataFile& item, const Change& change);
+    qint64 fill(ZxDataFile& item, ZxData& slot, const Change& change, PendingChange& vacancy);
+    void abandon(ZxData& slot, const Change& change, PendingChange& vacancy,
+                 std::exception_ptr why);
+
     // Whether a change of this operation reads its item back.
     bool verifies(Operation operation) const;
 
 private:
-    struct Pending;
     std::unique_ptr<ZxDataFile> readSlot(ZxData& slot, int index, int count);
-    Pending prepare(ZxData& slot, const Change& change, const ZxDataFile* after);
-    [[noreturn]] void putBack(std::exception_ptr failure, Pending& pending, ZxData& slot,
+    PendingChange prepare(ZxData& slot, const Change& change, const ZxDataFile* after);
+    bool sendBack(PendingChange& pending, ZxData& slot, const Change& change);
+    [[noreturn]] void putBack(std::exception_ptr failure, PendingChange& pending, ZxData& slot,
                               const Change& change);
+    [[noreturn]] void notPutBack(std::exception_ptr failure, PendingChange& pending,
+                                 const ZxData& slot);
     void verify(const ZxDataFile& sent, ZxData& slot, const Change& change);
-    qint64 sendChange(ZxDataFile& item, ZxData& slot, const Change& change);
+    qint64 sendChange(ZxDataFile& item, ZxData& slot, const Change& change, PendingChange* vacancy);
     qint64 removeChange(ZxData& slot, const Change& change);
+    void deleteFor(ZxData& slot, const Change& change, PendingChange& pending, bool vacating);
     ImportedFile importInto(ZxData& slot, const QString& folder, TakenNames* taken, int index,
                             int count);
 

@@ -100,9 +100,9 @@ private Q_SLOTS:
         QCOMPARE(action("SendAction")->shortcut(), QKeySequence("Alt+S"));
         QCOMPARE(action("DeleteMenuItem")->shortcut(), QKeySequence(QKeySequence::Delete));
         QCOMPARE(action("PropertiesAction")->shortcut(), QKeySequence("Alt+Enter"));
-        // Kept for the whole-keyboard backup, which brings its own dialogs.
-        QVERIFY(!action("BackupAction")->isEnabled());
-        QVERIFY(!action("RestoreAction")->isEnabled());
+        // The whole keyboard's backup and restore list the keyboard themselves.
+        QVERIFY(action("BackupAction")->isEnabled());
+        QVERIFY(action("RestoreAction")->isEnabled());
         // Before the first list the transfers are greyed in the menu as on the toolbar.
         QVERIFY(action("ConnectMenuItem")->isEnabled());
         QVERIFY(!action("ReceiveAction")->isEnabled());
@@ -111,10 +111,10 @@ private Q_SLOTS:
         QCOMPARE(menuTexts(find<QMenu>("KbdViewMenu")),
                  (QStringList{"Lar&ge Icon", "S&mall Icon", "&List", "&Detailed"}));
 
-        // The Edit menu holds Undo on Ctrl+Z, named by the change it reverts.
+        // The Edit menu holds Undo on Ctrl+Z, named by the change it reverts, and the history.
         QMenu* edit = m_form->editMenu();
         QVERIFY(edit->menuAction()->isVisible());
-        QCOMPARE(menuTexts(edit), QStringList{"&Undo"});
+        QCOMPARE(menuTexts(edit), (QStringList{"&Undo", "&History..."}));
         QCOMPARE(action("UndoAction")->shortcut(), QKeySequence("Ctrl+Z"));
     }
 
@@ -234,12 +234,12 @@ private Q_SLOTS:
         QVERIFY(readList());
         QVERIFY(selectKbdFolder("Song Rhythm:\\Song\\"));
         kbdFileView()->setSelectedRow(0);
-        const QStringList refused = {"ConnectAction",     "ConnectMenuItem", "SendAction",
-                                     "LocalSendMenuItem", "ReceiveAction",   "KbdReceiveItem",
-                                     "DeleteAction",      "DeleteMenuItem",  "KbdDeleteItem",
-                                     "PropOpen",          "Property1",       "KbdPropertyItem",
-                                     "PropertiesAction",  "PrefOpen",        "PropertyMenuItem",
-                                     "KbdDrvPropOpen",    "KbdDrvPropItem",  "DisconnectAction"};
+        const QStringList refused = {
+            "ConnectAction",    "ConnectMenuItem",  "SendAction",       "LocalSendMenuItem",
+            "ReceiveAction",    "KbdReceiveItem",   "DeleteAction",     "DeleteMenuItem",
+            "KbdDeleteItem",    "PropOpen",         "Property1",        "KbdPropertyItem",
+            "PropertiesAction", "PrefOpen",         "PropertyMenuItem", "KbdDrvPropOpen",
+            "KbdDrvPropItem",   "DisconnectAction", "BackupAction",     "RestoreAction"};
         const QStringList usable = {"ExitAction", "Exit1",        "LocalUpdateAction",
                                     "ShellOpen",  "OpenExplorer", "KbdReportItem"};
         QStringList enabledInside;
@@ -269,7 +269,7 @@ private Q_SLOTS:
         for (const QString& name : refused)
             QVERIFY2(action(qPrintable(name))->isEnabled(), qPrintable(name));
         QVERIFY(!progressBar()->isTextVisible());
-        QVERIFY(!action("BackupAction")->isEnabled());
+        QVERIFY(action("BackupAction")->isEnabled());
         QVERIFY(selectKbdFolder("Tone:\\"));
         QVERIFY(!action("DeleteAction")->isEnabled());
         QVERIFY(!action("DeleteMenuItem")->isEnabled());

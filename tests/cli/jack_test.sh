@@ -5,82 +5,30 @@
 set -euo pipefail
 
 KBXTOOL=${1:?usage: jack_test.sh PATH-TO-KBXTOOL}
-if ! command -v jackd >/dev/null 2>&1; then
-    echo "SKIPPED: jackd is not installed (scripts/install-deps installs jackd2)"
-    exit 77
-fi
+source "$(dirname "$0")/../../scripts/private-jack.sh"
+jack_require
 PY=/usr/bin/python3
 [ -x "$PY" ] || PY=python3
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/kbxtool-jack.XXXXXX")
-server="kbxtool$$r$RANDOM"
-jack_pid=""
-emulate_pid=""
-
-stop_emulate() {
-    if [ -n "$emulate_pid" ] && kill -0 "$emulate_pid" 2>/dev/null; then
-        kill -TERM "$emulate_pid"
-        wait "$emulate_pid"
-    fi
-    emulate_pid=""
-}
 
 cleanup() {
     local status=$?
     set +e
-    if [ -n "$emulate_pid" ] && kill -0 "$emulate_pid" 2>/dev/null; then
-        kill -TERM "$emulate_pid"
-        wait "$emulate_pid" 2>/dev/null
-    fi
-    if [ -n "$jack_pid" ] && kill -0 "$jack_pid" 2>/dev/null; then
-        # JACK keeps a server name registered when it is stopped while a client is leaving.
-        sleep 0.5
-        kill -TERM "$jack_pid"
-        wait "$jack_pid" 2>/dev/null
-    fi
-    if [ "$status" -ne 0 ]; then
-        echo "--- jackd output"; cat "$work/jackd.log" 2>/dev/null
-        echo "--- emulate output"; cat "$work/emulate.out" "$work/emulate.err" 2>/dev/null
-    fi
+    jack_stop_all
+    [ "$status" -ne 0 ] && jack_dump
     rm -rf "$work"
     exit "$status"
 }
 trap cleanup EXIT
 trap 'exit 1' INT TERM
 
-fail() {
-    echo "FAIL: $*" >&2
-    exit 1
-}
-
 # Nothing of the user's: settings, the virtual keyboard's usual state, the default JACK server.
-export HOME="$work/home"
-export XDG_CONFIG_HOME="$HOME/config" XDG_DATA_HOME="$HOME/data" XDG_CACHE_HOME="$HOME/cache"
-export LC_ALL=C LANG=C
-export JACK_DEFAULT_SERVER="$server" JACK_NO_START_SERVER=1
-unset KBX_TEST # kbxtool must see the system's (JACK) devices
-mkdir -p "$HOME"
+jack_isolate kbxtool
+jack_start 48000 128
 
-jackd -S -n "$server" -d dummy -r 48000 -p 128 >"$work/jackd.log" 2>&1 &
-jack_pid=$!
-for _ in $(seq 100); do
-    jack_lsp >/dev/null 2>&1 && break
-    kill -0 "$jack_pid" 2>/dev/null || fail "jackd did not start"
-    sleep 0.1
-done
-jack_lsp >/dev/null 2>&1 || fail "jackd does not answer"
-
-start_emulate() {
-    : >"$work/emulate.out"
-    "$KBXTOOL" emulate --state "$work/keyboard.state" >"$work/emulate.out" 2>"$work/emulate.err" &
-    emulate_pid=$!
-    for _ in $(seq 200); do
-        grep -q "output:" "$work/emulate.out" && return 0
-        kill -0 "$emulate_pid" 2>/dev/null || fail "kbxtool emulate ended early"
-        sleep 0.05
-    done
-    fail "kbxtool emulate printed no ports"
-}
+start_emulate() { emulate_start "$KBXTOOL"; }
+stop_emulate() { emulate_stop; }
 
 # Runs a command, again up to four times if it fails: on a busy machine JACK now and then misses
 # a deadline (a reply later than the protocol's 200 ms, a client that cannot connect in time, so

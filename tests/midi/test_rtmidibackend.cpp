@@ -165,6 +165,50 @@ TEST_F(JackTest, reopeningThePairMakesNoClientAfterTheFirstOpening) {
     EXPECT_EQ(received.size(), 5u);
 }
 
+// The output port stays connected between openings of the same device (reopening it costs no
+// server cycle), but never carries anything to a device that was not opened: opening another
+// device moves it, and a device that went and came back is connected afresh.
+TEST_F(JackTest, theOutputKeptConnectedReachesOnlyTheDeviceOpenedAndFollowsOneThatCameBack) {
+    auto first = std::make_unique<Peer>();
+    kbxtest::MidiPeer second("kbxother", "from host", "to host");
+    auto& registry = kbxmidi::DeviceRegistry::instance();
+    const auto outputOf = [&](const std::string& client) {
+        return indexOf(registry.outputNames(), client);
+    };
+    const Bytes request = hex("F0 44 11 01 7F 10 00 0D 00 00 00 F7");
+    ZxMidiOut out;
+    const auto sendOnce = [&](int output) {
+        ASSERT_GE(output, 0) << ::testing::PrintToString(registry.outputNames());
+        out.open(output);
+        out.loadMessage(request);
+        out.sendMessage();
+        out.close();
+    };
+
+    sendOnce(outputOf("kbxpeer"));
+    sendOnce(outputOf("kbxpeer"));
+    ASSERT_TRUE(kbxtest::waitFor([&] { return first->messages().size() == 2u; }));
+    const unsigned clients = kbxmidi::systemClientsCreated();
+
+    sendOnce(outputOf("kbxother"));
+    ASSERT_TRUE(kbxtest::waitFor([&] { return second.messages().size() == 1u; }));
+    kbxtest::spin(50);
+    EXPECT_EQ(first->messages().size(), 2u); // the first device got nothing more
+
+    // The first device goes and comes back under the same name: the next opening reaches it.
+    sendOnce(outputOf("kbxpeer"));
+    ASSERT_TRUE(kbxtest::waitFor([&] { return first->messages().size() == 3u; }));
+    const std::string name = registry.outputNames().at(outputOf("kbxpeer"));
+    first.reset();
+    first = std::make_unique<Peer>();
+    ASSERT_EQ(registry.outputNames().at(outputOf("kbxpeer")), name);
+    sendOnce(outputOf("kbxpeer"));
+    ASSERT_TRUE(kbxtest::waitFor([&] { return first->messages().size() == 1u; }))
+        << first->messages().size() << " messages";
+    EXPECT_EQ(second.messages().size(), 1u);
+    EXPECT_EQ(kbxmidi::systemClientsCreated(), clients); // moving the port made no client
+}
+
 // JACK's library remembers a server while any client of the process is open: the clients of a
 // server that went away are all closed, or the next server's ports would not be seen.
 TEST_F(JackTest, aServerThatRestartsIsListedAndUsedAfresh) {

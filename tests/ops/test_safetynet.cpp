@@ -11,6 +11,7 @@
 #include "ops/datafile.h"
 #include "ops/history.h"
 #include "ops/keyboard.h"
+#include "ops/manifest.h"
 #include "ops/slotref.h"
 #include "ops/undo.h"
 
@@ -121,6 +122,14 @@ protected:
         return *entry->node;
     }
     std::unique_ptr<ZxDataFile> fileItem(const QString& name) { return readDataFile(local(name)); }
+
+    // The keyboard as it is now, backed up into a folder of its own.
+    QString backUp() {
+        const QString dir = m_dir.filePath(QStringLiteral("backup"));
+        Keyboard kbd = keyboard();
+        backupKeyboard(kbd, dir);
+        return dir;
+    }
 
     // The failure as the window and kbxtool would describe it.
     template <class Action>
@@ -688,6 +697,203 @@ TEST_F(SafetyNet, aBackupRestoreKeepsEveryItemItReplacesAsRestoreEntries) {
                      [](const HistoryEntry& e) { return e.slot == QStringLiteral("tone:0"); });
     ASSERT_NE(changedTone, entries.end());
     EXPECT_EQ(changedTone->before->name, "Changed ");
+}
+
+// ---- a restore's songs: one entry per slot, put back when their replacement does not come ----
+
+namespace {
+
+// Sets fault switches as the send of an item of `size` bytes begins and keeps them for `steps`
+// steps (the send, then what follows it: a put-back), then clears them. With a cancellation,
+// asks it to stop there instead.
+class StrikeAtSend : public Progress {
+public:
+    StrikeAtSend(VirtualZr7316& keyboard, std::uint32_t size, int steps,
+                 const VirtualZr7316::Faults& faults, Cancellation* cancel = nullptr)
+        : m_keyboard(keyboard)
+        , m_size(size)
+        , m_steps(steps)
+        , m_faults(faults)
+        , m_cancel(cancel) {}
+    void begin(const Step& step) override {
+        if (m_left > 0 && --m_left == 0)
+            m_keyboard.setFaults({});
+        if (struck || step.kind != Step::Send || step.total != m_size)
+            return;
+        struck = true;
+        if (m_cancel) {
+            m_cancel->cancel();
+            return;
+        }
+        m_left = m_steps;
+        m_keyboard.setFaults(m_faults);
+    }
+    void advanceTo(std::uint32_t) override {}
+    void end() override {}
+    bool struck = false;
+
+private:
+    VirtualZr7316& m_keyboard;
+    std::uint32_t m_size;
+    int m_steps;
+    VirtualZr7316::Faults m_faults;
+    Cancellation* m_cancel;
+    int m_left = 0;
+};
+
+constexpr std::uint32_t kBackupSong0 = 300; // "oFirst", as the fixture sets it up
+
+const Bytes& newerSong0() {
+    static const Bytes bytes = namedItem(900, ZxKind::Song, "Newer", 5);
+    return bytes;
+}
+
+std::map<QString, std::vector<HistoryEntry>> entriesBySlot(const History& history) {
+    std::map<QString, std::vector<HistoryEntry>> bySlot;
+    for (const HistoryEntry& e : history.entries())
+        bySlot[e.slot].push_back(e);
+    return bySlot;
+}
+
+} // namespace
+
+TEST_F(SafetyNet, aRestoreRecordsOneEntryPerSlotItChanges) {
+    Keyboard kbd = keyboard();
+    const QString dir = m_dir.filePath(QStringLiteral("backup"));
+    backupKeyboard(kbd, dir);
+    int emptyRhythm = -1;
+    for (int i = 0; i < VirtualZr7316::kRhythms && emptyRhythm < 0; ++i)
+        if (m_kb->itemBytes(ZxKind::Rhythm, i).empty())
+            emptyRhythm = i;
+    ASSERT_GE(emptyRhythm, 0);
+    // Since the backup: a tone changed, song 0 replaced, song 1 deleted, a rhythm added.
+    m_kb->setItemBytes(ZxKind::Tone, 0, 0, namedItem(60, ZxKind::Tone, "Changed", 4));
+    m_kb->setItemBytes(ZxKind::Song, 0, 0, newerSong0());
+    m_kb->setItemBytes(ZxKind::Song, 1, 0, {});
+    m_kb->setItemBytes(ZxKind::Rhythm, emptyRhythm, 0, namedItem(200, ZxKind::Rhythm, "Extra", 6));
+    Keyboard(*m_drive, m_devices).list();
+
+    const RestoreResult result = restoreBackup(kbd, dir, MsgStr(1033));
+    EXPECT_TRUE(result.failed.empty());
+    expectMemory();
+
+    const auto bySlot = entriesBySlot(*m_history);
+    for (const auto& [slot, entries] : bySlot) {
+        EXPECT_EQ(entries.size(), 1u) << slot.toStdString();
+        EXPECT_EQ(entries.front().operation, Operation::Restore) << slot.toStdString();
+    }
+    EXPECT_EQ(bySlot.size(), result.restored.size() + 1); // and the emptied rhythm
+    const HistoryEntry& song0 = bySlot.at(QStringLiteral("song:0")).front();
+    ASSERT_TRUE(song0.before && song0.after);
+    EXPECT_EQ(song0.before->name, "Newer   ");
+    EXPECT_EQ(song0.after->name, "oFirst  ");
+    EXPECT_EQ(m_history->load(*song0.before)->payload(),
+              makeItem(ZxKind::Song, newerSong0())->payload());
+    const HistoryEntry& song1 = bySlot.at(QStringLiteral("song:1")).front();
+    EXPECT_FALSE(song1.before);
+    ASSERT_TRUE(song1.after);
+    EXPECT_EQ(song1.after->name, "oSecond ");
+    const HistoryEntry& rhythm = bySlot.at(QStringLiteral("rhythm:%1").arg(emptyRhythm)).front();
+    ASSERT_TRUE(rhythm.before);
+    EXPECT_EQ(rhythm.before->name, "Extra   ");
+    EXPECT_FALSE(rhythm.after);
+    EXPECT_EQ(bySlot.at(QStringLiteral("tone:0")).front().before->name, "Changed ");
+
+    // Undoing the song's entry brings back the song the restore replaced, in one step.
+    kbd.list();
+    restoreEntry(kbd, *m_history, song0.id);
+    EXPECT_EQ(toHex(m_kb->itemBytes(ZxKind::Song, 0)), toHex(newerSong0()));
+}
+
+TEST_F(SafetyNet, aRestoreWhoseSendFailsAfterTheDeletePutsTheSongBack) {
+    const QString dir = backUp();
+    m_kb->setItemBytes(ZxKind::Song, 0, 0, newerSong0());
+    Keyboard(*m_drive, m_devices).list();
+
+    // The keyboard refuses the second block of the backup's song 0, and only that once.
+    StrikeAtSend strike(*m_kb, kBackupSong0, 1, handshake(1, 2, -1));
+    Keyboard kbd = keyboard(&strike);
+    const RestoreResult result = restoreBackup(kbd, dir, MsgStr(1033));
+    ASSERT_TRUE(strike.struck);
+    ASSERT_EQ(result.failed.size(), 1u);
+    EXPECT_EQ(result.failed[0].slot, QStringLiteral("song:0"));
+    EXPECT_NE(
+        result.failed[0].error.message.find("The song that was in the slot has been put back"),
+        std::string::npos)
+        << result.failed[0].error.message;
+    // Song 0 is what it was; everything else is the backup's.
+    expectMemory({{slotKey(ZxKind::Song, 0), newerSong0()}});
+    // The change did not happen, so no entry says it did.
+    EXPECT_EQ(entriesBySlot(*m_history).count(QStringLiteral("song:0")), 0u);
+    EXPECT_EQ(result.restored.size() + 1, readManifest(dir).files.size());
+
+    // In Japanese the error says the same.
+    m_kb->setItemBytes(ZxKind::Song, 0, 0, newerSong0());
+    StrikeAtSend again(*m_kb, kBackupSong0, 1, handshake(1, 2, -1));
+    Keyboard ja = keyboard(&again);
+    const RestoreResult inJapanese = restoreBackup(ja, dir, MsgStr(1041));
+    ASSERT_EQ(inJapanese.failed.size(), 1u);
+    EXPECT_NE(inJapanese.failed[0].error.message.find("スロットにあった曲を元に戻しました"),
+              std::string::npos)
+        << inJapanese.failed[0].error.message;
+}
+
+TEST_F(SafetyNet, aRestoreThatCannotPutTheSongBackSaysWhereTheHistoryKeepsIt) {
+    const QString dir = backUp();
+    m_kb->setItemBytes(ZxKind::Song, 0, 0, newerSong0());
+    Keyboard(*m_drive, m_devices).list();
+
+    // The refusal strikes the put-back too.
+    StrikeAtSend strike(*m_kb, kBackupSong0, 2, handshake(1, 2, -1));
+    Keyboard kbd = keyboard(&strike);
+    const RestoreResult result = restoreBackup(kbd, dir, MsgStr(1033));
+    ASSERT_EQ(result.failed.size(), 1u);
+    EXPECT_TRUE(m_kb->itemBytes(ZxKind::Song, 0).empty());
+    const auto bySlot = entriesBySlot(*m_history);
+    ASSERT_EQ(bySlot.count(QStringLiteral("song:0")), 1u);
+    const HistoryEntry& entry = bySlot.at(QStringLiteral("song:0")).front();
+    EXPECT_EQ(entry.operation, Operation::Restore);
+    EXPECT_FALSE(entry.after); // the slot was left empty
+    ASSERT_TRUE(entry.before);
+    EXPECT_EQ(m_history->load(*entry.before)->payload(),
+              makeItem(ZxKind::Song, newerSong0())->payload());
+    const std::string& message = result.failed[0].error.message;
+    EXPECT_NE(message.find("could not be put back; the history keeps it as entry " +
+                           std::to_string(entry.id)),
+              std::string::npos)
+        << message;
+    EXPECT_NE(message.find(entry.before->file.toStdString()), std::string::npos) << message;
+}
+
+TEST_F(SafetyNet, aCancelledRestorePutsBackTheSongsItEmptiedForItemsThatDidNotCome) {
+    const QString dir = backUp();
+    const Bytes other = namedItem(400, ZxKind::Song, "Other", 8);
+    m_kb->setItemBytes(ZxKind::Song, 0, 0, newerSong0());
+    m_kb->setItemBytes(ZxKind::Song, 1, 0, other);
+    Keyboard(*m_drive, m_devices).list();
+    const std::size_t rowsBefore = m_history->entries().size();
+
+    // Both songs are emptied first; the cancel comes as the first of them is sent.
+    Cancellation cancellation;
+    const CancelScope scope(cancellation);
+    StrikeAtSend strike(*m_kb, kBackupSong0, 0, {}, &cancellation);
+    Keyboard kbd = keyboard(&strike);
+    const RestoreResult result = restoreBackup(kbd, dir, MsgStr(1033));
+    ASSERT_TRUE(strike.struck);
+    EXPECT_TRUE(result.cancelled);
+    EXPECT_TRUE(result.failed.empty());
+    EXPECT_EQ(toHex(m_kb->itemBytes(ZxKind::Song, 0)), toHex(newerSong0()));
+    EXPECT_EQ(toHex(m_kb->itemBytes(ZxKind::Song, 1)), toHex(other));
+    QStringList notDone;
+    for (const auto& [file, slot] : result.notDone)
+        notDone << slot;
+    EXPECT_TRUE(notDone.contains(QStringLiteral("song:0")));
+    EXPECT_TRUE(notDone.contains(QStringLiteral("song:1")));
+    // What was restored before the cancel is recorded; the songs, back as they were, are not.
+    const auto bySlot = entriesBySlot(*m_history);
+    EXPECT_EQ(bySlot.count(QStringLiteral("song:0")), 0u);
+    EXPECT_EQ(bySlot.count(QStringLiteral("song:1")), 0u);
+    EXPECT_EQ(m_history->entries().size() - rowsBefore, result.restored.size());
 }
 
 // ---- a cancel at every message of a song replacement ----------------------------------------

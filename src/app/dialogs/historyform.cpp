@@ -1,0 +1,237 @@
+#include "historyform.h"
+
+#include "kbxnames.h"
+#include "ops/slotref.h"
+#include "zxdata.h"
+#include "zxkbddrv.h"
+#include "zxkinds.h"
+
+#include <QComboBox>
+#include <QDrag>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QInputDialog>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMimeData>
+#include <QPushButton>
+#include <QTreeWidget>
+#include <QVBoxLayout>
+
+// A list that drags its selected entry's id, and tells its form while the drag runs.
+class HistoryEntryList : public QTreeWidget {
+public:
+    explicit HistoryEntryList(THistoryForm* form)
+        : m_form(form) {}
+
+protected:
+    void startDrag(Qt::DropActions actions) override {
+        m_form->m_dragging = true;
+        QTreeWidget::startDrag(actions);
+        m_form->m_dragging = false;
+        Q_EMIT m_form->dragFinished();
+    }
+    QStringList mimeTypes() const override {
+        return {QString::fromLatin1(THistoryForm::kEntryDragType)};
+    }
+    QMimeData* mimeData(const QList<QTreeWidgetItem*>& items) const override {
+        if (items.isEmpty())
+            return nullptr;
+        auto* data = new QMimeData;
+        data->setData(QString::fromLatin1(THistoryForm::kEntryDragType),
+                      QByteArray::number(items.first()->data(0, Qt::UserRole).toLongLong()));
+        return data;
+    }
+
+private:
+    THistoryForm* m_form;
+};
+
+namespace {
+
+QString kindTitle(std::uint16_t kind) {
+    const ZxKindInfo* info = ZxKind::info(kind);
+    return info ? QString::fromLatin1(info->title) : QString::number(kind);
+}
+
+QString nameOf(const std::optional<kbxops::ItemRecord>& item) {
+    return item ? kbxnames::keyboardText(item->name).trimmed() : QStringLiteral("(empty)");
+}
+
+} // namespace
+
+QStringList slotsOfKind(std::uint16_t kind) {
+    // The layout of the drive, not a second table of it.
+    ZxKbdDrv layout(ZxKbdDrv::kKnownModel);
+    QStringList shortForms;
+    for (const kbxops::SlotEntry& s : kbxops::slotsOf(layout.root()))
+        if (s.node->kind() == kind)
+            shortForms << kbxops::shortForm(kbxops::addressOf(*s.node));
+    return shortForms;
+}
+
+THistoryForm::THistoryForm(kbxops::History& history, QWidget* parent)
+    : QDialog(parent)
+    , m_history(history) {
+    setObjectName(QStringLiteral("HistoryForm"));
+    setWindowTitle(QStringLiteral("History"));
+    auto* layout = new QVBoxLayout(this);
+    auto* filters = new QHBoxLayout;
+    filters->addWidget(new QLabel(QStringLiteral("Kind:")));
+    m_kind = new QComboBox;
+    m_kind->setObjectName(QStringLiteral("KindFilter"));
+    m_kind->addItem(QStringLiteral("All"), 0);
+    for (const ZxKindInfo& info : ZxKind::table())
+        m_kind->addItem(QString::fromLatin1(info.title), info.code);
+    filters->addWidget(m_kind);
+    filters->addWidget(new QLabel(QStringLiteral("Find:")));
+    m_text = new QLineEdit;
+    m_text->setObjectName(QStringLiteral("TextFilter"));
+    m_text->setClearButtonEnabled(true);
+    filters->addWidget(m_text, 1);
+    layout->addLayout(filters);
+
+    m_list = new HistoryEntryList(this);
+    m_list->setObjectName(QStringLiteral("EntryList"));
+    m_list->setRootIsDecorated(false);
+    m_list->setHeaderLabels({QStringLiteral("Time"), QStringLiteral("Operation"),
+                             QStringLiteral("Slot"), QStringLiteral("Kind"),
+                             QStringLiteral("Before → After"), QStringLiteral("Size")});
+    m_list->header()->setSectionResizeMode(QHeaderView::ResizeToContents);
+    m_list->setSelectionMode(QAbstractItemView::SingleSelection);
+    m_list->setDragEnabled(true);
+    m_list->setDragDropMode(QAbstractItemView::DragOnly);
+    layout->addWidget(m_list, 1);
+
+    auto* buttons = new QHBoxLayout;
+    const auto button = [&](const char* text, const char* name) {
+        auto* b = new QPushButton(QString::fromUtf8(text));
+        b->setObjectName(QString::fromLatin1(name));
+        b->setAutoDefault(false);
+        buttons->addWidget(b);
+        return b;
+    };
+    m_sendBack = button("Send Back to Keyboard", "SendBackBtn");
+    m_sendTo = button("Send to Slot...", "SendToBtn");
+    m_save = button("Save As File...", "SaveBtn");
+    buttons->addStretch(1);
+    m_undo = button("Undo", "UndoBtn");
+    auto* close = button("Close", "CloseBtn");
+    layout->addLayout(buttons);
+
+    connect(m_kind, &QComboBox::currentIndexChanged, this, [this] { ApplyFilter(); });
+    connect(m_text, &QLineEdit::textChanged, this, [this] { ApplyFilter(); });
+    connect(m_list, &QTreeWidget::itemSelectionChanged, this, [this] { UpdateButtons(); });
+    connect(m_sendBack, &QPushButton::clicked, this, &THistoryForm::SendBackClick);
+    connect(m_sendTo, &QPushButton::clicked, this, &THistoryForm::SendToSlotClick);
+    connect(m_save, &QPushButton::clicked, this, &THistoryForm::SaveClick);
+    connect(m_undo, &QPushButton::clicked, this, &THistoryForm::undoRequested);
+    connect(close, &QPushButton::clicked, this, &QDialog::close);
+    resize(760, 420);
+    Refresh();
+}
+
+void THistoryForm::Refresh() {
+    const std::optional<kbxops::HistoryEntry> selected = SelectedEntry();
+    try {
+        m_entries = m_history.entries();
+    } catch (const std::exception&) {
+        m_entries.clear(); // no history yet: nothing to show
+    }
+    ApplyFilter();
+    if (selected)
+        SelectEntry(selected->id);
+}
+
+void THistoryForm::ApplyFilter() {
+    const std::uint16_t kind = static_cast<std::uint16_t>(m_kind->currentData().toUInt());
+    const QString text = m_text->text().trimmed();
+    m_list->clear();
+    for (const kbxops::HistoryEntry& entry : m_entries) {
+        if (kind && entry.kind != kind)
+            continue;
+        const QString names = nameOf(entry.before) + QStringLiteral(" → ") + nameOf(entry.after);
+        const QStringList columns{
+            entry.time.toLocalTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")),
+            kbxops::operationName(entry.operation) +
+                (entry.undone ? QStringLiteral(" (undone)") : QString()),
+            entry.slot,
+            kindTitle(entry.kind),
+            names,
+            QString::number(entry.before  ? entry.before->size
+                            : entry.after ? entry.after->size
+                                          : 0)};
+        if (!text.isEmpty() && !columns.join(QLatin1Char(' ')).contains(text, Qt::CaseInsensitive))
+            continue;
+        auto* row = new QTreeWidgetItem(m_list, columns);
+        row->setData(0, Qt::UserRole, entry.id);
+        // Only an entry that kept an item can give it back.
+        if (!entry.before)
+            row->setFlags(row->flags() & ~Qt::ItemIsDragEnabled);
+    }
+    UpdateButtons();
+}
+
+std::optional<kbxops::HistoryEntry> THistoryForm::SelectedEntry() const {
+    const QList<QTreeWidgetItem*> rows = m_list->selectedItems();
+    if (rows.isEmpty())
+        return std::nullopt;
+    const qint64 id = rows.first()->data(0, Qt::UserRole).toLongLong();
+    for (const kbxops::HistoryEntry& entry : m_entries)
+        if (entry.id == id)
+            return entry;
+    return std::nullopt;
+}
+
+bool THistoryForm::SelectEntry(qint64 id) {
+    for (int i = 0; i < m_list->topLevelItemCount(); ++i) {
+        QTreeWidgetItem* row = m_list->topLevelItem(i);
+        if (row->data(0, Qt::UserRole).toLongLong() == id) {
+            m_list->setCurrentItem(row);
+            row->setSelected(true);
+            return true;
+        }
+    }
+    return false;
+}
+
+void THistoryForm::UpdateButtons() {
+    const std::optional<kbxops::HistoryEntry> entry = SelectedEntry();
+    const bool kept = entry && entry->before;
+    m_sendBack->setEnabled(kept && !m_busy);
+    m_sendTo->setEnabled(kept && !m_busy);
+    m_save->setEnabled(kept);
+}
+
+void THistoryForm::SetKeyboardBusy(bool busy) {
+    m_busy = busy;
+    UpdateButtons();
+}
+
+void THistoryForm::SetUndo(bool enabled, const QString& what) {
+    m_undo->setEnabled(enabled);
+    m_undo->setToolTip(what);
+}
+
+void THistoryForm::SendBackClick() {
+    if (const auto entry = SelectedEntry(); entry && entry->before && !m_busy)
+        Q_EMIT sendBackRequested(entry->id, QString());
+}
+
+void THistoryForm::SendToSlotClick() {
+    const auto entry = SelectedEntry();
+    if (!entry || !entry->before || m_busy)
+        return;
+    const QStringList choices = slotsOfKind(entry->kind);
+    bool ok = false;
+    const QString slot = QInputDialog::getItem(
+        this, QStringLiteral("Send to Slot"), QStringLiteral("Slot:"), choices,
+        std::max(0, static_cast<int>(choices.indexOf(entry->slot))), false, &ok);
+    if (ok && !slot.isEmpty())
+        Q_EMIT sendBackRequested(entry->id, slot);
+}
+
+void THistoryForm::SaveClick() {
+    if (const auto entry = SelectedEntry(); entry && entry->before)
+        Q_EMIT saveRequested(entry->id);
+}
