@@ -69,6 +69,15 @@ Bytes handshake(std::uint8_t kind, int dataNumber, std::uint8_t status) {
     return m;
 }
 
+// Removes the three groups of the block's first zero word; the word-count byte stays.
+void dropZeroWord(Bytes& block) {
+    for (std::size_t p = 13; p + 3 < block.size() - 1; p += 3)
+        if (block[p] == 0 && block[p + 1] == 0 && block[p + 2] == 0) {
+            block.erase(block.begin() + p, block.begin() + p + 3);
+            return;
+        }
+}
+
 Bytes dataRequest(std::uint8_t kind, int dataNumber) {
     Bytes m = frame(Type::DataRequest, kind, 0, 0, dataNumber);
     m.push_back(0x00);
@@ -505,6 +514,8 @@ struct VirtualZr7316::Impl {
             checksum = (checksum + 1) & 0x7F;
         out.push_back(checksum);
         out.push_back(0xF7);
+        if (block == faults.dropZeroWordBlock)
+            dropZeroWord(out);
         reply(std::move(out), index);
     }
 

@@ -31,10 +31,14 @@ public:
                               // as a cable or interface that loses messages
         int replyDelayMs = 0; // every reply leaves this much later
         std::uint32_t keyboardType = 0;
-        int badChecksumBlock = -1; // data block n that the keyboard sends has a wrong checksum
-        int handshakeAtBlock = -1; // receiving: block n is answered with handshakeStatus
-                                   // (and, unless the status is 1, not stored);
-                                   // sending: handshakeStatus is sent in place of block n
+        int badChecksumBlock = -1;  // data block n that the keyboard sends has a wrong checksum
+        int dropZeroWordBlock = -1; // data block n that the keyboard sends loses the three bytes
+                                    // of its first zero word (nothing if it has none), as a MIDI
+                                    // interface that drops a run of zeros: the checksum holds,
+                                    // the word count (byte 12) no longer does
+        int handshakeAtBlock = -1;  // receiving: block n is answered with handshakeStatus
+                                    // (and, unless the status is 1, not stored);
+                                    // sending: handshakeStatus is sent in place of block n
         std::uint8_t handshakeStatus = 2;
         int handshakeTimes = -1;    // how often handshakeAtBlock strikes; -1: every time, so a
                                     // host that sends the block again meets it again

@@ -102,6 +102,9 @@ struct PendingChange {
     std::optional<ItemRecord> beforeRecord;
 };
 
+// Test seam, set only by tests: the put-back sends nothing, yet the user is told the item is back.
+void setPutBackSkippedForTesting(bool skipped);
+
 class Keyboard {
 public:
     Keyboard(ZxKbdDrv& drive, Devices devices, Progress* progress = nullptr,

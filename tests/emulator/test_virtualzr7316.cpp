@@ -327,6 +327,23 @@ TEST_F(VirtualKeyboard, blockFailingChecksumIsAnsweredWithHandshakeThree) {
     strictNotes();
 }
 
+// A MIDI interface that drops a run of three zero bytes leaves a block whose checksum holds but
+// whose word count (byte 12: 7) is one more than the words it carries: the keyboard refuses it
+// like a block that fails its checksum, so nothing shifted is ever stored.
+TEST_F(VirtualKeyboard, blockShortOfAWordItCountsIsAnsweredWithHandshakeThree) {
+    send("F0 44 11 01 7F 4B 00 4F 64 00 00 00 07 10 02 00 65 04 01 74 42 01 20 40 00 20 40 00 "
+         "3C 7E 01 52 F7");
+    EXPECT_EQ(toHex(next()), "F0 44 11 01 7F 7B 00 00 64 00 03 F7");
+    EXPECT_TRUE(kb.itemBytes(11, 0).empty());
+    EXPECT_EQ(strictNotes(), 1u);
+    // The whole block is taken.
+    send("F0 44 11 01 7F 4B 00 4F 64 00 00 00 07 10 02 00 65 04 01 74 42 01 20 40 00 20 40 00 "
+         "00 00 00 3C 7E 01 52 F7");
+    EXPECT_EQ(toHex(next()), "F0 44 11 01 7F 7B 00 00 64 00 01 F7");
+    send("F0 44 11 01 7F 7B 00 00 64 00 00 F7");
+    EXPECT_EQ(toHex(kb.itemBytes(11, 0)), "01 10 42 65 61 74 20 20 20 20 00 00 7F 3C");
+}
+
 TEST_F(VirtualKeyboard, transferWithMissingBlockStoresNothing) {
     const Bytes song = item(300);
     send(block(10, 0, 0, slice(song, 0, 128)));
@@ -494,6 +511,24 @@ TEST_F(VirtualKeyboard, badChecksumBlockSpoilsOnlyThatBlock) {
     Bytes spoilt = block(10, 0, 1, slice(song, 128, 128));
     spoilt[spoilt.size() - 2] = (spoilt[spoilt.size() - 2] + 1) & 0x7F;
     EXPECT_EQ(next(), spoilt);
+}
+
+TEST_F(VirtualKeyboard, dropZeroWordBlockSendsTheBlockWithoutItsFirstZeroWord) {
+    kb.setItemBytes(11, 0, 0, hex("01 10 42 65 61 74 20 20 20 20 00 00 7F 3C"));
+    kb.setItemBytes(11, 1, 0, hex("01 10 42 65 61 74 20 20 20 20 7F 3C"));
+    VirtualZr7316::Faults f;
+    f.dropZeroWordBlock = 0;
+    kb.setFaults(f);
+    send("F0 44 11 01 7F 5B 00 00 64 00 00 F7");
+    // Word count 7, six words; the zero word's three bytes are gone, the checksum (52) holds.
+    EXPECT_EQ(toHex(next()), "F0 44 11 01 7F 4B 00 4F 64 00 00 00 07 10 02 00 65 04 01 74 42 01 "
+                             "20 40 00 20 40 00 3C 7E 01 52 F7");
+    send("F0 44 11 01 7F 7B 00 00 64 00 03 F7");
+    EXPECT_TRUE(quiet());
+    // A block without a zero word goes out whole.
+    send("F0 44 11 01 7F 5B 00 00 65 00 00 F7");
+    EXPECT_EQ(toHex(next()), "F0 44 11 01 7F 4B 00 4F 65 00 00 00 06 10 02 00 65 04 01 74 42 01 "
+                             "20 40 00 20 40 00 3C 7E 01 52 F7");
 }
 
 TEST_F(VirtualKeyboard, handshakeFaultWhileReceivingRefusesThatBlock) {

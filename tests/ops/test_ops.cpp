@@ -12,6 +12,7 @@
 #include "kbxfilestream.h"
 #include "mididevices.h"
 #include "settings.h"
+#include "testutil.h"
 #include "virtualzr7316.h"
 #include "zxkbddrv.h"
 
@@ -224,6 +225,40 @@ TEST_F(OpsTest, aFailedImportLeavesTheEarlierFileWholeAndEndsItsStep) {
                  ZxSysExException);
     EXPECT_EQ(readAll(first.path), before);
     EXPECT_EQ(progress.ends, static_cast<int>(progress.steps.size()));
+}
+
+// On the way from the keyboard the rhythm's block loses its zero word's three bytes; the checksum
+// still holds, and without the word count the rest would be imported one word early. The import
+// fails as for a bad checksum, and nothing is written.
+TEST_F(OpsTest, aBlockThatLostAZeroWordOnTheWayFailsTheImportAndWritesNothing) {
+    m_keyboard->setItemBytes(11, 0, 0, kbxtest::hex("01 10 42 65 61 74 20 20 20 20 00 00 7F 3C"));
+    Keyboard kbd = keyboard();
+    kbd.list();
+    VirtualZr7316::Faults faults;
+    faults.dropZeroWordBlock = 0;
+    m_keyboard->setFaults(faults);
+    m_keyboard->clearLog();
+    const QString folder = path(QStringLiteral("imports"));
+    ASSERT_TRUE(QDir().mkpath(folder));
+
+    try {
+        kbd.importSlot(slot(QStringLiteral("rhythm:0")), folder);
+        ADD_FAILURE() << "the import succeeded";
+    } catch (const ZxSysExException& e) {
+        EXPECT_EQ(e.code(), ZxSysExException::BadChecksum);
+    }
+
+    ASSERT_EQ(m_keyboard->sent().size(), 1u);
+    EXPECT_EQ(kbxtest::toHex(m_keyboard->sent()[0]),
+              "F0 44 11 01 7F 4B 00 4F 64 00 00 00 07 10 02 00 65 04 01 74 42 01 20 40 00 20 40 "
+              "00 3C 7E 01 52 F7");
+    EXPECT_TRUE(
+        QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot).isEmpty());
+
+    // The same import without the fault writes the rhythm as it is.
+    m_keyboard->setFaults({});
+    const ImportedFile file = kbd.importSlot(slot(QStringLiteral("rhythm:0")), folder);
+    EXPECT_EQ(kbxtest::toHex(payloadOf(file.path)), "01 10 42 65 61 74 20 20 20 20 00 00 7F 3C");
 }
 
 TEST_F(OpsTest, sendFileReadsTheFileFirstAndRefusesOneThatIsNoDataFile) {
