@@ -115,7 +115,10 @@ HistoryEntry undoLast(Keyboard& keyboard, History& history) {
     return history.entry(target->id).value_or(*target);
 }
 
-HistoryEntry restoreEntry(Keyboard& keyboard, History& history, qint64 id) {
+namespace {
+
+// The entry, when it keeps the item that was in its slot.
+HistoryEntry entryWithItem(History& history, qint64 id) {
     const std::optional<HistoryEntry> entry = history.entry(id);
     if (!entry)
         throw noEntry(id);
@@ -125,26 +128,25 @@ HistoryEntry restoreEntry(Keyboard& keyboard, History& history, qint64 id) {
                       "履歴の項目 %1 にはデータがありません(スロットは空でした)")
                 .arg(id)
                 .toStdString());
-    const std::unique_ptr<ZxDataFile> item = history.load(*entry->before);
-    keyboard.send(*item, slotOf(keyboard, *entry), Change{Operation::Restore});
     return *entry;
 }
 
+} // namespace
+
+HistoryEntry restoreEntry(Keyboard& keyboard, History& history, qint64 id) {
+    const HistoryEntry entry = entryWithItem(history, id);
+    const std::unique_ptr<ZxDataFile> item = history.load(*entry.before);
+    keyboard.send(*item, slotOf(keyboard, entry), Change{Operation::Restore});
+    return entry;
+}
+
 QString exportEntry(History& history, qint64 id, const QString& dir) {
-    const std::optional<HistoryEntry> entry = history.entry(id);
-    if (!entry)
-        throw noEntry(id);
-    if (!entry->before)
-        throw std::runtime_error(
-            localText("History entry %1 keeps no item: the slot was empty",
-                      "履歴の項目 %1 にはデータがありません(スロットは空でした)")
-                .arg(id)
-                .toStdString());
+    const HistoryEntry entry = entryWithItem(history, id);
     if (!QFileInfo(dir).isDir())
         throw std::runtime_error(localText("No such folder: \"%1\"", "フォルダー「%1」はありません")
                                      .arg(QDir::toNativeSeparators(dir))
                                      .toStdString());
-    const std::unique_ptr<ZxDataFile> item = history.load(*entry->before);
+    const std::unique_ptr<ZxDataFile> item = history.load(*entry.before);
     const QString path = QDir(dir).filePath(kbxnames::importFileName(item->kind(), item->name()));
     writeDataFile(path, *item);
     return QDir::toNativeSeparators(QFileInfo(path).absoluteFilePath());
