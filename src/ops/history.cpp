@@ -7,6 +7,7 @@
 #include <QCoreApplication>
 #include <QCryptographicHash>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QSaveFile>
@@ -15,6 +16,7 @@
 #include <QSqlQuery>
 #include <QStandardPaths>
 #include <QTemporaryDir>
+#include <QThread>
 #include <QVariant>
 #include <atomic>
 #include <stdexcept>
@@ -156,12 +158,24 @@ public:
         // WAL: a reader never waits for the other program's write, and a write cut short by a
         // crash is simply not there at the next open. FULL: a row that was reported written
         // survives a power cut too.
-        QSqlQuery mode(db);
-        if (!mode.exec(QStringLiteral("PRAGMA journal_mode=WAL")) || !mode.next() ||
-            mode.value(0).toString().toLower() != u"wal")
-            fail(mode.lastError().text().isEmpty() ? QStringLiteral("no WAL journal")
-                                                   : mode.lastError().text());
-        mode.finish(); // a statement still open would hold back every later COMMIT
+        // A database that another program is making at this moment is locked while it switches
+        // to WAL, and SQLite does not wait for that lock: asked again until the usual time-out.
+        QElapsedTimer waited;
+        waited.start();
+        for (;;) {
+            QSqlQuery mode(db);
+            if (mode.exec(QStringLiteral("PRAGMA journal_mode=WAL")) && mode.next()) {
+                if (mode.value(0).toString().toLower() != u"wal")
+                    fail(QStringLiteral("no WAL journal"));
+                break; // the statement is finished as it goes: one still open would hold
+                       // back every later COMMIT
+            }
+            const int code = mode.lastError().nativeErrorCode().toInt() & 0xff;
+            const bool locked = code == 5 /* SQLITE_BUSY */ || code == 6 /* SQLITE_LOCKED */;
+            if (!locked || waited.elapsed() >= kBusyTimeoutMs)
+                fail(mode.lastError().text());
+            QThread::msleep(10);
+        }
         run(QStringLiteral("PRAGMA synchronous=FULL"));
         write([this] {
             run(QStringLiteral("CREATE TABLE IF NOT EXISTS entries ("
