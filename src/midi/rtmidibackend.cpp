@@ -166,10 +166,9 @@ struct Kept {
     std::unique_ptr<InputTarget> target;
     std::unique_ptr<Port> port;
     std::string name; // the device open on it now, as listed
-    // JACK: whether the port stays open and connected between openings, and our port's full
-    // name as the device's port lists its connection; the listing client that tells it; whether
-    // the opening failed on the port (closed then).
-    bool lingering = false;
+    // JACK, between openings: our port's full name as the device's port lists its connection,
+    // while the port stays open and connected (empty otherwise); the listing client that tells
+    // it; whether the opening failed on the port (closed then).
     std::string connection;
 #if defined(KBX_HAVE_JACK)
     std::weak_ptr<JackLister> lister;
@@ -402,7 +401,7 @@ public:
         for (auto& kept : pool)
             if (!kept->busy && !kept->broken && kept->serverGeneration == m_serverGeneration) {
                 kept->busy = true;
-                if (kept->lingering) // still connected to the device it was last opened on
+                if (!kept->connection.empty()) // still connected to the device last opened
                     closeLingering(*kept);
                 return kept;
             }
@@ -437,7 +436,7 @@ public:
             return nullptr;
         forgetGoneServer();
         for (auto& kept : poolOf<Port>()) {
-            if (kept->busy || !kept->lingering || kept->broken || kept->name != name ||
+            if (kept->busy || kept->connection.empty() || kept->broken || kept->name != name ||
                 kept->serverGeneration != m_serverGeneration)
                 continue;
             const std::vector<std::string> connections = m_jack->connectionsOf(name);
@@ -456,7 +455,6 @@ public:
 
     template <typename Port>
     static void closeLingering(Kept<Port>& kept) {
-        kept.lingering = false;
         kept.connection.clear();
         kept.port->closePort();
     }
@@ -576,7 +574,7 @@ std::shared_ptr<Kept<Port>> openOnDevice(ApiDevices& devices, const std::string&
         prepare(*kept);
     else
         kept = openKept<Port>(devices, name, number, prepare);
-    kept->lingering = false;
+    kept->connection.clear(); // in use: told again when the opening ends
     kept->failed = false;
     return kept;
 }
@@ -589,20 +587,17 @@ std::shared_ptr<Kept<Port>> openOnDevice(ApiDevices& devices, const std::string&
 // it, it is closed as before.
 template <typename Port>
 void release(Kept<Port>& kept) {
-    kept.lingering = false;
     kept.connection.clear();
 #if defined(KBX_HAVE_JACK)
     if (!kept.failed)
         if (const std::shared_ptr<JackLister> lister = kept.lister.lock()) {
             std::vector<std::string> ours = lister->connectionsOf(kept.name);
             std::erase_if(ours, [](const std::string& c) { return !isOwnPort(c); });
-            if (ours.size() == 1) {
+            if (ours.size() == 1)
                 kept.connection = ours.front();
-                kept.lingering = true;
-            }
         }
 #endif
-    if (!kept.lingering)
+    if (kept.connection.empty())
         kept.port->closePort();
     kept.busy = false;
 }

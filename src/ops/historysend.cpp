@@ -25,16 +25,13 @@ HistoryEntry restoreEntryTo(Keyboard& keyboard, History& history, qint64 id, con
                 .toStdString());
     // The item is read before the keyboard is asked anything.
     const std::unique_ptr<ZxDataFile> item = history.load(*entry->before);
-    if (!keyboard.drive().isListed())
-        keyboard.list();
-    const std::vector<SlotEntry> slotList = slotsOf(keyboard.drive().root());
-    const SlotEntry* target = findSlot(slotList, parsed.address);
+    ZxData* target = keyboard.listedSlot(parsed.address);
     if (!target)
         throw std::runtime_error(
             localText("No slot \"%1\" on the keyboard", "キーボードにスロット「%1」はありません")
                 .arg(slot)
                 .toStdString());
-    keyboard.send(*item, *target->node, Change{Operation::Restore});
+    keyboard.send(*item, *target, Change{Operation::Restore});
     return *entry;
 }
 

@@ -217,6 +217,14 @@ void Keyboard::list() {
     });
 }
 
+ZxData* Keyboard::listedSlot(const SlotAddress& address) {
+    if (!m_drive.isListed())
+        list();
+    const std::vector<SlotEntry> slotList = slotsOf(m_drive.root());
+    const SlotEntry* slot = findSlot(slotList, address);
+    return slot ? slot->node : nullptr;
+}
+
 std::unique_ptr<ZxDataFile> Keyboard::readSlot(ZxData& slot, int index, int count) {
     auto item = std::make_unique<ZxDataFile>(ZxKind::Undetermined);
     KbxMidiStream stream(slot, m_devices.input, m_devices.output);

@@ -31,6 +31,8 @@ class ZxKbdDrv;
 
 namespace kbxops {
 
+struct SlotAddress;
+
 // The MIDI devices of kbxman's settings: (0, 0) before the first start has stored any. Throws
 // std::runtime_error (in the user's language, naming the value) when the stored values are
 // malformed or cannot be read.
@@ -117,6 +119,9 @@ public:
 
     // Reads the keyboard's contents into the drive's tree.
     void list();
+    // The node of the slot at address in the drive's tree, the keyboard listed first when it has
+    // not been; null when the keyboard has no such slot.
+    ZxData* listedSlot(const SlotAddress& address);
 
     // Imports the item in the slot into a data file in folder, named by the item's kind and name
     // (with taken, a name the job has given already gets a number instead). A file of that name

@@ -31,11 +31,8 @@ std::runtime_error noEntry(qint64 id) {
 // The slot node an entry names, in the drive's tree as the last list left it.
 ZxData& slotOf(Keyboard& keyboard, const HistoryEntry& entry) {
     const ShortFormParse parsed = parseShortForm(entry.slot);
-    if (!keyboard.drive().isListed())
-        keyboard.list();
-    const std::vector<SlotEntry> slotList = slotsOf(keyboard.drive().root());
-    const SlotEntry* slot =
-        parsed.status == ShortFormParse::Valid ? findSlot(slotList, parsed.address) : nullptr;
+    ZxData* slot =
+        parsed.status == ShortFormParse::Valid ? keyboard.listedSlot(parsed.address) : nullptr;
     if (!slot)
         throw std::runtime_error(
             localText("History entry %1 names no slot of the keyboard: %2",
@@ -43,7 +40,7 @@ ZxData& slotOf(Keyboard& keyboard, const HistoryEntry& entry) {
                 .arg(entry.id)
                 .arg(entry.slot)
                 .toStdString());
-    return *slot->node;
+    return *slot;
 }
 
 } // namespace
