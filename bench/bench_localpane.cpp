@@ -7,6 +7,7 @@
 // (QDir::entryInfoList and each file's size), which no list can beat.
 #include "errorreporter.h"
 #include "filelistview.h"
+#include "localpane.h"
 #include "mainform.h"
 #include "settings.h"
 

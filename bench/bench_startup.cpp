@@ -127,7 +127,7 @@ int runChild(const std::string& kind, bool list, std::int64_t startedNs, const c
         form.removeEventFilter(&paint);
         if (list) {
             form.ConnectActionExecute();
-            if (!form.KbdDrv || !form.KbdDrv->isListed() || errors.count)
+            if (!form.kbdDrv().isListed() || errors.count)
                 return 4;
         }
         std::FILE* out = std::fopen(resultPath, "w");

@@ -60,27 +60,10 @@ QString streamLine(const MsgStr& messages, std::int32_t code, const FailureConte
 } // namespace
 
 QString kindWord(const MsgStr& messages, std::uint16_t kind) {
-    struct Japanese {
-        std::uint16_t kind;
-        const char* word;
-    };
-    static constexpr Japanese kJapanese[] = {
-        {ZxKind::Tone, "トーン"},
-        {ZxKind::Dsp, "DSP"},
-        {ZxKind::Song, "ソング"},
-        {ZxKind::Rhythm, "リズム"},
-        {ZxKind::Registration, "レジストレーション"},
-    };
     const ZxKindInfo* row = ZxKind::info(kind);
     if (!row)
         return QStringLiteral("0x%1").arg(kind, 4, 16, QLatin1Char('0'));
-    if (messages.isJapanese()) {
-        for (const Japanese& entry : kJapanese) {
-            if (entry.kind == kind)
-                return QString::fromUtf8(entry.word);
-        }
-    }
-    return QString::fromLatin1(row->title);
+    return messages.isJapanese() ? QString::fromUtf8(row->wordJa) : QString::fromLatin1(row->title);
 }
 
 QString informativeLine(const MsgStr& messages, std::exception_ptr error,

@@ -38,4 +38,8 @@ public:
     // and the informative line when there is one. The caller owns it.
     static QMessageBox* createBox(QWidget* parent, const QString& text,
                                   const QString& informative = {});
+    // Widens a box to its caption and its longest line, up to a share of the screen: the toolkit
+    // sizes a box by its text alone and squeezes a short text's caption ("E… r"), and text
+    // without blanks (Japanese) wraps into a narrow column.
+    static void fitToText(QMessageBox* box);
 };

@@ -3,11 +3,41 @@
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QListView>
+#include <QSignalBlocker>
 #include <QStandardItemModel>
+#include <QStyledItemDelegate>
 #include <QTreeView>
+#include <algorithm>
 
 namespace {
+
+// Icon labels break between any two characters, not only at blanks: a name without blanks
+// ("SNG_Minuet.kbx", a Japanese name) would otherwise be cut after its first letters on one line,
+// and names that begin alike would look alike. Zero-width spaces give the line breaker its
+// chances; the text itself is not changed.
+class WrappingIconDelegate : public QStyledItemDelegate {
+public:
+    using QStyledItemDelegate::QStyledItemDelegate;
+
+protected:
+    void initStyleOption(QStyleOptionViewItem* option, const QModelIndex& index) const override {
+        QStyledItemDelegate::initStyleOption(option, index);
+        if (!(option->features & QStyleOptionViewItem::WrapText) ||
+            option->decorationPosition != QStyleOptionViewItem::Top)
+            return;
+        QString text;
+        text.reserve(option->text.size() * 2);
+        for (qsizetype i = 0; i < option->text.size(); ++i) {
+            text += option->text[i];
+            if (!option->text[i].isHighSurrogate() && i + 1 < option->text.size())
+                text += QChar(0x200B);
+        }
+        option->text = text;
+    }
+};
+
 constexpr int kDataRole = Qt::UserRole + 1;
+
 } // namespace
 
 FileListView::FileListView(QWidget* parent)
@@ -19,7 +49,7 @@ FileListView::FileListView(QWidget* parent)
          {static_cast<QAbstractItemView*>(m_icons), static_cast<QAbstractItemView*>(m_details)}) {
         view->setModel(m_model);
         view->setEditTriggers(QAbstractItemView::NoEditTriggers);
-        view->setSelectionMode(QAbstractItemView::SingleSelection);
+        view->setSelectionMode(QAbstractItemView::ExtendedSelection);
         view->setSelectionBehavior(QAbstractItemView::SelectRows);
         view->setContextMenuPolicy(Qt::CustomContextMenu);
         connect(view, &QAbstractItemView::doubleClicked, this,
@@ -35,6 +65,9 @@ FileListView::FileListView(QWidget* parent)
             [this](const QModelIndex& current) {
                 Q_EMIT currentRowChanged(current.isValid() ? current.row() : -1);
             });
+    connect(m_icons->selectionModel(), &QItemSelectionModel::selectionChanged, this,
+            &FileListView::selectionChanged);
+    m_icons->setItemDelegate(new WrappingIconDelegate(m_icons));
 
     m_details->setRootIsDecorated(false);
     m_details->setItemsExpandable(false);
@@ -158,7 +191,14 @@ void FileListView::setDropHighlight(int row) {
 
 void FileListView::clear() {
     m_dropHighlight = -1;
-    m_model->removeRows(0, m_model->rowCount());
+    // The rows' data may point into a tree that is gone already: nobody is told of a current row
+    // while they go, only of the empty list afterwards.
+    {
+        const QSignalBlocker quiet(m_icons->selectionModel());
+        m_model->removeRows(0, m_model->rowCount());
+    }
+    Q_EMIT currentRowChanged(-1);
+    Q_EMIT selectionChanged();
 }
 
 int FileListView::addItem(const QIcon& icon, const QString& text, const QStringList& subItems,
@@ -206,8 +246,31 @@ void FileListView::setItemData(int row, const QVariant& data) {
 }
 
 int FileListView::selectedRow() const {
-    const QModelIndexList selected = m_icons->selectionModel()->selectedIndexes();
-    return selected.isEmpty() ? -1 : selected.first().row();
+    // Of several, the current one: the item the user clicked last.
+    const QItemSelectionModel* selection = m_icons->selectionModel();
+    const QModelIndex current = selection->currentIndex();
+    if (current.isValid() && selection->isRowSelected(current.row()))
+        return current.row();
+    const QList<int> rows = selectedRows();
+    return rows.isEmpty() ? -1 : rows.first();
+}
+
+QList<int> FileListView::selectedRows() const {
+    QList<int> rows;
+    for (const QModelIndex& index : m_icons->selectionModel()->selectedIndexes())
+        if (!rows.contains(index.row()))
+            rows << index.row();
+    std::sort(rows.begin(), rows.end());
+    return rows;
+}
+
+void FileListView::setSelectedRows(const QList<int>& rows) {
+    QItemSelectionModel* selection = m_icons->selectionModel();
+    selection->clearSelection();
+    for (int row : rows)
+        if (row >= 0 && row < count())
+            selection->select(m_model->index(row, 0),
+                              QItemSelectionModel::Select | QItemSelectionModel::Rows);
 }
 
 void FileListView::setSelectedRow(int row) {

@@ -43,6 +43,9 @@ public:
     int selectedRow() const;
     // Selects the row and makes it current; -1 clears the selection.
     void setSelectedRow(int row);
+    // Every selected row (the lists take several), in the list's order; and a selection of them.
+    QList<int> selectedRows() const;
+    void setSelectedRows(const QList<int>& rows);
     // The row under a point given in this widget's coordinates, or -1.
     int rowAt(const QPoint& pos) const;
 
@@ -61,6 +64,9 @@ public:
 Q_SIGNALS:
     void itemDoubleClicked(int row);
     void currentRowChanged(int row);
+    // The selection has changed: selectedRow() already tells the new one (currentRowChanged
+    // comes before the selection follows a click).
+    void selectionChanged();
     void contextMenuRequested(const QPoint& globalPos);
     // Enter or Return on the current item, without Alt or Ctrl (Alt+Enter is a command's key).
     void returnPressed(int row);

@@ -1,5 +1,6 @@
 #include "kbdpane.h"
 
+#include "app/dialogs/slotnames.h"
 #include "appicons.h"
 #include "filelistview.h"
 #include "kbxnames.h"
@@ -10,6 +11,7 @@
 
 #include <QButtonGroup>
 #include <QHeaderView>
+#include <QStandardItemModel>
 #include <QToolButton>
 #include <QTreeWidget>
 #include <algorithm>
@@ -73,7 +75,9 @@ KbdPane::KbdPane(QTreeWidget* tree, FileListView* list,
     }
     connect(group, &QButtonGroup::idClicked, this, &KbdPane::KbdFileViewBtnsClick);
 
-    m_list->setColumns({tr("Name"), tr("Type"), tr("Size(byte)")}, {193, 100, 100}, {2});
+    // "No." counts a folder's slots from 1; it comes after the described columns.
+    m_list->setColumns({tr("Name"), tr("Type"), tr("Size(byte)"), tr("No.")}, {193, 100, 100, 44},
+                       {2, 3});
     m_tree->setIconSize(QSize(16, 16));
     // Deep folders scroll sideways instead of being cut off.
     m_tree->header()->setSectionResizeMode(QHeaderView::ResizeToContents);
@@ -203,7 +207,7 @@ void KbdPane::ListKbdFiles(QTreeWidgetItem* node) {
         if (m_drive.findFirst(GetKbdNodePath(node), ZxAttr::Node | ZxAttr::Directory | ZxAttr::File,
                               entry)) {
             do {
-                const QString name = kbxnames::keyboardText(entry->name());
+                QString name = kbxnames::keyboardText(entry->name());
                 if (entry->attributes() & ZxAttr::Directory) {
                     m_list->addItem(
                         kbxapp::kbdIcon(entry->isPresent() ? ImgFolderPresent : ImgFolderAbsent),
@@ -211,14 +215,25 @@ void KbdPane::ListKbdFiles(QTreeWidgetItem* node) {
                         nodeVariant(entry));
                     continue;
                 }
+                // A name of blanks alone would leave an item without a label among others.
+                const bool blank = kbxapp::isBlankName(entry->name());
+                if (blank)
+                    name = kbxapp::itemName(entry->name());
+                const QString number = QString::number(kbxapp::slotNumber(*entry));
                 QString type;
                 int image = ImgEmptySlot;
+                int row = -1;
                 if (entry->isPresent() && slotLook(entry->kind(), type, image)) {
-                    m_list->addItem(kbxapp::kbdIcon(image), name,
-                                    {type, QString::number(entry->size())}, nodeVariant(entry));
+                    row = m_list->addItem(kbxapp::kbdIcon(image), name,
+                                          {type, QString::number(entry->size()), number},
+                                          nodeVariant(entry));
                 } else {
-                    m_list->addItem(kbxapp::kbdIcon(ImgEmptySlot), name, {}, nodeVariant(entry));
+                    row = m_list->addItem(kbxapp::kbdIcon(ImgEmptySlot), name,
+                                          {QString(), QString(), number}, nodeVariant(entry));
                 }
+                if (blank)
+                    m_list->model()->item(row, 0)->setForeground(
+                        m_list->palette().brush(QPalette::Disabled, QPalette::Text));
             } while (m_drive.findNext(entry));
             m_drive.findClose();
         }

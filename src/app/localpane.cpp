@@ -1,6 +1,7 @@
 #include "localpane.h"
 
 #include "appicons.h"
+#include "common/msgstr.h"
 #include "filelistview.h"
 #include "ops/datafile.h"
 #include "panetree.h"
@@ -16,6 +17,7 @@
 #include <QHash>
 #include <QHeaderView>
 #include <QKeyEvent>
+#include <QLocale>
 #include <QMimeDatabase>
 #include <QScrollBar>
 #include <QToolButton>
@@ -57,7 +59,8 @@ LocalPane::LocalPane(QTreeWidget* tree, FileListView* list,
     }
     connect(group, &QButtonGroup::idClicked, this, &LocalPane::LocalFileViewBtnsClick);
 
-    m_list->setColumns({tr("Name"), tr("Type"), tr("Size")}, {200, 100, 100}, {2});
+    m_list->setColumns({tr("Name"), tr("Type"), tr("Size"), tr("Modified")}, {200, 100, 100, 130},
+                       {2});
     // "Expand all" would read every folder of the disk below the node, one level at a time.
     m_tree->installEventFilter(this);
     // Deep folders scroll sideways instead of being cut off.
@@ -108,7 +111,10 @@ void LocalPane::SetupLocalDirView(const QString& defaultDir) {
                                           : QTreeWidgetItem::DontShowIndicatorWhenChildless);
     }
     --m_expandingDetached;
+    SelectLocalFolder(defaultDir);
+}
 
+void LocalPane::SelectLocalFolder(const QString& defaultDir) {
     if (defaultDir.isEmpty())
         return;
     QString dir = QDir::toNativeSeparators(QFileInfo(defaultDir).absoluteFilePath());
@@ -216,8 +222,8 @@ void LocalPane::ScrollToCurrent() {
 // ---- List ----
 
 QString LocalPane::LocalSizeText(qint64 bytes) {
-    const qint64 kilobytes = std::max<qint64>(bytes / 1024, 1);
-    return QString::number(kilobytes) + QStringLiteral("KB");
+    // Exact, as the keyboard list shows its sizes: a send is judged by the byte.
+    return QLocale(QLocale::English).toString(bytes);
 }
 
 QString LocalPane::LocalTypeName(const QFileInfo& info) const {
@@ -255,7 +261,8 @@ void LocalPane::ListLocalFiles(QTreeWidgetItem* node) {
             type = *known;
         }
         m_list->addItem(m_iconProvider->icon(entry), entry.fileName(),
-                        {type, entry.isDir() ? QString() : LocalSizeText(entry.size())});
+                        {type, entry.isDir() ? QString() : LocalSizeText(entry.size()),
+                         QLocale().toString(entry.lastModified(), QLocale::ShortFormat)});
     }
 }
 
@@ -331,4 +338,113 @@ void LocalPane::LocalFileViewBtnsClick(int tag) {
 void LocalPane::SelectViewStyle(int tag) {
     m_viewButtons[tag]->setChecked(true);
     LocalFileViewBtnsClick(tag);
+}
+
+// ---- Showing a given place ----
+
+bool LocalPane::ShowFile(const QString& path) {
+    const QFileInfo info(path);
+    if (!info.exists())
+        return false;
+    const QString folder = info.isDir() ? info.absoluteFilePath() : info.absolutePath();
+    SelectLocalFolder(folder);
+    const QString wanted =
+        withSeparator(QDir::toNativeSeparators(QDir::cleanPath(folder)), QDir::separator());
+    if (ShownFolder() != wanted)
+        return false;
+    return info.isDir() || SelectItem(info.fileName());
+}
+
+QString LocalPane::ShownFolder() const {
+    return GetNodePath(m_tree->currentItem());
+}
+
+QString LocalPane::SelectedPath() const {
+    const int row = m_list->selectedRow();
+    return row >= 0 && m_tree->currentItem() ? ShownFolder() + m_list->itemText(row) : QString();
+}
+
+// ---- The small file manager ----
+
+namespace {
+
+// A name the user typed for an entry of the shown folder: one level, nothing above it.
+QString nameProblem(const QString& name) {
+    if (name.trimmed().isEmpty())
+        return localText("A name is needed.", "名前を入力してください。");
+    if (name.contains(QLatin1Char('/')) || name.contains(QDir::separator()) ||
+        name == QStringLiteral(".") || name == QStringLiteral(".."))
+        return localText("\"%1\" cannot be a name: it must not contain a folder separator.",
+                         "「%1」は名前に使えません。フォルダーの区切り文字は使えません。")
+            .arg(name);
+    return {};
+}
+
+} // namespace
+
+void LocalPane::ReloadSelecting(const QString& name) {
+    if (QTreeWidgetItem* node = m_tree->currentItem())
+        AddLocalSubDirs(node); // a folder made, renamed or removed changes the tree as well
+    ListLocalFiles(m_tree->currentItem());
+    if (!name.isEmpty())
+        SelectItem(name);
+}
+
+QString LocalPane::RenameItem(int row, const QString& newName) {
+    if (row < 0 || row >= m_list->count() || !m_tree->currentItem())
+        return {};
+    const QString oldName = m_list->itemText(row);
+    if (newName == oldName)
+        return {};
+    if (QString problem = nameProblem(newName); !problem.isEmpty())
+        return problem;
+    const QString folder = ShownFolder();
+    // Never over an entry that is there: rename is not a way to replace a file.
+    if (QFileInfo::exists(folder + newName) && oldName.compare(newName, Qt::CaseInsensitive) != 0)
+        return localText("\"%1\" exists already.", "「%1」は既にあります。").arg(newName);
+    if (!QDir(folder).rename(oldName, newName))
+        return localText("\"%1\" cannot be renamed to \"%2\".",
+                         "「%1」の名前を「%2」に変更できません。")
+            .arg(oldName, newName);
+    ReloadSelecting(newName);
+    return {};
+}
+
+QString LocalPane::TrashItem(int row) {
+    if (row < 0 || row >= m_list->count() || !m_tree->currentItem())
+        return {};
+    const QString name = m_list->itemText(row);
+    if (!QFile::moveToTrash(ShownFolder() + name))
+        return localText("\"%1\" cannot be moved to the trash.", "「%1」をごみ箱に移動できません。")
+            .arg(name);
+    ReloadSelecting(QString());
+    // The entry that took its place, so that the next Del goes on down the list.
+    if (m_list->count() > 0)
+        m_list->setSelectedRow(std::min(row, m_list->count() - 1));
+    return {};
+}
+
+QString LocalPane::MakeFolder(const QString& name) {
+    if (!m_tree->currentItem())
+        return {};
+    if (QString problem = nameProblem(name); !problem.isEmpty())
+        return problem;
+    const QString folder = ShownFolder();
+    if (QFileInfo::exists(folder + name))
+        return localText("\"%1\" exists already.", "「%1」は既にあります。").arg(name);
+    if (!QDir(folder).mkdir(name))
+        return localText("The folder \"%1\" cannot be made.", "フォルダー「%1」を作成できません。")
+            .arg(name);
+    ReloadSelecting(name);
+    return {};
+}
+
+bool LocalPane::GoUp() {
+    QTreeWidgetItem* node = m_tree->currentItem();
+    if (!node || !node->parent())
+        return false;
+    const QString from = node->text(0);
+    m_tree->setCurrentItem(node->parent());
+    SelectItem(from);
+    return true;
 }

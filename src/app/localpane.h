@@ -33,6 +33,14 @@ public:
     // Fills the tree with the drives and selects the default folder, or the deepest folder of
     // it that exists.
     void SetupLocalDirView(const QString& defaultDir);
+    // Selects the folder in the tree, or the deepest folder of it that exists.
+    void SelectLocalFolder(const QString& dir);
+    // Shows a file's folder with the file selected (a folder: shows it); false when there is no
+    // such entry to show.
+    bool ShowFile(const QString& path);
+    // The folder shown (with its separator), and the path of the selected item; empty for none.
+    QString ShownFolder() const;
+    QString SelectedPath() const;
     void AddLocalSubDirs(QTreeWidgetItem* node);
     bool HasSubDirs(const QString& path) const;
     QTreeWidgetItem* FindLocalNode(const QString& path, QTreeWidgetItem* node);
@@ -48,12 +56,20 @@ public:
     // The data file of a list item, read on the first call of a listing and kept with the item;
     // none for a folder or a name without ".kbx". Throws what reading throws.
     std::shared_ptr<ZxDataFile> ItemDataFile(int row);
+    // The small file manager: each returns the failure's text for the user, empty when done,
+    // and leaves the list read again with the item it made or renamed selected.
+    QString RenameItem(int row, const QString& newName);
+    QString TrashItem(int row); // into the desktop's trash, from where it can be taken back
+    QString MakeFolder(const QString& name);
+    // Shows the folder above the shown one, with the folder it came from selected.
+    bool GoUp();
+
     // Checks the view button of the style and shows the list in it.
     void SelectViewStyle(int tag);
     // Brings the selected folder into view, once the tree has its size.
     void ScrollToCurrent();
 
-    // The size text of a local file: kilobytes, truncated, at least 1, with "KB".
+    // The size text of a local file: its bytes, in groups of three digits.
     static QString LocalSizeText(qint64 bytes);
 
 public Q_SLOTS:
@@ -73,6 +89,8 @@ protected:
 
 private:
     void LocalDirViewCollapsed(QTreeWidgetItem* node);
+    // Reads the shown folder's tree level and list again, then selects the named entry.
+    void ReloadSelecting(const QString& name);
     bool SelectTreeChild(QTreeWidgetItem* node, const QString& text);
     QString LocalTypeName(const QFileInfo& info) const;
 

@@ -1,43 +1,19 @@
-// The dialogs the main window opens: preferences, the data property dialog of the focused list,
-// the drive property dialog. None opens while a keyboard action runs.
-#include "mainform.h"
+// The property dialogs the main window opens: the data property dialog of the focused list, the
+// drive property dialog. None opens while a keyboard action runs.
+#include "app/mainform.h"
 #include "ui_mainform.h"
 
-#include "errordetails.h"
-#include "errorreporter.h"
-#include "filelistview.h"
-#include "kbddrvpropform.h"
-#include "kbxnames.h"
+#include "app/dialogs/kbddrvpropform.h"
+#include "app/dialogs/propform.h"
+#include "app/errordetails.h"
+#include "app/filelistview.h"
+#include "app/kbdpane.h"
+#include "app/localpane.h"
+#include "data/zxdata.h"
+#include "files/kbxnames.h"
 #include "ops/datafile.h"
-#include "preferform.h"
-#include "propform.h"
-#include "zxdata.h"
 
 #include <QTreeWidget>
-
-void TPcLinkForm::PrefOpenExecute() {
-    // The preference dialog lists the MIDI devices, which a running transfer holds.
-    if (m_busy)
-        return;
-    TPrefForm form(this);
-    form.SetInDevice(MidiInDevice);
-    form.SetOutDevice(MidiOutDevice);
-    form.SetInDeviceName(MidiInDeviceName);
-    form.SetOutDeviceName(MidiOutDeviceName);
-    form.SetDefDir(DefaultDir);
-    form.SetSafety(Safety);
-    form.SetListAtStart(ListAtStart);
-    if (form.exec() != QDialog::Accepted)
-        return;
-    ListAtStart = form.GetListAtStart();
-    // In effect for the next keyboard action; stored when the window closes.
-    MidiInDevice = form.GetInDevice();
-    MidiOutDevice = form.GetOutDevice();
-    MidiInDeviceName = form.GetInDeviceName();
-    MidiOutDeviceName = form.GetOutDeviceName();
-    DefaultDir = form.GetDefDir();
-    Safety = form.GetSafety();
-}
 
 FileListView* TPcLinkForm::FocusedList() const {
     // The window's own focus child: it stays on the list while a pop-up menu is open, and
@@ -51,7 +27,7 @@ FileListView* TPcLinkForm::FocusedList() const {
 
 void TPcLinkForm::PropOpenExecute() {
     // A keyboard action may replace the slots and relist either list while it waits.
-    if (m_busy)
+    if (isBusy())
         return;
     FileListView* list = FocusedList();
     const int row = list ? list->selectedRow() : -1;
@@ -76,8 +52,8 @@ void TPcLinkForm::PropOpenExecute() {
             kbxapp::FailureContext context;
             context.sourceFile = path;
             ReportError(QString::fromStdString(
-                            describeException(*Messages, std::current_exception()).message),
-                        kbxapp::informativeLine(*Messages, std::current_exception(), context));
+                            describeException(*m_messages, std::current_exception()).message),
+                        kbxapp::informativeLine(*m_messages, std::current_exception(), context));
             return;
         }
         data = file.get();
@@ -101,13 +77,13 @@ void TPcLinkForm::PropOpenExecute() {
         // Written atomically: a failure leaves the file, and the item, with the old name.
         kbxops::renameDataFile(path, *file, form.GetDataName());
     } catch (...) {
-        ReportError(
-            QString::fromStdString(describeException(*Messages, std::current_exception()).message));
+        ReportError(QString::fromStdString(
+            describeException(*m_messages, std::current_exception()).message));
     }
 }
 
 void TPcLinkForm::KbdDrvPropOpenExecute() {
-    if (m_busy)
+    if (isBusy())
         return;
     QTreeWidgetItem* node = m_ui->KbdDirView->currentItem();
     // The root carries no folder.

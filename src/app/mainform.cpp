@@ -1,55 +1,70 @@
-#include "mainform.h"
+#include "app/mainform.h"
 #include "ui_mainform.h"
 
-#include "appicons.h"
-#include "errorreporter.h"
-#include "midimonitor.h"
-#include "ops/cancel.h"
-#include "ops/connection.h"
-#include "ops/keyboard.h"
-#include "ops/undo.h"
-#include "platform.h"
-#include "settings.h"
-#include "zxdata.h"
-#include "zxkbddrv.h"
+#include "app/appicons.h"
+#include "app/backupcontroller.h"
+#include "app/batchcontroller.h"
+#include "app/devicechoicecontroller.h"
+#include "app/dragdropcontroller.h"
+#include "app/errorreporter.h"
+#include "app/historycontroller.h"
+#include "app/kbdactioncontroller.h"
+#include "app/kbdpane.h"
+#include "app/localpane.h"
+#include "app/midimonitor.h"
+#include "app/progressobservers.h"
+#include "common/platform.h"
+#include "data/zxdata.h"
+#include "drive/zxkbddrv.h"
 
 #include <QApplication>
 #include <QCloseEvent>
-#include <QLabel>
+#include <QFileInfo>
 #include <QMenu>
 #include <QProgressBar>
-#include <QStatusBar>
 #include <QTimer>
 #include <QToolButton>
 #include <QTreeWidget>
 #include <algorithm>
-#include <stdexcept>
 #include <utility>
 #include <vector>
 
-namespace {
-
-enum StatusIndex { StatusList = 0, StatusSend = 1, StatusImport = 2, StatusDelete = 3 };
-
-} // namespace
-
 TPcLinkForm::TPcLinkForm(QWidget* parent)
     : QMainWindow(parent)
-    , ExplorerCommand(kbxapp::explorerCommand())
-    , m_ui(std::make_unique<Ui::TPcLinkForm>()) {
+    , m_ui(std::make_unique<Ui::TPcLinkForm>())
+    , m_explorerCommand(kbxapp::explorerCommand()) {
     m_ui->setupUi(this);
     setWindowIcon(kbxapp::appIcon());
-    SetupStatusStrip();
+    m_devices = std::make_unique<kbxapp::DeviceChoiceController>();
+    m_actions = std::make_unique<kbxapp::KbdActionController>(*this, *m_ui);
     SetupActions();
     SetupPopupMenus();
     SetupMonitor();
     SetupMenus();
-    SetupBusyGate();
-    SetupDragAndDrop();
+    // Everything that talks to the keyboard, lists the MIDI devices or shows nodes an action may
+    // replace. Exit, Retrieve, Start Up Explorer and the view styles stay usable.
+    const Ui::TPcLinkForm& ui = *m_ui;
+    m_actions->setBusyGate(
+        {ui.ConnectAction, ui.DisconnectAction, ui.SendAction, ui.ReceiveAction, ui.DeleteAction,
+         ui.PropOpen, ui.PrefOpen, ui.KbdDrvPropOpen, ui.PropertyMenuItem, ui.LocalSendMenuItem,
+         ui.Property1, ui.KbdReceiveItem, ui.KbdDeleteItem, ui.KbdPropertyItem, ui.KbdDrvPropItem,
+         m_propertiesAction, m_backupAction, m_restoreAction});
+    m_dragDrop = std::make_unique<kbxapp::DragDropController>(*this, *m_ui);
+    m_batch = std::make_unique<kbxapp::BatchController>(*this, *m_ui, *m_actions);
     FormCreate();
     SetupFocusFrames();
-    SetupWholeKeyboard();
-    SetupHistoryWindow();
+    SetupLocalFileCommands();
+    // The whole keyboard: the Keyboard menu holds the two actions, greyed until now; they also
+    // go at the end of the keyboard's pop-up menu.
+    m_backup = std::make_unique<kbxapp::BackupController>(*this, *m_ui, *m_actions);
+    m_backupAction->setEnabled(true);
+    m_restoreAction->setEnabled(true);
+    connect(m_backupAction, &QAction::triggered, this, &TPcLinkForm::BackupKeyboardExecute);
+    connect(m_restoreAction, &QAction::triggered, this, &TPcLinkForm::RestoreKeyboardExecute);
+    m_kbdPopupMenu->addSeparator();
+    m_kbdPopupMenu->addAction(m_backupAction);
+    m_kbdPopupMenu->addAction(m_restoreAction);
+    m_historyGlue = std::make_unique<kbxapp::HistoryController>(*this, *m_ui, *m_actions);
 }
 
 TPcLinkForm::~TPcLinkForm() {
@@ -57,49 +72,14 @@ TPcLinkForm::~TPcLinkForm() {
     // The drive outlives the window and has no detach: its progress observer stays alive, with
     // no bar to move, so that a list after this window is gone never calls into freed memory.
     static std::vector<std::unique_ptr<PBarKbdDrvObserver>> retired;
-    retired.push_back(std::move(KbdDrvProgress));
-}
-
-void TPcLinkForm::SetupStatusStrip() {
-    m_statusLabel = new QLabel(m_ui->StatusBar);
-    m_statusLabel->setObjectName(QStringLiteral("StatusText"));
-    m_statusLabel->setFixedWidth(265);
-    m_statusLabel->setFrameShape(QFrame::StyledPanel);
-    m_statusLabel->setFrameShadow(QFrame::Sunken);
-    ProgressBar = new QProgressBar(m_ui->StatusBar);
-    ProgressBar->setObjectName(QStringLiteral("ProgressBar"));
-    ProgressBar->setRange(0, 100);
-    ProgressBar->setValue(0);
-    ProgressBar->setTextVisible(false);
-    m_ui->StatusBar->addWidget(m_statusLabel, 0);
-    // The item a keyboard action works on, beside its status text.
-    m_statusItem = new QLabel(m_ui->StatusBar);
-    m_statusItem->setObjectName(QStringLiteral("StatusItem"));
-    m_statusItem->setVisible(false);
-    m_ui->StatusBar->addWidget(m_statusItem, 0);
-    m_ui->StatusBar->addWidget(ProgressBar, 1);
-
-    // Esc reaches the action from anywhere in the window; both are offered only while busy.
-    CancelAction = new QAction(QStringLiteral("Cancel"), this);
-    CancelAction->setObjectName(QStringLiteral("CancelAction"));
-    CancelAction->setShortcut(QKeySequence(Qt::Key_Escape));
-    CancelAction->setShortcutContext(Qt::WindowShortcut);
-    CancelAction->setEnabled(false);
-    addAction(CancelAction);
-    connect(CancelAction, &QAction::triggered, this, &TPcLinkForm::CancelActionExecute);
-    CancelBtn = new QToolButton(m_ui->StatusBar);
-    CancelBtn->setObjectName(QStringLiteral("CancelBtn"));
-    CancelBtn->setDefaultAction(CancelAction);
-    CancelBtn->setToolButtonStyle(Qt::ToolButtonTextOnly);
-    CancelBtn->setVisible(false);
-    m_ui->StatusBar->addWidget(CancelBtn, 0);
+    retired.push_back(std::move(m_kbdDrvProgress));
 }
 
 void TPcLinkForm::SetupMonitor() {
     m_monitor = new MidiMonitor(this);
     addDockWidget(Qt::BottomDockWidgetArea, m_monitor);
     m_monitor->hide();
-    QMenu* view = m_ui->MainMenu->addMenu(QStringLiteral("&View"));
+    QMenu* view = m_ui->MainMenu->addMenu(tr("&View"));
     view->setObjectName(QStringLiteral("ViewMenu"));
     QAction* toggle = m_monitor->toggleViewAction();
     toggle->setObjectName(QStringLiteral("MidiMonitorAction"));
@@ -160,37 +140,37 @@ void TPcLinkForm::SetupActions() {
 
 void TPcLinkForm::SetupPopupMenus() {
     Ui::TPcLinkForm& ui = *m_ui;
-    LocalPopupMenu = new QMenu(this);
-    LocalPopupMenu->setObjectName(QStringLiteral("LocalPopupMenu"));
-    LocalPopupMenu->addAction(ui.LocalSendMenuItem);
-    LocalPopupMenu->addSeparator();
-    LocalPopupMenu->addAction(ui.Property1);
-    LocalPopupMenu->addSeparator();
-    LocalPopupMenu->addAction(ui.OpenExplorer);
+    m_localPopupMenu = new QMenu(this);
+    m_localPopupMenu->setObjectName(QStringLiteral("LocalPopupMenu"));
+    m_localPopupMenu->addAction(ui.LocalSendMenuItem);
+    m_localPopupMenu->addSeparator();
+    m_localPopupMenu->addAction(ui.Property1);
+    m_localPopupMenu->addSeparator();
+    m_localPopupMenu->addAction(ui.OpenExplorer);
 
-    KbdPopupMenu = new QMenu(this);
-    KbdPopupMenu->setObjectName(QStringLiteral("KbdPopupMenu"));
-    KbdPopupMenu->addAction(ui.KbdReceiveItem);
-    KbdPopupMenu->addAction(ui.KbdDeleteItem);
-    KbdPopupMenu->addSeparator();
-    KbdPopupMenu->addAction(ui.KbdPropertyItem);
+    m_kbdPopupMenu = new QMenu(this);
+    m_kbdPopupMenu->setObjectName(QStringLiteral("KbdPopupMenu"));
+    m_kbdPopupMenu->addAction(ui.KbdReceiveItem);
+    m_kbdPopupMenu->addAction(ui.KbdDeleteItem);
+    m_kbdPopupMenu->addSeparator();
+    m_kbdPopupMenu->addAction(ui.KbdPropertyItem);
 
-    KbdDirPopup = new QMenu(this);
-    KbdDirPopup->setObjectName(QStringLiteral("KbdDirPopup"));
-    KbdDirPopup->addAction(ui.KbdDrvPropItem);
+    m_kbdDirPopup = new QMenu(this);
+    m_kbdDirPopup->setObjectName(QStringLiteral("KbdDirPopup"));
+    m_kbdDirPopup->addAction(ui.KbdDrvPropItem);
 
-    connect(ui.LocalFileView, &FileListView::contextMenuRequested, LocalPopupMenu,
-            [this](const QPoint& pos) { LocalPopupMenu->popup(pos); });
-    connect(ui.KbdFileView, &FileListView::contextMenuRequested, KbdPopupMenu,
-            [this](const QPoint& pos) { KbdPopupMenu->popup(pos); });
+    connect(ui.LocalFileView, &FileListView::contextMenuRequested, m_localPopupMenu,
+            [this](const QPoint& pos) { m_localPopupMenu->popup(pos); });
+    connect(ui.KbdFileView, &FileListView::contextMenuRequested, m_kbdPopupMenu,
+            [this](const QPoint& pos) { m_kbdPopupMenu->popup(pos); });
     ui.KbdDirView->setContextMenuPolicy(Qt::CustomContextMenu);
-    connect(ui.KbdDirView, &QWidget::customContextMenuRequested, KbdDirPopup,
+    connect(ui.KbdDirView, &QWidget::customContextMenuRequested, m_kbdDirPopup,
             [this](const QPoint& pos) {
                 // The right button selects the node it hits, as the property command acts on
                 // the selected node.
                 if (QTreeWidgetItem* node = m_ui->KbdDirView->itemAt(pos))
                     m_ui->KbdDirView->setCurrentItem(node);
-                KbdDirPopup->popup(m_ui->KbdDirView->viewport()->mapToGlobal(pos));
+                m_kbdDirPopup->popup(m_ui->KbdDirView->viewport()->mapToGlobal(pos));
             });
 }
 
@@ -203,31 +183,41 @@ void TPcLinkForm::FormCreate() {
 
     // Opened on first use: a history that cannot be opened fails the change that needs it.
     m_history = std::make_unique<kbxops::History>();
-    ModelName = QString::fromLatin1(ZxKbdDrv::kKnownModel);
-    KbdDrv = &ZxKbdDrv::instance(ModelName.toStdString());
-    KbdDrvProgress = std::make_unique<PBarKbdDrvObserver>(ProgressBar);
-    KbdDrv->attach(KbdDrvProgress.get());
+    m_modelName = QString::fromLatin1(ZxKbdDrv::kKnownModel);
+    m_kbdDrv = &ZxKbdDrv::instance(m_modelName.toStdString());
+    m_kbdDrvProgress = std::make_unique<PBarKbdDrvObserver>(m_actions->progressBar());
+    m_kbdDrv->attach(m_kbdDrvProgress.get());
 
     // Before the described values: a first start's preference dialog shows it.
-    ListAtStart = KbxSettings().loadWindow().listAtStart;
+    m_devices->setListAtStart(KbxSettings().loadWindow().listAtStart);
     try {
-        LoadSettings();
+        m_devices->load([this] { PrefOpenExecute(); });
     } catch (...) {
         PrefOpenExecute();
     }
 
-    Messages = std::make_unique<MsgStr>();
+    m_messages = std::make_unique<MsgStr>();
     m_kbd = std::make_unique<KbdPane>(
         ui.KbdDirView, ui.KbdFileView,
-        std::array{ui.KbdIconBtn, ui.KbdSmallIconBtn, ui.KbdListBtn, ui.KbdReportBtn}, *KbdDrv,
-        ModelName, *Messages, nullptr);
+        std::array{ui.KbdIconBtn, ui.KbdSmallIconBtn, ui.KbdListBtn, ui.KbdReportBtn}, *m_kbdDrv,
+        m_modelName, *m_messages, nullptr);
     // Slots are deleted from the song and rhythm folders only, once the drive is listed.
     connect(m_kbd.get(), &KbdPane::deletableChanged, this, [this](bool deletable) {
-        m_ui->DeleteAction->setEnabled(deletable);
-        m_ui->KbdDeleteItem->setEnabled(deletable);
+        m_deletableFolder = deletable;
+        UpdateCommandStates();
+        // A folder listed anew has no selection yet: the gauge drops the slot it measured for.
+        UpdateMemoryGauge();
     });
 
-    m_local->SetupLocalDirView(DefaultDir);
+    for (FileListView* list : {ui.LocalFileView, ui.KbdFileView}) {
+        connect(list, &FileListView::selectionChanged, this, &TPcLinkForm::UpdateCommandStates);
+        connect(list, &FileListView::currentRowChanged, this, &TPcLinkForm::UpdateCommandStates);
+    }
+    // The folder shown when the window last closed, while it is there; else the default one.
+    const QString lastFolder = KbxSettings().loadWindow().localFolder;
+    m_local->SetupLocalDirView(!lastFolder.isEmpty() && QFileInfo(lastFolder).isDir()
+                                   ? lastFolder
+                                   : m_devices->defaultDir());
     m_local->SelectViewStyle(FileListView::LargeIcon);
     m_kbd->SetupKbdDirView();
     m_kbd->SelectViewStyle(FileListView::LargeIcon);
@@ -252,61 +242,40 @@ void TPcLinkForm::FormCreate() {
 void TPcLinkForm::FormDestroy() {
     SaveWindowSettings();
     try {
-        SaveSettings();
+        m_devices->save();
     } catch (const std::exception& error) {
         ReportError(QString::fromStdString(error.what()));
     }
 }
 
-// ---- Settings ----
-
-void TPcLinkForm::LoadSettings() {
-    const KbxSettings settings;
-    // Never fails: a damaged value gives its default, which keeps the safety net on.
-    Safety = settings.loadSafety();
-    KbxSettings::Values values{MidiInDevice, MidiOutDevice, MidiInDeviceName, MidiOutDeviceName,
-                               DefaultDir};
-    // The fields keep what was read before a value that fails, as each value is read in turn.
-    const auto take = [this, &values] {
-        MidiInDevice = values.inputDevice;
-        MidiOutDevice = values.outputDevice;
-        MidiInDeviceName = values.inputDeviceName;
-        MidiOutDeviceName = values.outputDeviceName;
-        DefaultDir = values.defaultDir;
-    };
-    KbxSettings::LoadResult result;
-    try {
-        result = settings.load(values);
-    } catch (...) {
-        take();
-        throw;
-    }
-    take();
-    if (result == KbxSettings::LoadResult::FirstStart) {
-        // First start for this user: the devices are chosen before anything else.
-        PrefOpenExecute();
-        try {
-            SaveSettings();
-        } catch (const std::exception&) {
-            // A store that cannot be written is reported once, when the window closes and
-            // saves again; failing here would only open the preference dialog a second time.
-        }
-    }
+void TPcLinkForm::OfferTransfers() {
+    m_transfersOffered = true;
+    UpdateCommandStates();
 }
 
-void TPcLinkForm::SaveSettings() {
-    const KbxSettings settings;
-    settings.save(KbxSettings::Values{MidiInDevice, MidiOutDevice, MidiInDeviceName,
-                                      MidiOutDeviceName, DefaultDir});
-    settings.saveSafety(Safety);
+void TPcLinkForm::UpdateCommandStates() {
+    Ui::TPcLinkForm& ui = *m_ui;
+    if (!m_kbd || !m_local)
+        return;
+    const int kbdRow = ui.KbdFileView->selectedRow();
+    const ZxData* entry = m_kbd->KbdItemData(kbdRow);
+    const bool slot = entry && !(entry->attributes() & ZxAttr::Directory);
+    const int localRow = ui.LocalFileView->selectedRow();
+    const bool localFile = localRow >= 0 && !m_local->IsFolderItem(localRow);
+    const bool send = m_transfersOffered && slot && localFile;
+    const bool import = m_transfersOffered && slot && entry->isPresent();
+    const bool remove = m_deletableFolder && slot && entry->isPresent();
+    ui.SendAction->setEnabled(send);
+    ui.LocalSendMenuItem->setEnabled(send);
+    ui.ReceiveAction->setEnabled(import);
+    ui.KbdReceiveItem->setEnabled(import);
+    ui.DeleteAction->setEnabled(remove);
+    ui.KbdDeleteItem->setEnabled(remove);
+    ui.KbdPropertyItem->setEnabled(m_transfersOffered && slot);
 }
 
-kbxops::Devices TPcLinkForm::KbdDevices() {
-    const kbxops::Resolution resolved = kbxops::resolveDevices(
-        kbxops::DeviceChoice{{MidiInDevice, MidiOutDevice}, MidiInDeviceName, MidiOutDeviceName});
-    MidiInDevice = resolved.choice.devices.input;
-    MidiOutDevice = resolved.choice.devices.output;
-    return resolved.choice.devices;
+kbxops::Ports TPcLinkForm::KbdPorts() {
+    return m_devices->ports(isBusy());
 }
 
 QString TPcLinkForm::GetNodePath(QTreeWidgetItem* node) const {
@@ -317,13 +286,16 @@ QString TPcLinkForm::GetNodePath(QTreeWidgetItem* node) const {
 
 // ---- Status line, errors, busy state ----
 
-QString TPcLinkForm::statusText() const {
-    return m_statusLabel->text();
+bool TPcLinkForm::isBusy() const {
+    return m_actions->isBusy();
 }
 
-void TPcLinkForm::SetStatusText(const QString& text) {
-    m_statusLabel->setText(text);
-    m_statusLabel->repaint();
+QString TPcLinkForm::statusText() const {
+    return m_actions->statusText();
+}
+
+QString TPcLinkForm::statusItem() const {
+    return m_actions->statusItem();
 }
 
 void TPcLinkForm::ReportError(const QString& text, const QString& informative) {
@@ -334,35 +306,30 @@ void TPcLinkForm::ReportError(const QString& text, const QString& informative) {
 }
 
 void TPcLinkForm::closeEvent(QCloseEvent* event) {
-    if (m_busy || m_dragRunning) {
+    if (isBusy() || m_dragDrop->isDragging()) {
         // The action or drag on the stack still uses the window; close when it has ended. The
         // user wants to leave: the action stops at its next message boundary.
         m_closePending = true;
         CancelActionExecute();
         event->ignore();
-        if (m_busy)
-            SetStatusText(
-                Messages->text("Stopping the keyboard action; the window closes when it has ended.",
-                               "キーボードとの通信を止めています。終わるとウィンドウを閉じます。"));
+        if (isBusy())
+            m_actions->setStatusText(m_messages->text(
+                "Stopping the keyboard action; the window closes when it has ended.",
+                "キーボードとの通信を止めています。終わるとウィンドウを閉じます。"));
         return;
     }
     QMainWindow::closeEvent(event);
 }
 
-void TPcLinkForm::CancelActionExecute() {
-    if (!m_cancellation)
+void TPcLinkForm::CloseIfPending() {
+    if (!m_closePending || isBusy() || m_dragDrop->isDragging())
         return;
-    m_cancellation->cancel();
-    // Asked once; the action reports its end in the error box.
-    CancelAction->setEnabled(false);
+    m_closePending = false;
+    close();
 }
 
-bool TPcLinkForm::eventFilter(QObject* watched, QEvent* event) {
-    if (FileListView* list = ListOfViewport(watched))
-        return ListViewportEvent(list, static_cast<QWidget*>(watched), event);
-    if (QTreeWidget* tree = TreeOfViewport(watched))
-        return TreeViewportEvent(tree, event);
-    return QMainWindow::eventFilter(watched, event);
+void TPcLinkForm::CancelActionExecute() {
+    m_actions->cancel();
 }
 
 void TPcLinkForm::showEvent(QShowEvent* event) {
@@ -374,210 +341,181 @@ void TPcLinkForm::showEvent(QShowEvent* event) {
     // The default folder was selected before the tree had its size; bring it into view.
     m_local->ScrollToCurrent();
     // Once the window has been painted: the list takes a moment, and the user sees it happen.
-    if (ListAtStart)
+    if (m_devices->listAtStart())
         QTimer::singleShot(0, this, &TPcLinkForm::ListAtStartExecute);
-}
-
-void TPcLinkForm::RunKbdAction(int status, const std::function<void()>& body) {
-    if (m_busy)
-        return;
-    m_busy = true;
-    m_failureContext = {};
-    m_doneStatus.clear();
-    BeginBusy();
-    UpdateUndoAction();
-    ProgressBar->setValue(0);
-    SetStatusText(QString::fromStdString(Messages->GetStatusMsg(status)));
-
-    kbxops::Cancellation cancellation;
-    m_cancellation = &cancellation;
-    CancelAction->setEnabled(true);
-    CancelBtn->setVisible(true);
-    std::exception_ptr failure;
-    QApplication::setOverrideCursor(Qt::BusyCursor);
-    try {
-        const kbxops::CancelScope scope(cancellation);
-        body();
-    } catch (const ZxCancelledException&) {
-        // Never shown as done; but a window that is closing has been told enough.
-        if (!m_closePending)
-            failure = std::current_exception();
-    } catch (...) {
-        failure = std::current_exception();
-    }
-    QApplication::restoreOverrideCursor();
-    m_cancellation = nullptr;
-    CancelAction->setEnabled(false);
-    CancelBtn->setVisible(false);
-    EndBusy();
-    if (failure)
-        ReportFailure(failure);
-
-    SetStatusText(std::exchange(m_doneStatus, QString()));
-    ShowActionItem(QString());
-    ProgressBar->setValue(0);
-    UpdateMemoryGauge();
-    m_busy = false;
-    UpdateUndoAction();
-    if (m_closePending) {
-        m_closePending = false;
-        close();
-    }
 }
 
 // ---- Keyboard actions ----
 
 void TPcLinkForm::ConnectActionExecute() {
-    RunKbdAction(StatusList, [this] { ReadKbdList(); });
+    m_actions->list();
 }
 
-kbxops::Keyboard TPcLinkForm::Keyboard(kbxops::Progress* progress) {
-    return kbxops::Keyboard(*KbdDrv, KbdDevices(), progress,
-                            kbxops::safetyFromPreferences(Safety, m_history.get()));
-}
-
-void TPcLinkForm::ReadKbdList() {
-    PBarProgress progress(ProgressBar);
-    Keyboard(&progress).list();
-    m_kbd->SetupKbdDirViewKeepingPlace();
-    m_ui->SendAction->setEnabled(true);
-    m_ui->LocalSendMenuItem->setEnabled(true);
-    m_ui->ReceiveAction->setEnabled(true);
-    m_ui->KbdReceiveItem->setEnabled(true);
-    m_ui->KbdPropertyItem->setEnabled(true);
-}
-
+// Several items selected: one job over all of them (BatchController); one: the described action.
 void TPcLinkForm::SendActionExecute() {
-    RunKbdAction(StatusSend, [this] { SendSelectedFile(); });
-}
-
-void TPcLinkForm::SendSelectedFile() {
-    QTreeWidgetItem* localNode = m_ui->LocalDirView->currentItem();
-    const int localRow = m_ui->LocalFileView->selectedRow();
-    if (!localNode || localRow < 0)
-        throw OperateException(OperateException::NoSendSource);
-    ZxData* slot =
-        m_kbd->SelectedSlot(OperateException::NoSendTarget, OperateException::NotAcceptable);
-    QTreeWidgetItem* kbdNode = m_ui->KbdDirView->currentItem();
-    const QString fileName = m_ui->LocalFileView->itemText(localRow);
-    m_failureContext.sourceFile = GetNodePath(localNode) + fileName;
-    m_failureContext.slot = slot;
-    ShowActionItem(fileName);
-
-    PBarProgress progress(ProgressBar);
-    // By the node, not by its path: names repeat within a folder (blank tones).
-    const std::unique_ptr<ZxDataFile> item =
-        Keyboard(&progress).sendFile(m_failureContext.sourceFile, *slot);
-
-    // The user may have moved in the keyboard tree while the data travelled.
-    QTreeWidgetItem* now = m_ui->KbdDirView->currentItem();
-    m_kbd->ListKbdFiles(now);
-    if (now == kbdNode) {
-        m_ui->KbdFileView->setSelectedRow(item->number());
-        m_ui->KbdFileView->setFocus();
-    }
+    if (!isBusy() && m_batch->sendSelection())
+        return;
+    m_actions->run(kbxapp::KbdActionController::StatusSend,
+                   [this] { m_actions->sendSelectedFile(); });
 }
 
 void TPcLinkForm::ReceiveActionExecute() {
-    RunKbdAction(StatusImport, [this] { ReceiveSelectedData(); });
-}
-
-void TPcLinkForm::ReceiveSelectedData() {
-    ZxData* slot =
-        m_kbd->SelectedSlot(OperateException::NoImportSource, OperateException::NoImportSource);
-    QTreeWidgetItem* localNode = m_ui->LocalDirView->currentItem();
-    if (!localNode)
-        throw OperateException(OperateException::NoImportTarget);
-    // Local tree items can be replaced during the transfer; keep the folder by its path.
-    const QString folder = GetNodePath(localNode);
-    m_failureContext.slot = slot;
-    ShowActionItem(m_kbd->SelectedItemText());
-
-    PBarProgress progress(ProgressBar);
-    const kbxops::ImportedFile imported = Keyboard(&progress).importSlot(*slot, folder);
-    const QString& fileName = imported.fileName;
-    if (!imported.trashed.isEmpty())
-        m_doneStatus =
-            Messages
-                ->text("The earlier %1 was moved to the trash.", "以前の %1 はごみ箱に移しました。")
-                .arg(fileName);
-
-    QTreeWidgetItem* now = m_ui->LocalDirView->currentItem();
-    if (!now || GetNodePath(now) != folder)
-        return; // the user has opened another folder meanwhile
-    m_local->ListLocalFiles(now);
-    m_local->SelectItem(fileName);
-    m_ui->LocalFileView->setFocus();
+    if (!isBusy() && m_batch->importSelection())
+        return;
+    m_actions->run(kbxapp::KbdActionController::StatusImport,
+                   [this] { m_actions->importSelectedSlot(); });
 }
 
 void TPcLinkForm::DeleteActionExecute() {
-    RunKbdAction(StatusDelete, [this] { DeleteSelectedData(); });
-}
-
-void TPcLinkForm::DeleteSelectedData() {
-    ZxData* slot =
-        m_kbd->SelectedSlot(OperateException::NoDeleteTarget, OperateException::NoDeleteTarget);
-    if (!KbdDrv->isListed())
-        throw OperateException(OperateException::ListFirst);
-    m_failureContext.slot = slot;
-    ShowActionItem(m_kbd->SelectedItemText());
-    PBarProgress progress(ProgressBar);
-    Keyboard(&progress).remove(*slot);
-    m_kbd->RelistKeepingSelection();
-}
-
-void TPcLinkForm::UpdateUndoAction() {
-    std::optional<kbxops::HistoryEntry> target;
-    if (!m_busy) {
-        try {
-            target = kbxops::undoTarget(*m_history);
-        } catch (...) {
-            // A history that cannot be read has nothing to undo; the next change says why.
-        }
-    }
-    m_ui->UndoAction->setEnabled(target.has_value());
-    m_ui->UndoAction->setText(target ? QStringLiteral("&") + kbxops::undoText(*target)
-                                     : QStringLiteral("&Undo"));
-    UpdateHistoryWindow();
+    if (!isBusy() && m_batch->deleteSelection())
+        return;
+    m_actions->run(kbxapp::KbdActionController::StatusDelete,
+                   [this] { m_actions->deleteSelectedSlot(); });
 }
 
 void TPcLinkForm::UndoActionExecute() {
-    if (m_busy)
-        return;
-    std::optional<kbxops::HistoryEntry> target;
-    try {
-        target = kbxops::undoTarget(*m_history);
-    } catch (...) {
-        ReportError(
-            QString::fromStdString(describeException(*Messages, std::current_exception()).message));
-    }
-    if (!target) {
-        UpdateUndoAction();
-        return;
-    }
-    RunKbdAction(target->before ? StatusSend : StatusDelete, [this] { UndoLastChange(); });
+    m_actions->undo();
 }
 
-void TPcLinkForm::UndoLastChange() {
-    // The slot is found in the listed drive, and what it holds now is kept before it goes.
-    if (!KbdDrv->isListed())
-        ReadKbdList();
-    PBarProgress progress(ProgressBar);
-    kbxops::Keyboard keyboard = Keyboard(&progress);
-    kbxops::undoLast(keyboard, *m_history);
-    m_kbd->RelistKeepingSelection();
+void TPcLinkForm::UpdateUndoAction() {
+    m_actions->updateUndoAction();
+    if (m_historyGlue)
+        m_historyGlue->update();
+}
+
+void TPcLinkForm::ListAtStartExecute() {
+    if (isBusy() || !m_devices->listAtStart() || !isVisible())
+        return;
+    // Only when the chosen devices are there: a machine without its keyboard starts quietly.
+    if (!m_devices->chosenDevicesPresent())
+        return;
+    m_actions->listAtStart();
 }
 
 void TPcLinkForm::DisconnectActionExecute() {
     // A reset replaces every node the running action holds.
-    if (m_busy)
+    if (isBusy())
         return;
-    KbdDrv->reset();
+    m_kbdDrv->reset();
     m_kbd->SetupKbdDirView();
 }
 
 void TPcLinkForm::KbdUpdateActionExecute() {
     m_kbd->ListKbdFiles(m_ui->KbdDirView->currentItem());
+}
+
+void TPcLinkForm::PrefOpenExecute() {
+    // The preference dialog lists the MIDI devices, which a running transfer holds.
+    if (isBusy())
+        return;
+    m_devices->editPreferences(this);
+}
+
+// ---- The whole keyboard ----
+
+void TPcLinkForm::BackupKeyboardExecute() {
+    m_backup->backupAsked();
+}
+
+void TPcLinkForm::RestoreKeyboardExecute() {
+    m_backup->restoreAsked();
+}
+
+QString TPcLinkForm::BackupKeyboardTo(const QString& parent) {
+    return m_backup->backupTo(parent);
+}
+
+bool TPcLinkForm::RestoreKeyboardFrom(const QString& path) {
+    return m_backup->restoreFrom(path);
+}
+
+MemoryGauge& TPcLinkForm::memoryGauge() const {
+    return m_backup->gauge();
+}
+
+void TPcLinkForm::UpdateMemoryGauge() {
+    if (m_backup && m_kbdDrv)
+        m_backup->updateGauge();
+}
+
+// ---- History ----
+
+void TPcLinkForm::HistoryOpenExecute() {
+    m_historyGlue->open();
+}
+
+void TPcLinkForm::SendHistoryEntry(qint64 id, const QString& slot) {
+    m_historyGlue->sendEntry(id, slot);
+}
+
+void TPcLinkForm::SaveHistoryEntry(qint64 id, const QString& dir) {
+    m_historyGlue->saveEntry(id, dir);
+}
+
+THistoryForm* TPcLinkForm::historyForm() const {
+    return m_historyGlue ? m_historyGlue->historyForm() : nullptr;
+}
+
+// ---- Drag and drop ----
+
+void TPcLinkForm::setDragRunner(DragRunner runner) {
+    m_dragDrop->setDragRunner(std::move(runner));
+}
+
+void TPcLinkForm::RunDrop(std::function<void()> drop) {
+    m_dragDrop->runDrop(std::move(drop));
+}
+
+void TPcLinkForm::RunPendingDrop() {
+    m_dragDrop->runPendingDrop();
+}
+
+int TPcLinkForm::dropHighlightRow(const FileListView* list) const {
+    return list ? list->dropHighlight() : -1;
+}
+
+QTreeWidgetItem* TPcLinkForm::dropHighlightNode() const {
+    return m_dragDrop->dropHighlightNode();
+}
+
+bool TPcLinkForm::LocalFileViewMouseDown(Qt::MouseButton button, const QPoint& pos) {
+    return m_dragDrop->localFileMouseDown(button, pos);
+}
+
+bool TPcLinkForm::LocalFileViewDragOver(const QString& source) const {
+    return m_dragDrop->localFileDragOver(source);
+}
+
+void TPcLinkForm::LocalFileViewDragDrop(const QString& source, const QPoint& pos) {
+    m_dragDrop->localFileDrop(source, pos);
+}
+
+bool TPcLinkForm::KbdFileViewMouseDown(Qt::MouseButton button, const QPoint& pos) {
+    return m_dragDrop->kbdFileMouseDown(button, pos);
+}
+
+bool TPcLinkForm::KbdFileViewDragOver(const QString& source) const {
+    return m_dragDrop->kbdFileDragOver(source);
+}
+
+void TPcLinkForm::KbdFileViewDragDrop(const QString& source, const QPoint& pos) {
+    m_dragDrop->kbdFileDrop(source, pos);
+}
+
+bool TPcLinkForm::LocalDirViewDragOver(const QString& source, QTreeWidgetItem* node) const {
+    return m_dragDrop->localDirDragOver(source, node);
+}
+
+void TPcLinkForm::LocalDirViewDragDrop(const QString& source, QTreeWidgetItem* node) {
+    m_dragDrop->localDirDrop(source, node);
+}
+
+bool TPcLinkForm::KbdDirViewDragOver(const QString& source, QTreeWidgetItem* node) const {
+    return m_dragDrop->kbdDirDragOver(source, node);
+}
+
+void TPcLinkForm::KbdDirViewDragDrop(const QString& source, QTreeWidgetItem* node) {
+    m_dragDrop->kbdDirDrop(source, node);
 }
 
 // ---- Local actions ----
@@ -591,7 +529,7 @@ void TPcLinkForm::ShellOpenExecute() {
     if (!node)
         return;
     QString error;
-    if (!kbxapp::ProcessLauncher::instance().startDetached(ExplorerCommand, {GetNodePath(node)},
+    if (!kbxapp::ProcessLauncher::instance().startDetached(m_explorerCommand, {GetNodePath(node)},
                                                            &error))
         ReportError(error);
 }

@@ -1,99 +1,96 @@
 #pragma once
-// TPcLinkForm: the main window and the controller of everything the user does. Above, the
-// computer's drives, folders and files (LocalPane); below, the keyboard as a drive (KbdPane).
-// The window owns the actions, the menus, the status line and the dialogs. Every keyboard action
-// runs synchronously on the GUI thread: while it waits for the keyboard the window keeps
-// painting and dispatching input, so the window holds a busy state that refuses a second
-// keyboard action. While busy, the Cancel button beside the progress bar and Esc stop the action
-// at its next message boundary; closing the window cancels the action and closes once it has
-// stopped.
+// TPcLinkForm: the main window. Above, the computer's drives, folders and files (LocalPane);
+// below, the keyboard as a drive (KbdPane). The window owns the actions, the menus and the
+// dialogs; its command handlers hand the work to one controller per feature:
+//   - KbdActionController: the keyboard actions (list, import, send, delete, undo) and their busy
+//     frame, with the status line, the bar and Cancel;
+//   - DeviceChoiceController: the preferences, the devices an action is bound to, list at start;
+//   - BackupController: the whole keyboard (back up, restore with its preview, the memory gauge);
+//   - HistoryController: the glue between the window and the history window;
+//   - DragDropController: drag and drop between the lists and trees;
+//   - BatchController: several items sent, imported or deleted in one job.
+// Every keyboard action runs synchronously on the GUI thread: while it waits for the keyboard the
+// window keeps painting and dispatching input, so a busy state refuses a second keyboard action.
+// Closing the window cancels the action and closes once it has stopped.
 
-#include "errordetails.h"
-#include "kbdpane.h"
-#include "localpane.h"
-#include "msgstr.h"
+#include "common/msgstr.h"
+#include "common/settings.h"
 #include "ops/history.h"
 #include "ops/keyboard.h"
-#include "progressobservers.h"
-#include "settings.h"
 
 #include <QMainWindow>
 #include <QPoint>
 #include <QString>
-#include <cstdint>
 #include <functional>
 #include <memory>
-#include <string>
 
 class FileListView;
+class KbdPane;
+class LocalPane;
 class MemoryGauge;
-class QAction;
 class MidiMonitor;
-class QActionGroup;
+class PBarKbdDrvObserver;
+class QAction;
 class QKeySequence;
-class QLabel;
-class QMimeData;
 class QMenu;
+class QMimeData;
 class QPixmap;
-class QProgressBar;
-class QToolButton;
-class THistoryForm;
 class QTreeWidgetItem;
-class ZxCancellation;
+class THistoryForm;
 class ZxKbdDrv;
 
 namespace Ui {
 class TPcLinkForm;
 }
 
+namespace kbxapp {
+class BackupController;
+class BatchController;
+class DeviceChoiceController;
+class DragDropController;
+class HistoryController;
+class KbdActionController;
+} // namespace kbxapp
+
 class TPcLinkForm : public QMainWindow {
-    friend class HistoryDropFilter; // its drops wait for a running drag as the lists' do
     Q_OBJECT
 public:
     explicit TPcLinkForm(QWidget* parent = nullptr);
     ~TPcLinkForm() override;
 
-    // Settings and the objects the window works with.
-    std::int32_t MidiInDevice = 0;
-    std::int32_t MidiOutDevice = 0;
-    // The devices' names, by which they are found again when their numbers move (empty where
-    // the settings predate names).
-    QString MidiInDeviceName;
-    QString MidiOutDeviceName;
-    ZxKbdDrv* KbdDrv = nullptr; // the process-wide drive, not owned
-    QString ModelName;
-    QString DefaultDir;
-    QString ExplorerCommand;
-    std::unique_ptr<MsgStr> Messages;
-    std::unique_ptr<PBarKbdDrvObserver> KbdDrvProgress;
-    // Keep a copy of what a change replaces; read sends back (Safety in the settings store).
-    KbxSettings::Safety Safety;
-    // Lists the keyboard right after the window is shown when the chosen devices are there.
-    bool ListAtStart = true;
+    // The process-wide drive (not owned), the model it is for, and the message table of the run.
+    ZxKbdDrv& kbdDrv() const { return *m_kbdDrv; }
+    const QString& modelName() const { return m_modelName; }
+    MsgStr& messages() const { return *m_messages; }
+    // The settings: devices, default folder, safety net, list at start.
+    kbxapp::DeviceChoiceController& deviceChoice() const { return *m_devices; }
+    // The ports of the running keyboard action: on its first call the devices are resolved by
+    // name (a device whose number has moved is found at its new number, which is stored at
+    // once; one that is not connected is an error naming it), bound and locked until the
+    // action ends, so that all of it talks to one keyboard.
+    kbxops::Ports KbdPorts();
 
     // The Edit menu: shown once commands have been put into it.
-    QMenu* editMenu() const { return EditMenu; }
+    QMenu* editMenu() const { return m_editMenu; }
 
     // True while a keyboard action runs (and waits for the keyboard).
-    bool isBusy() const { return m_busy; }
+    bool isBusy() const;
     // The text of the status line.
     QString statusText() const;
     // The item the running keyboard action works on, as the status line names it.
     QString statusItem() const;
 
-    // Settings store: MIDI/InputDevice, MIDI/OutputDevice, their names, Directory/Default, and
-    // the group Safety.
-    void LoadSettings();
-    void SaveSettings();
-    // The devices for the next keyboard action, resolved by name: a device whose number has
-    // moved is found at its new number (kept for the rest of the run and stored at the end);
-    // one that is not connected is an error naming it.
-    kbxops::Devices KbdDevices();
+    // After the first successful list: the transfers are offered from now on, each enabled as
+    // far as the selection allows (UpdateCommandStates).
+    void OfferTransfers();
+    // Send, Import, Delete and the keyboard item's Properties follow the selections: each is
+    // enabled only where it has something to act on.
+    void UpdateCommandStates();
 
     // The history of replaced items that the keyboard actions keep and undo reverts.
     kbxops::History& history() const { return *m_history; }
     // Names the newest change not undone in the Edit menu's Undo item, or disables it when there
-    // is none or a keyboard action runs.
+    // is none or a keyboard action runs; the history window follows.
     void UpdateUndoAction();
 
     // The two panes; they exist once the window has been created.
@@ -104,9 +101,9 @@ public:
     // The folder of a node of either tree, with its separator at the end.
     QString GetNodePath(QTreeWidgetItem* node) const;
 
-    // Drag and drop between the two lists. A drag carries only the name of the list it comes
-    // from, under a type of its own; the drop runs Send or Import on the lists' selections,
-    // exactly as the toolbar commands do.
+    // Drag and drop between the two lists (DragDropController). A drag carries only the name of
+    // the list it comes from, under a type of its own; the drop runs Send or Import on the
+    // lists' selections, exactly as the toolbar commands do.
     static constexpr const char* kListDragType = "application/x-kbxman-list-item";
     // A drag begins once the pointer has moved this far from where the button went down.
     static constexpr int kDragStartDistance = 5;
@@ -132,7 +129,17 @@ public:
     void KbdDirViewDragDrop(const QString& source, QTreeWidgetItem* node);
     // The item of a list or tree that a drag over it is marked on: where the drop would go.
     int dropHighlightRow(const FileListView* list) const;
-    QTreeWidgetItem* dropHighlightNode() const { return m_treeHighlight; }
+    QTreeWidgetItem* dropHighlightNode() const;
+    // Runs a drop now, or once the drag that is running (ours or the history window's) has
+    // ended, so that the transfer does not run inside the toolkit's drag loop.
+    void RunDrop(std::function<void()> drop);
+    // The drop that waited for a drag, once the drag has ended.
+    void RunPendingDrop();
+
+    // A close asked for while an action or a drag ran: whether one waits, and closing once
+    // neither runs any more.
+    bool isClosePending() const { return m_closePending; }
+    void CloseIfPending();
 
 public Q_SLOTS:
     void ConnectActionExecute();
@@ -161,6 +168,11 @@ public Q_SLOTS:
     void RestoreKeyboardExecute();
     // Edit > History...: the history window, opened (or brought to the front) beside the window.
     void HistoryOpenExecute();
+    // The local list's file commands (localfilecommands.cpp): rename the selected entry, move
+    // it to the trash after asking, make a folder in the shown folder.
+    void LocalRenameExecute();
+    void LocalTrashExecute();
+    void LocalNewFolderExecute();
 
 public:
     // The same without the folder dialogs. BackupKeyboardTo makes a folder named by the date
@@ -170,49 +182,42 @@ public:
     bool RestoreKeyboardFrom(const QString& path);
     // The song memory gauge under the keyboard list; follows every keyboard action and the
     // file chosen for sending.
-    MemoryGauge& memoryGauge() const { return *m_gauge; }
+    MemoryGauge& memoryGauge() const;
     void UpdateMemoryGauge();
-    // What the history window asks for (historywindow.cpp). SendHistoryEntry sends entry id's
-    // kept item into slot (a short form; empty: its own slot) as a keyboard action;
-    // SaveHistoryEntry writes it as a data file into dir (empty: the local folder shown) and
-    // selects it there.
+    // What the history window asks for. SendHistoryEntry sends entry id's kept item into slot
+    // (a short form; empty: its own slot) as a keyboard action; SaveHistoryEntry writes it as a
+    // data file into dir (empty: the local folder shown) and selects it there.
     void SendHistoryEntry(qint64 id, const QString& slot);
     void SaveHistoryEntry(qint64 id, const QString& dir);
     // The history window once opened, else nullptr.
-    THistoryForm* historyForm() const { return m_historyForm; }
+    THistoryForm* historyForm() const;
+
+    // The folder a file dialog opens in: the one the local pane shows, else the default folder.
+    QString ShownFolder() const;
+    // Shows a file (or a folder) in the local pane, selected and focused, as when it is named on
+    // the command line; false when it is not there.
+    bool ShowLocalFile(const QString& path);
+
+    // One error box over the window; with an informative line below the text when there is one.
+    void ReportError(const QString& text, const QString& informative = QString());
 
 protected:
     void closeEvent(QCloseEvent* event) override;
     void showEvent(QShowEvent* event) override;
-    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     void FormCreate();
     void FormDestroy();
     void SetupActions();
     void SetupPopupMenus();
-    void SetupStatusStrip();
-    void SetupWholeKeyboard(); // backupdialogs.cpp
-    void SetupHistoryWindow(); // historywindow.cpp
-    THistoryForm& HistoryWindow();
-    // Follows the history into its window: busy state, Undo, and the entries once idle.
-    void UpdateHistoryWindow();
-    void ShowKbdListed();
+    void SetupMonitor();
     // Menus beyond File, the keys of the commands and lists, a focus that shows (mainmenus.cpp).
     void SetupMenus();
     void SetupFocusFrames();
+    void SetupLocalFileCommands();
     QAction* menuItemFor(QAction* action, const char* name, const QKeySequence& key);
-
-    // The busy frame's additions (mainbusy.cpp): while a keyboard action runs, every command
-    // it would refuse is greyed, the bar shows its text, and the status line names the item.
-    void SetupBusyGate();
-    void BeginBusy();
-    void EndBusy();
-    // Names the item of the running action in the status line; empty: none.
-    void ShowActionItem(const QString& item);
-    // The failure of the running action: the error box with its informative line, or at start
-    // the status line.
-    void ReportFailure(std::exception_ptr error);
+    // The list that has the input focus, or none (maindialogs.cpp).
+    FileListView* FocusedList() const;
 
     // The window's own settings (windowlayout.cpp), in a group of their own beside the described
     // ones: geometry and state, dividers and view styles, restored within the screen; and the
@@ -220,82 +225,37 @@ private:
     void LoadWindowSettings();
     void SaveWindowSettings();
     void ClampToScreen();
-    void SetupMonitor();
-
-    // The frame shared by the four keyboard actions: status text k, progress from 0, one error
-    // box per failure, status and progress cleared afterwards. Refused while busy.
-    void RunKbdAction(int status, const std::function<void()>& body);
-    void SendSelectedFile();
-    void ReceiveSelectedData();
-    void DeleteSelectedData();
-    void UndoLastChange();
-    void ReadKbdList();
-    // The keyboard on the chosen devices, with the safety net as the preferences ask.
-    kbxops::Keyboard Keyboard(kbxops::Progress* progress);
-
-    void SetStatusText(const QString& text);
-    void ReportError(const QString& text, const QString& informative = QString());
-
-    // Drag and drop on the lists' viewports.
-    void SetupDragAndDrop();
-    FileListView* ListOfViewport(QObject* object) const;
-    bool ListViewportEvent(FileListView* list, QWidget* viewport, QEvent* event);
-    QTreeWidget* TreeOfViewport(QObject* object) const;
-    bool TreeViewportEvent(QTreeWidget* tree, QEvent* event);
-    // Marks the row (or the node) that a drop would go to, and takes the mark off the rest.
-    void SetDropHighlight(FileListView* list, int row, QTreeWidgetItem* node);
-    void StartListDrag(FileListView* list, int row);
-    // A drop that arrives while our own drag runs waits until the drag has ended, so that the
-    // transfer does not run inside the toolkit's drag loop.
-    void RunDrop(std::function<void()> drop);
-    // The list that has the input focus, or none.
-    FileListView* FocusedList() const;
 
     std::unique_ptr<Ui::TPcLinkForm> m_ui;
-    QMenu* EditMenu = nullptr;
-    QMenu* KeyboardMenu = nullptr;
-    QAction* PropertiesAction = nullptr;
-    QAction* ConnectMenuItem = nullptr;
-    QAction* DeleteMenuItem = nullptr;
-    QAction* BackupAction = nullptr;
-    QAction* RestoreAction = nullptr;
-    QAction* HistoryAction = nullptr;
-    THistoryForm* m_historyForm = nullptr; // a child of the window, made on first use
-    // Commands refused while a keyboard action runs: disabled together, each back to its own
-    // state afterwards.
-    QActionGroup* m_busyGate = nullptr;
-    QMenu* LocalPopupMenu = nullptr;
-    QMenu* KbdPopupMenu = nullptr;
-    QMenu* KbdDirPopup = nullptr;
-    QLabel* m_statusLabel = nullptr;
-    QLabel* m_statusItem = nullptr;
-    QProgressBar* ProgressBar = nullptr;
-    QAction* CancelAction = nullptr;
-    QToolButton* CancelBtn = nullptr;
-    MemoryGauge* m_gauge = nullptr;
-    ZxCancellation* m_cancellation = nullptr; // the running action's, while busy
+    QString m_explorerCommand;
+    QString m_modelName;
+    ZxKbdDrv* m_kbdDrv = nullptr;
+    std::unique_ptr<MsgStr> m_messages;
+    std::unique_ptr<PBarKbdDrvObserver> m_kbdDrvProgress;
+    QMenu* m_editMenu = nullptr;
+    QMenu* m_keyboardMenu = nullptr;
+    QMenu* m_localPopupMenu = nullptr;
+    QMenu* m_kbdPopupMenu = nullptr;
+    QMenu* m_kbdDirPopup = nullptr;
+    QAction* m_propertiesAction = nullptr;
+    QAction* m_connectMenuItem = nullptr;
+    QAction* m_deleteMenuItem = nullptr;
+    QAction* m_backupAction = nullptr;
+    QAction* m_restoreAction = nullptr;
     MidiMonitor* m_monitor = nullptr;
+    bool m_closePending = false;
+    bool m_transfersOffered = false;
+    bool m_deletableFolder = false;
+    bool m_shown = false;
     // Destroyed before the widgets they fill, and before the messages they read.
     std::unique_ptr<LocalPane> m_local;
     std::unique_ptr<KbdPane> m_kbd;
     std::unique_ptr<kbxops::History> m_history;
-    bool m_busy = false;
-    // What the running action works on, for the error box's informative line.
-    kbxapp::FailureContext m_failureContext;
-    // The status line after the action (empty as described, unless there is news to keep).
-    QString m_doneStatus;
-    bool m_failureToStatus = false;
-    bool m_closePending = false;
-    bool m_shown = false;
-    struct DragArm {
-        FileListView* list = nullptr;
-        QPoint pressPos; // list coordinates
-        int row = -1;
-        QString text;
-    };
-    DragArm m_dragArm;
-    DragRunner m_dragRunner;
-    bool m_dragRunning = false;
-    QTreeWidgetItem* m_treeHighlight = nullptr;
-    std::function<void()> m_pendingDrop;
+    // The controllers; destroyed before the widgets they watch.
+    std::unique_ptr<kbxapp::DeviceChoiceController> m_devices;
+    std::unique_ptr<kbxapp::KbdActionController> m_actions;
+    std::unique_ptr<kbxapp::BackupController> m_backup;
+    std::unique_ptr<kbxapp::HistoryController> m_historyGlue;
+    std::unique_ptr<kbxapp::DragDropController> m_dragDrop;
+    std::unique_ptr<kbxapp::BatchController> m_batch;
 };

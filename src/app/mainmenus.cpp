@@ -1,12 +1,15 @@
 // The menu bar beyond the described File menu, and the keys: an Edit menu for the commands that
 // edit what was done (it shows once it holds any), a Keyboard menu with every keyboard command
 // and its key, Enter and Delete in the lists, and a keyboard focus that can be seen.
-#include "mainform.h"
+#include "app/mainform.h"
 #include "ui_mainform.h"
 
-#include "filelistview.h"
-#include "kbdpane.h"
-#include "localpane.h"
+#include "app/filelistview.h"
+#include "app/helpdialogs.h"
+#include "app/kbdactioncontroller.h"
+#include "app/kbdpane.h"
+#include "app/localpane.h"
+#include "app/midimonitor.h"
 
 #include <QAbstractItemView>
 #include <QActionGroup>
@@ -68,44 +71,45 @@ void TPcLinkForm::SetupMenus() {
     Ui::TPcLinkForm& ui = *m_ui;
 
     // File, Edit, the menus already there (View), then Keyboard.
-    EditMenu = new QMenu(tr("&Edit"), ui.MainMenu);
-    EditMenu->setObjectName(QStringLiteral("EditMenu"));
+    m_editMenu = new QMenu(tr("&Edit"), ui.MainMenu);
+    m_editMenu->setObjectName(QStringLiteral("EditMenu"));
     const QList<QAction*> titles = ui.MainMenu->actions();
-    ui.MainMenu->insertMenu(titles.size() > 1 ? titles[1] : nullptr, EditMenu);
-    new HideWhileEmpty(EditMenu);
-    EditMenu->addAction(ui.UndoAction);
+    ui.MainMenu->insertMenu(titles.size() > 1 ? titles[1] : nullptr, m_editMenu);
+    new HideWhileEmpty(m_editMenu);
+    m_editMenu->addAction(ui.UndoAction);
     addAction(ui.UndoAction); // Ctrl+Z wherever the focus is in the window
+    m_editMenu->addAction(m_actions->undoOlderAction());
     // Another program (kbxtool) may have changed the history since the item was named.
-    connect(EditMenu, &QMenu::aboutToShow, this, &TPcLinkForm::UpdateUndoAction);
+    connect(m_editMenu, &QMenu::aboutToShow, this, &TPcLinkForm::UpdateUndoAction);
 
-    KeyboardMenu = new QMenu(tr("&Keyboard"), ui.MainMenu);
-    KeyboardMenu->setObjectName(QStringLiteral("KeyboardMenu"));
-    ui.MainMenu->addMenu(KeyboardMenu);
+    m_keyboardMenu = new QMenu(tr("&Keyboard"), ui.MainMenu);
+    m_keyboardMenu->setObjectName(QStringLiteral("KeyboardMenu"));
+    ui.MainMenu->addMenu(m_keyboardMenu);
 
     // Get/Update List answers to F5 anywhere in the window. The Delete key deletes a keyboard
     // slot only where the keyboard pane has the focus: in the local pane it must never take a
     // song away. (The commands keep their Alt keys; a key belongs to one action only.)
-    ConnectMenuItem = menuItemFor(ui.ConnectAction, "ConnectMenuItem", QKeySequence(Qt::Key_F5));
-    addAction(ConnectMenuItem);
-    DeleteMenuItem =
+    m_connectMenuItem = menuItemFor(ui.ConnectAction, "ConnectMenuItem", QKeySequence(Qt::Key_F5));
+    addAction(m_connectMenuItem);
+    m_deleteMenuItem =
         menuItemFor(ui.DeleteAction, "DeleteMenuItem", QKeySequence(QKeySequence::Delete));
-    DeleteMenuItem->setShortcutContext(Qt::WidgetWithChildrenShortcut);
-    ui.KbdPanel->addAction(DeleteMenuItem);
+    m_deleteMenuItem->setShortcutContext(Qt::WidgetWithChildrenShortcut);
+    ui.KbdPanel->addAction(m_deleteMenuItem);
 
-    PropertiesAction = newAction(this, "PropertiesAction", tr("P&roperties"));
-    PropertiesAction->setShortcuts(
+    m_propertiesAction = newAction(this, "PropertiesAction", tr("P&roperties"));
+    m_propertiesAction->setShortcuts(
         {QKeySequence(Qt::ALT | Qt::Key_Enter), QKeySequence(Qt::ALT | Qt::Key_Return)});
-    addAction(PropertiesAction); // its keys work wherever the focus is in the window
-    connect(PropertiesAction, &QAction::triggered, this, &TPcLinkForm::PropertiesActionExecute);
+    addAction(m_propertiesAction); // its keys work wherever the focus is in the window
+    connect(m_propertiesAction, &QAction::triggered, this, &TPcLinkForm::PropertiesActionExecute);
 
-    // Backing up and restoring the whole keyboard come with their own dialogs; until then the
+    // Backing up and restoring the whole keyboard come with their controller; until then the
     // places are kept.
-    BackupAction = newAction(this, "BackupAction", tr("&Back Up..."));
-    BackupAction->setEnabled(false);
-    RestoreAction = newAction(this, "RestoreAction", tr("Res&tore..."));
-    RestoreAction->setEnabled(false);
+    m_backupAction = newAction(this, "BackupAction", tr("&Back Up..."));
+    m_backupAction->setEnabled(false);
+    m_restoreAction = newAction(this, "RestoreAction", tr("Res&tore..."));
+    m_restoreAction->setEnabled(false);
 
-    QMenu* styles = new QMenu(tr("&View"), KeyboardMenu);
+    QMenu* styles = new QMenu(tr("&View"), m_keyboardMenu);
     styles->setObjectName(QStringLiteral("KbdViewMenu"));
     auto* styleGroup = new QActionGroup(styles);
     const std::array<QToolButton*, 4> buttons = {ui.KbdIconBtn, ui.KbdSmallIconBtn, ui.KbdListBtn,
@@ -128,18 +132,35 @@ void TPcLinkForm::SetupMenus() {
         });
     }
 
-    KeyboardMenu->addAction(ConnectMenuItem);
-    KeyboardMenu->addSeparator();
-    KeyboardMenu->addAction(ui.ReceiveAction);
-    KeyboardMenu->addAction(ui.SendAction);
-    KeyboardMenu->addAction(DeleteMenuItem);
-    KeyboardMenu->addSeparator();
-    KeyboardMenu->addAction(PropertiesAction);
-    KeyboardMenu->addSeparator();
-    KeyboardMenu->addAction(BackupAction);
-    KeyboardMenu->addAction(RestoreAction);
-    KeyboardMenu->addSeparator();
-    KeyboardMenu->addMenu(styles);
+    m_keyboardMenu->addAction(m_connectMenuItem);
+    m_keyboardMenu->addSeparator();
+    m_keyboardMenu->addAction(ui.ReceiveAction);
+    m_keyboardMenu->addAction(ui.SendAction);
+    m_keyboardMenu->addAction(m_deleteMenuItem);
+    m_keyboardMenu->addSeparator();
+    m_keyboardMenu->addAction(m_propertiesAction);
+    m_keyboardMenu->addSeparator();
+    m_keyboardMenu->addAction(m_backupAction);
+    m_keyboardMenu->addAction(m_restoreAction);
+    m_keyboardMenu->addSeparator();
+    m_keyboardMenu->addMenu(styles);
+
+    // Keys of the window's own commands; none of them is a key the commands above use.
+    ui.PropertyMenuItem->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Comma));
+    ui.Exit1->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q));
+    m_monitor->toggleViewAction()->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_M));
+
+    QMenu* help = new QMenu(tr("&Help"), ui.MainMenu);
+    help->setObjectName(QStringLiteral("HelpMenu"));
+    ui.MainMenu->addMenu(help);
+    QAction* manual = newAction(help, "ManualAction", tr("kbxman &Manual"));
+    manual->setShortcut(QKeySequence(Qt::Key_F1));
+    connect(manual, &QAction::triggered, this, [this] { kbxapp::showManual(this); });
+    help->addAction(manual);
+    help->addSeparator();
+    QAction* about = newAction(help, "AboutAction", tr("&About kbxman"));
+    connect(about, &QAction::triggered, this, [this] { kbxapp::showAbout(this); });
+    help->addAction(about);
 }
 
 void TPcLinkForm::SetupFocusFrames() {
@@ -172,7 +193,7 @@ void TPcLinkForm::SetupFocusFrames() {
 
 void TPcLinkForm::PropertiesActionExecute() {
     Ui::TPcLinkForm& ui = *m_ui;
-    if (m_busy)
+    if (isBusy())
         return;
     QWidget* focus = focusWidget();
     auto within = [focus](QWidget* area) {

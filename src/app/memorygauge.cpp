@@ -55,9 +55,7 @@ std::optional<SongMemory> songMemoryOf(ZxKbdDrv& drive) {
 }
 
 std::uint32_t roomFor(const SongMemory& memory, std::uint16_t kind, const ZxData* target) {
-    if (kind == ZxKind::Song && target && target->kind() == ZxKind::Song && target->isPresent())
-        return memory.free + target->size();
-    return memory.free;
+    return static_cast<std::uint32_t>(songMemoryRoom(memory.free, kind, target));
 }
 
 MemoryGauge::MemoryGauge(QWidget* parent)

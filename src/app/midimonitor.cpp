@@ -1,6 +1,7 @@
 #include "midimonitor.h"
 
 #include "errorreporter.h"
+#include "mainform.h"
 
 #include <QApplication>
 #include <QClipboard>
@@ -22,7 +23,9 @@ constexpr int kFlushMs = 100;
 
 QString askFile(QWidget* parent, const QString& caption, const QString& filter,
                 const QString& suffix) {
-    QFileDialog dialog(parent, caption, QString(), filter);
+    // In the folder the main window's local pane shows, as every file dialog of the window.
+    const auto* form = qobject_cast<const TPcLinkForm*>(parent ? parent->window() : nullptr);
+    QFileDialog dialog(parent, caption, form ? form->ShownFolder() : QString(), filter);
     dialog.setAcceptMode(QFileDialog::AcceptSave);
     dialog.setDefaultSuffix(suffix);
     return dialog.exec() == QDialog::Accepted ? dialog.selectedFiles().value(0) : QString();
@@ -31,7 +34,7 @@ QString askFile(QWidget* parent, const QString& caption, const QString& filter,
 } // namespace
 
 MidiMonitor::MidiMonitor(QWidget* parent)
-    : QDockWidget(QStringLiteral("MIDI Monitor"), parent)
+    : QDockWidget(tr("MIDI Monitor"), parent)
     , m_chooser(askFile) {
     setObjectName(QStringLiteral("MidiMonitor"));
     auto* body = new QWidget(this);
@@ -54,10 +57,11 @@ MidiMonitor::MidiMonitor(QWidget* parent)
         connect(b, &QPushButton::clicked, this, slot);
         buttons->addWidget(b);
     };
-    button("MonitorCopy", QStringLiteral("&Copy"), &MidiMonitor::copy);
-    button("MonitorClear", QStringLiteral("C&lear"), &MidiMonitor::clear);
-    button("MonitorSaveText", QStringLiteral("Save as &Text..."), &MidiMonitor::saveText);
-    button("MonitorSaveSysEx", QStringLiteral("Save as .&syx..."), &MidiMonitor::saveSysEx);
+    // Their Alt keys stay clear of the window's: Alt+L lists, Alt+S sends.
+    button("MonitorCopy", tr("&Copy"), &MidiMonitor::copy);
+    button("MonitorClear", tr("Cle&ar"), &MidiMonitor::clear);
+    button("MonitorSaveText", tr("Save as &Text..."), &MidiMonitor::saveText);
+    button("MonitorSaveSysEx", tr("Save as .sy&x..."), &MidiMonitor::saveSysEx);
     buttons->addStretch(1);
     layout->addLayout(buttons);
     setWidget(body);
@@ -154,9 +158,8 @@ void MidiMonitor::clear() {
 }
 
 void MidiMonitor::saveText() {
-    const QString path =
-        m_chooser(this, QStringLiteral("Save MIDI Monitor as Text"),
-                  QStringLiteral("Text files (*.txt);;All files (*)"), QStringLiteral("txt"));
+    const QString path = m_chooser(this, tr("Save MIDI Monitor as Text"),
+                                   tr("Text files (*.txt);;All files (*)"), QStringLiteral("txt"));
     if (path.isEmpty())
         return;
     try {
@@ -167,9 +170,9 @@ void MidiMonitor::saveText() {
 }
 
 void MidiMonitor::saveSysEx() {
-    const QString path = m_chooser(this, QStringLiteral("Save MIDI Messages as .syx"),
-                                   QStringLiteral("System Exclusive files (*.syx);;All files (*)"),
-                                   QStringLiteral("syx"));
+    const QString path =
+        m_chooser(this, tr("Save MIDI Messages as .syx"),
+                  tr("System Exclusive files (*.syx);;All files (*)"), QStringLiteral("syx"));
     if (path.isEmpty())
         return;
     try {

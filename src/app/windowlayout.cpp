@@ -1,11 +1,14 @@
 // What the main window keeps from run to run beside the described settings: its size, place and
 // state, the dividers, each list's view style, and whether it lists the keyboard at start. The
 // window always comes up whole on the screen that shows it, whatever was stored or scaled.
-#include "mainform.h"
+#include "app/mainform.h"
 #include "ui_mainform.h"
 
-#include "filelistview.h"
-#include "settings.h"
+#include "app/devicechoicecontroller.h"
+#include "app/filelistview.h"
+#include "app/kbdpane.h"
+#include "app/localpane.h"
+#include "common/settings.h"
 
 #include <QGuiApplication>
 #include <QScreen>
@@ -47,7 +50,8 @@ void TPcLinkForm::SaveWindowSettings() {
     values.kbdDivider = m_ui->KbdSplitter->saveState();
     values.localViewStyle = m_ui->LocalFileView->viewStyle();
     values.kbdViewStyle = m_ui->KbdFileView->viewStyle();
-    values.listAtStart = ListAtStart;
+    values.listAtStart = m_devices->listAtStart();
+    values.localFolder = m_local->ShownFolder();
     try {
         KbxSettings().saveWindow(values);
     } catch (...) {

@@ -2,7 +2,8 @@
 // kbxtool's command line:
 //   kbxtool [--in DEVICE] [--out DEVICE] [--virtual[=STATEFILE]] [--json] [--trace]
 //           [--no-history] [--verify] COMMAND [ARGS]
-// The global options may also follow the command; "--" ends the options.
+// The global options may also follow the command; "--" ends the options. The commands, their
+// operands and their own options are the rows of commands.h.
 
 #include <QString>
 #include <QStringList>
@@ -29,6 +30,7 @@ struct Options {
 
     // detect's own option
     bool save = false;
+    bool skipUncopied = false; // undo: past changes made without a copy, and damaged ones
     // ping's own option
     bool hasCount = false;
     int count = 10;
@@ -47,9 +49,6 @@ struct ParsedArguments {
 
 // arguments: without the program's name.
 ParsedArguments parseArguments(const QStringList& arguments);
-
-// How many operands each command takes; false for an unknown command.
-bool operandRange(const QString& command, int& minimum, int& maximum);
 
 QString usageLine();
 QString helpText();

@@ -115,7 +115,7 @@ void KbxTool::ping() {
     chooseDevices();
     const int count = m_options.count;
     PingLines lines(!m_options.json, m_messages, [this](const QString& t) { print(t); });
-    const kbxops::PingResult result = kbxops::pingKeyboard({m_input, m_output}, count, &lines);
+    const kbxops::PingResult result = kbxops::pingKeyboard(m_action->ports(), count, &lines);
     // Lost requests are what the test is for: its figures are the result, the status says so.
     m_failed = result.answered < result.sent;
 

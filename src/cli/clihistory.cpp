@@ -42,6 +42,9 @@ QJsonObject KbxTool::entryDocument(const kbxops::HistoryEntry& entry) {
     document.insert(QStringLiteral("after"), itemDocument(entry.after, false));
     document.insert(QStringLiteral("devices"), devices);
     document.insert(QStringLiteral("undone"), entry.undone);
+    // The change of many slots it belongs to (a restore, its undo); null: a change of its own.
+    document.insert(QStringLiteral("group"),
+                    entry.group ? QJsonValue(entry.group) : QJsonValue(QJsonValue::Null));
     return document;
 }
 
@@ -59,13 +62,19 @@ QString KbxTool::entryLine(const kbxops::HistoryEntry& entry) {
 void KbxTool::undo() {
     kbxops::History& kept = history();
     // Nothing to undo is said before the keyboard is asked anything.
-    const std::optional<kbxops::HistoryEntry> target = kbxops::undoTarget(kept);
+    const std::optional<kbxops::HistoryEntry> target =
+        kbxops::undoTarget(kept, m_options.skipUncopied);
     if (!target)
         throw generalError(localText("There is nothing to undo", "元に戻せる変更はありません"));
     chooseDevices();
     readList();
     kbxops::Keyboard kbd = keyboard();
-    const kbxops::HistoryEntry done = kbxops::undoLast(kbd, kept);
+    kbxops::UndoReport report;
+    const kbxops::HistoryEntry done = kbxops::undoLast(kbd, kept, m_options.skipUncopied, &report);
+    // A restore is undone as one change; a slot changed since is skipped, and said so.
+    m_failed = !report.skipped.empty();
+    for (const auto& [entry, why] : report.skipped)
+        printError(QStringLiteral("kbxtool: undo: %1: %2").arg(entry.slot, why));
     if (m_options.json)
         printJson(entryDocument(done));
     else
@@ -97,13 +106,20 @@ void KbxTool::historyCommand() {
     }
     const qint64 id = m_options.args.value(1).toLongLong();
     if (sub == u"export") {
-        const QString path = kbxops::exportEntry(kept, id, m_options.args.value(2));
+        QString trashed;
+        const QString path = kbxops::exportEntry(kept, id, m_options.args.value(2), &trashed);
         if (m_options.json) {
             QJsonObject document;
             document.insert(QStringLiteral("path"), path);
+            if (!trashed.isEmpty())
+                document.insert(QStringLiteral("trashed"), trashed);
             printJson(document);
         } else {
             print(path + u'\n');
+            if (!trashed.isEmpty())
+                printError(localText("The earlier file was moved to the trash: %1",
+                                     "以前のファイルはごみ箱に移しました: %1")
+                               .arg(trashed));
         }
         return;
     }

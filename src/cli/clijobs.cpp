@@ -74,11 +74,12 @@ void KbxTool::backup() {
         }
         printJson(document);
     } else {
-        print(QStringLiteral("%1 items backed up into %2\n")
+        print(m_messages.text("%1 items backed up into %2\n", "%1 件を %2 にバックアップしました\n")
                   .arg(result.files.size())
                   .arg(result.directory));
         if (!result.complete) {
-            print(QStringLiteral("Not backed up: %1\n").arg(result.notDone.join(u' ')));
+            print(m_messages.text("Not backed up: %1\n", "バックアップしていないスロット: %1\n")
+                      .arg(result.notDone.join(u' ')));
             printError(QString::fromStdString(cancelReport().message));
         }
     }
@@ -150,6 +151,9 @@ void KbxTool::restore() {
         if (result.cancelled) {
             document.insert(QStringLiteral("notDone"), notDone);
             document.insert(QStringLiteral("error"), errorObject(cancelReport()));
+        } else if (result.deviceLost) {
+            document.insert(QStringLiteral("notDone"), notDone);
+            document.insert(QStringLiteral("error"), errorObject(result.failed.back().error));
         } else if (m_failed) {
             document.insert(QStringLiteral("error"), errorObject(result.failed.front().error));
         }
@@ -161,14 +165,17 @@ void KbxTool::restore() {
             notDone << slot;
             filesNotDone += file.isEmpty() ? 0 : 1;
         }
-        print(QStringLiteral("%1 of %2 items restored from %3\n")
-                  .arg(result.restored.size())
-                  .arg(qsizetype(result.restored.size() + result.failed.size()) + filesNotDone)
-                  .arg(result.directory));
-        if (result.cancelled) {
-            print(QStringLiteral("Not restored: %1\n").arg(notDone.join(u' ')));
+        print(
+            m_messages
+                .text("%1 of %2 items restored from %3\n", "%3 から %2 件中 %1 件を復元しました\n")
+                .arg(result.restored.size())
+                .arg(qsizetype(result.restored.size() + result.failed.size()) + filesNotDone)
+                .arg(result.directory));
+        if (result.cancelled || result.deviceLost)
+            print(m_messages.text("Not restored: %1\n", "復元していないスロット: %1\n")
+                      .arg(notDone.join(u' ')));
+        if (result.cancelled)
             printError(QString::fromStdString(cancelReport().message));
-        }
     }
 }
 
@@ -211,7 +218,8 @@ void KbxTool::emulate() {
         }
         interrupts.wait();
     }
-    keyboard.save();
+    // Nothing to save: every change was committed to the state file as it happened, and
+    // writing this memory now could undo what another program has stored since.
 }
 
 void KbxTool::diff() {
@@ -279,6 +287,7 @@ void KbxTool::restorePlan() {
         QJsonObject document;
         document.insert(QStringLiteral("changes"), changes);
         document.insert(QStringLiteral("unchanged"), plan.unchanged);
+        document.insert(QStringLiteral("absent"), plan.absent);
         printJson(document);
         return;
     }
@@ -290,7 +299,7 @@ void KbxTool::restorePlan() {
                          itemText(c.backup, QStringLiteral("empty")));
     text += QStringLiteral("%1 slots would change, %2 stay as they are; nothing was sent\n")
                 .arg(plan.changes.size())
-                .arg(plan.unchanged);
+                .arg(plan.unchanged + plan.absent);
     print(text);
 }
 

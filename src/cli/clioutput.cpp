@@ -9,22 +9,23 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <cstdio>
+#include <stdexcept>
 
 namespace kbxcli {
 
 // ---- documents ----------------------------------------------------------------------------
 
-QJsonObject KbxTool::slotDocument(const SlotEntry& entry) const {
-    const ZxData& node = *entry.node;
+QJsonObject KbxTool::slotDocument(const kbxops::SlotState& state) const {
+    const SlotAddress& at = state.address;
     QJsonObject slot;
-    slot.insert(QStringLiteral("path"), keyboardText(entry.path));
-    slot.insert(QStringLiteral("kind"), kindName(node.kind()));
-    slot.insert(QStringLiteral("number"), node.number());
+    slot.insert(QStringLiteral("path"), keyboardText(state.path));
+    slot.insert(QStringLiteral("kind"), kindName(at.kind));
+    slot.insert(QStringLiteral("number"), at.number);
     slot.insert(QStringLiteral("bank"),
-                node.kind() == ZxKind::Registration ? QJsonValue(node.bank()) : QJsonValue());
-    slot.insert(QStringLiteral("present"), node.isPresent());
-    slot.insert(QStringLiteral("size"), static_cast<qint64>(node.size()));
-    slot.insert(QStringLiteral("name"), keyboardText(node.name()));
+                at.kind == ZxKind::Registration ? QJsonValue(at.bank) : QJsonValue());
+    slot.insert(QStringLiteral("present"), state.present);
+    slot.insert(QStringLiteral("size"), static_cast<qint64>(state.size));
+    slot.insert(QStringLiteral("name"), keyboardText(state.name));
     return slot;
 }
 
@@ -63,7 +64,12 @@ void KbxTool::printError(const QString& text) {
 }
 
 void KbxTool::devices() {
-    chooseDevices();
+    try {
+        chooseDevices(false);
+    } catch (const std::runtime_error&) {
+        // A chosen device that is gone is what the list is looked at for: list without a mark.
+        m_input = m_output = -1;
+    }
     auto& registry = kbxmidi::DeviceRegistry::instance();
     const std::vector<std::string> inputs = registry.inputNames();
     const std::vector<std::string> outputs = registry.outputNames();
@@ -120,7 +126,7 @@ void KbxTool::list() {
         }
         QJsonArray slotArray;
         for (const SlotEntry& s : slotList)
-            slotArray.append(slotDocument(s));
+            slotArray.append(slotDocument(kbxops::stateOf(s)));
         QJsonObject document;
         document.insert(QStringLiteral("model"), keyboardText(root.name()));
         document.insert(QStringLiteral("folders"), folderArray);

@@ -1,9 +1,10 @@
-#include "clitext.h"
+#include "cli/clitext.h"
 
 #include <QDir>
 #include <QFileInfo>
 
-#include "zxdata.h"
+#include "data/zxdata.h"
+#include "protocol/zxexception.h"
 
 namespace kbxcli {
 
@@ -31,10 +32,6 @@ QString quotedName(const std::string& name) {
 
 QString absoluteNative(const QString& path) {
     return QDir::toNativeSeparators(QFileInfo(path).absoluteFilePath());
-}
-
-bool isDeletable(std::uint16_t kind) {
-    return kind == ZxKind::Song || kind == ZxKind::Rhythm;
 }
 
 std::runtime_error generalError(const QString& text) {

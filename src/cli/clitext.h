@@ -2,10 +2,11 @@
 // Texts at kbxtool's edge. Keyboard-side names and import file names come from the unit the window
 // shares (kbxnames); kind names for the command line are kbxtool's own.
 
-#include "kbxnames.h"
-#include "msgstr.h"
+#include "common/msgstr.h"
+#include "files/kbxnames.h"
 
 #include <QJsonObject>
+#include <exception>
 #include <stdexcept>
 #include <string>
 
@@ -31,8 +32,6 @@ QString printable(QString text);
 // A keyboard-side name in double quotes, printable.
 QString quotedName(const std::string& name);
 QString absoluteNative(const QString& path);
-// Songs and user rhythms are the only items the keyboard deletes.
-bool isDeletable(std::uint16_t kind);
 // The host's general failure, with its text.
 std::runtime_error generalError(const QString& text);
 // {"class", "code", "message"} of a failure.

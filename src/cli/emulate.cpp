@@ -2,6 +2,7 @@
 
 #include <QCoreApplication>
 #include <atomic>
+#include <csignal>
 #include <stdexcept>
 
 #ifdef _WIN32
@@ -18,6 +19,8 @@ namespace kbxcli {
 namespace {
 // The watcher's action; called on the GUI thread only.
 std::function<void()> g_onInterrupt;
+// Set by a signal before any watcher existed.
+volatile std::sig_atomic_t g_early = 0;
 
 void interrupted() {
     if (g_onInterrupt)
@@ -39,6 +42,17 @@ BOOL WINAPI onConsoleEvent(DWORD) {
 
 struct InterruptWatcher::Impl {};
 
+namespace {
+BOOL WINAPI onEarlyConsoleEvent(DWORD) {
+    g_early = 1;
+    return TRUE;
+}
+} // namespace
+
+void InterruptWatcher::catchEarly() {
+    SetConsoleCtrlHandler(&onEarlyConsoleEvent, TRUE);
+}
+
 InterruptWatcher::InterruptWatcher(std::function<void()> onInterrupt) {
     g_onInterrupt = std::move(onInterrupt);
     SetConsoleCtrlHandler(&onConsoleEvent, TRUE);
@@ -53,6 +67,10 @@ InterruptWatcher::~InterruptWatcher() {
 
 namespace {
 int g_signalPipe[2] = {-1, -1};
+
+void onEarlySignal(int) {
+    g_early = 1;
+}
 
 // Only what is safe in a signal handler: one write to the pipe that the event loop watches.
 void onSignal(int) {
@@ -87,6 +105,20 @@ InterruptWatcher::InterruptWatcher(std::function<void()> onInterrupt)
     sigaction(SIGTERM, &action, &m_impl->oldTerm);
 }
 
+void InterruptWatcher::catchEarly() {
+    struct sigaction action {};
+    action.sa_handler = &onEarlySignal;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    sigaction(SIGINT, &action, nullptr);
+    sigaction(SIGTERM, &action, nullptr);
+    sigset_t both;
+    sigemptyset(&both);
+    sigaddset(&both, SIGINT);
+    sigaddset(&both, SIGTERM);
+    sigprocmask(SIG_UNBLOCK, &both, nullptr);
+}
+
 InterruptWatcher::~InterruptWatcher() {
     sigaction(SIGINT, &m_impl->oldInt, nullptr);
     sigaction(SIGTERM, &m_impl->oldTerm, nullptr);
@@ -98,6 +130,10 @@ InterruptWatcher::~InterruptWatcher() {
 }
 
 #endif
+
+bool InterruptWatcher::caughtEarly() {
+    return g_early != 0;
+}
 
 void InterruptWatcher::wait() {
     // A signal that came before the loop runs is still in the pipe (or the queue) and ends it

@@ -24,6 +24,14 @@ public:
     // Runs the Qt event loop until an interruption arrives.
     void wait();
 
+    // From the start of main: a SIGINT or SIGTERM before a watcher exists, or after the last
+    // one has gone, is noted instead of ending the process unseen (exit 143); the signals are
+    // unblocked, so that one held back by the parent arrives. A watcher hands a noted one to its
+    // action at once.
+    static void catchEarly();
+    // Whether one was noted before any watcher existed (the command has not begun).
+    static bool caughtEarly();
+
 private:
     struct Impl;
     std::unique_ptr<Impl> m_impl;

@@ -1,19 +1,19 @@
-#include "kbxtool.h"
+#include "cli/kbxtool.h"
 
-#include "backup.h"
-#include "cancel.h"
-#include "connection.h"
-#include "datafile.h"
-#include "keyboard.h"
-#include "trace.h"
+#include "ops/backup.h"
+#include "ops/cancel.h"
+#include "ops/connection.h"
+#include "ops/datafile.h"
+#include "ops/keyboard.h"
+#include "ops/trace.h"
 
-#include "clitext.h"
-#include "deviceselect.h"
-#include "emulate.h"
-#include "mididevices.h"
-#include "settings.h"
-#include "virtualzr7316.h"
-#include "zxkbddrv.h"
+#include "cli/clitext.h"
+#include "cli/deviceselect.h"
+#include "cli/emulate.h"
+#include "common/settings.h"
+#include "drive/zxkbddrv.h"
+#include "emulator/virtualzr7316.h"
+#include "midi/mididevices.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -70,8 +70,12 @@ int KbxTool::run() {
         print(QStringLiteral("kbxtool %1\n").arg(QLatin1String(KBX_VERSION)));
         return ExitOk;
     }
-    if (m_options.command == u"emulate")
-        return runCommand(); // serves until interrupted: its own watcher
+    const Command* command = findCommand(m_options.command);
+    // Interrupted while starting: nothing has begun.
+    if (InterruptWatcher::caughtEarly())
+        return ExitInterrupted;
+    if (command && command->servesUntilInterrupted)
+        return runCommand();
     // SIGINT and SIGTERM stop a keyboard action at its next message boundary, so that the ports
     // are closed and no file is left half-written.
     kbxops::Cancellation cancellation;
@@ -79,6 +83,9 @@ int KbxTool::run() {
     std::optional<InterruptWatcher> interrupts;
     try {
         interrupts.emplace([&cancellation] { cancellation.cancel(); });
+        // One that came while the watcher was being set up.
+        if (InterruptWatcher::caughtEarly())
+            cancellation.cancel();
     } catch (const std::exception&) {
         // Without the watcher a signal ends the process at once, as it always could.
     }
@@ -90,39 +97,10 @@ int KbxTool::runCommand() {
     if (m_options.trace)
         trace.emplace();
     try {
-        const QString& command = m_options.command;
-        if (command == u"devices")
-            devices();
-        else if (command == u"list")
-            list();
-        else if (command == u"import")
-            importCommand();
-        else if (command == u"send")
-            send();
-        else if (command == u"delete")
-            remove();
-        else if (command == u"info")
-            info();
-        else if (command == u"rename")
-            rename();
-        else if (command == u"backup")
-            backup();
-        else if (command == u"restore")
-            restore();
-        else if (command == u"diff")
-            diff();
-        else if (command == u"emulate")
-            emulate();
-        else if (command == u"detect")
-            detect();
-        else if (command == u"ping")
-            ping();
-        else if (command == u"undo")
-            undo();
-        else if (command == u"history")
-            historyCommand();
-        else
-            throw UsageError{QStringLiteral("unknown command %1").arg(command)};
+        const Command* command = findCommand(m_options.command);
+        if (!command)
+            throw UsageError{QStringLiteral("unknown command %1").arg(m_options.command)};
+        (this->*command->run)();
         return m_interrupted ? ExitInterrupted : m_failed ? ExitFailed : ExitOk;
     } catch (const UsageError& error) {
         m_bar.finish();
@@ -140,7 +118,7 @@ int KbxTool::runCommand() {
             printError(report.message.empty() ? QStringLiteral("Unknown error")
                                               : QString::fromStdString(report.message));
         }
-        return report.className == "ZxCancelledException" ? ExitInterrupted : ExitFailed;
+        return kbxops::isCancel(std::current_exception()) ? ExitInterrupted : ExitFailed;
     }
 }
 
@@ -151,7 +129,9 @@ ZxKbdDrv& KbxTool::drive() {
 }
 
 kbxops::Keyboard KbxTool::keyboard() {
-    return kbxops::Keyboard(drive(), kbxops::Devices{m_input, m_output}, &m_progress, safety());
+    const kbxops::Ports ports =
+        m_action ? m_action->ports() : kbxops::Ports(kbxops::Devices{m_input, m_output});
+    return kbxops::Keyboard(drive(), ports, &m_progress, safety());
 }
 
 kbxops::History& KbxTool::history() {
@@ -190,55 +170,40 @@ void KbxTool::useVirtualKeyboardState() {
         keyboard.setStateFile(VirtualZr7316::defaultStateFile());
 }
 
-void KbxTool::chooseDevices() {
+void KbxTool::chooseDevices(bool bind) {
+    if (m_action)
+        return; // one action per run: every command's messages go to the devices it began with
     auto& registry = kbxmidi::DeviceRegistry::instance();
     useVirtualKeyboardState();
+    std::optional<int> input;
+    std::optional<int> output;
     if (m_options.useVirtual) {
-        m_input = registry.virtualInputNumber();
-        m_output = registry.virtualOutputNumber();
-        return;
+        input = registry.virtualInputNumber();
+        output = registry.virtualOutputNumber();
+    } else {
+        const auto pick = [](const QString& text, const std::vector<std::string>& names,
+                             const char* option, const char* side) {
+            const DeviceMatch match = matchDevice(text, names);
+            if (match.number < 0)
+                throw UsageError{QStringLiteral("%1: %2\nMIDI %3 devices:\n%4")
+                                     .arg(QLatin1String(option), match.error, QLatin1String(side),
+                                          deviceListing(names).chopped(1))};
+            return match.number;
+        };
+        if (m_options.hasIn)
+            input = pick(m_options.in, registry.inputNames(), "--in", "input");
+        if (m_options.hasOut)
+            output = pick(m_options.out, registry.outputNames(), "--out", "output");
     }
-
-    const auto pick = [](const QString& text, const std::vector<std::string>& names,
-                         const char* option, const char* side) {
-        const DeviceMatch match = matchDevice(text, names);
-        if (match.number < 0)
-            throw UsageError{QStringLiteral("%1: %2\nMIDI %3 devices:\n%4")
-                                 .arg(QLatin1String(option), match.error, QLatin1String(side),
-                                      deviceListing(names).chopped(1))};
-        return match.number;
-    };
-    m_input = m_options.hasIn ? pick(m_options.in, registry.inputNames(), "--in", "input") : 0;
-    m_output =
-        m_options.hasOut ? pick(m_options.out, registry.outputNames(), "--out", "output") : 0;
-    if (m_options.hasIn && m_options.hasOut)
-        return;
-
     // kbxman's choice, read with kbxman's checks, for what the options leave open: by name
     // where a name is stored, so that a number that has moved never opens another device.
-    const kbxops::DeviceChoice stored = kbxops::storedDeviceChoice();
-    kbxops::DeviceChoice open = stored;
-    if (m_options.hasIn)
-        open.inputName.clear();
-    if (m_options.hasOut)
-        open.outputName.clear();
-    const kbxops::Resolution resolved = kbxops::resolveDevices(open);
-    if (!m_options.hasIn)
-        m_input = resolved.choice.devices.input;
-    if (!m_options.hasOut)
-        m_output = resolved.choice.devices.output;
-    if (resolved.moved) {
-        kbxops::DeviceChoice moved = stored;
-        if (!m_options.hasIn)
-            moved.devices.input = m_input;
-        if (!m_options.hasOut)
-            moved.devices.output = m_output;
-        try {
-            kbxops::storeDeviceChoice(moved);
-        } catch (const std::exception&) {
-            // The devices were found all the same; the next run finds them again.
-        }
-    }
+    const kbxops::DeviceChoice stored =
+        input && output ? kbxops::DeviceChoice{} : kbxops::storedDeviceChoice();
+    const kbxops::DeviceChoice chosen = kbxops::chooseDevices(stored, input, output);
+    m_input = chosen.devices.input;
+    m_output = chosen.devices.output;
+    if (bind)
+        m_action = std::make_unique<kbxops::KeyboardAction>(chosen);
 }
 
 void KbxTool::readList() {
@@ -269,6 +234,12 @@ const SlotEntry& KbxTool::resolveSlot(const std::vector<SlotEntry>& slotList, co
 
 // ---- commands -------------------------------------------------------------------------------
 
+SlotAddress KbxTool::listedAddress(const QString& text) {
+    readList();
+    const std::vector<SlotEntry> slotList = slotsOf(drive().root());
+    return addressOf(*resolveSlot(slotList, text).node);
+}
+
 void KbxTool::importCommand() {
     const QString slotText = m_options.args.value(0);
     const QString dir = m_options.args.size() > 1 ? m_options.args[1] : QStringLiteral(".");
@@ -276,16 +247,7 @@ void KbxTool::importCommand() {
     if (!QFileInfo(dir).isDir())
         throw generalError(QStringLiteral("No such folder: \"%1\"").arg(dir));
     chooseDevices();
-    readList();
-    const std::vector<SlotEntry> slotList = slotsOf(drive().root());
-    const SlotEntry& entry = resolveSlot(slotList, slotText);
-    // The keyboard would only refuse it ("rejected by keyboard"); the list already knows why.
-    if (!entry.node->isPresent())
-        throw generalError(
-            localText("%1 (%2) is empty: there is nothing to import.",
-                      "%1 (%2) は空です。受信するデータがありません。")
-                .arg(printable(keyboardText(entry.path)), shortForm(addressOf(*entry.node))));
-    const kbxops::ImportedFile file = keyboard().importSlot(*entry.node, dir);
+    const kbxops::ImportedFile file = keyboard().importSlot(listedAddress(slotText), dir);
     if (m_options.json) {
         QJsonObject document;
         document.insert(QStringLiteral("path"), file.path);
@@ -303,25 +265,18 @@ void KbxTool::send() {
     const QString slotText = m_options.args.value(1);
     checkSlotText(slotText);
     // The file first: one that is no data file is refused before the keyboard is asked anything.
-    const std::unique_ptr<ZxDataFile> item = kbxops::readDataFile(path);
+    kbxops::readDataFile(path);
     chooseDevices();
-    readList();
-    const std::vector<SlotEntry> slotList = slotsOf(drive().root());
-    const SlotEntry& entry = resolveSlot(slotList, slotText);
-    const SlotAddress address = addressOf(*entry.node);
-    keyboard().send(*item, *entry.node);
-
-    const std::vector<SlotEntry> after = slotsOf(drive().root());
-    const SlotEntry& written = *findSlot(after, address);
+    const kbxops::SendResult sent = keyboard().sendFile(path, listedAddress(slotText));
     if (m_options.json) {
         QJsonObject document;
         document.insert(QStringLiteral("file"), absoluteNative(path));
-        document.insert(QStringLiteral("slot"), slotDocument(written));
+        document.insert(QStringLiteral("slot"), slotDocument(sent.slot));
         printJson(document);
     } else {
         print(QStringLiteral("Sent %1 into %2 (%3), named %4\n")
-                  .arg(absoluteNative(path), printable(keyboardText(written.path)),
-                       shortForm(address), quotedName(written.node->name())));
+                  .arg(absoluteNative(path), printable(keyboardText(sent.slot.path)),
+                       shortForm(sent.slot.address), quotedName(sent.slot.name)));
     }
 }
 
@@ -334,32 +289,24 @@ void KbxTool::remove() {
                                          "slot")
                               .arg(slot, kindTitle(kind).toLower())};
     };
-    if (parsed.status == ShortFormParse::Valid && !isDeletable(parsed.address.kind))
+    if (parsed.status == ShortFormParse::Valid && !ZxKind::isDeletable(parsed.address.kind))
         throw refuse(slotText, parsed.address.kind);
     chooseDevices();
-    readList();
-    const std::vector<SlotEntry> slotList = slotsOf(drive().root());
-    const SlotEntry& entry = resolveSlot(slotList, slotText);
-    if (!isDeletable(entry.node->kind()))
-        throw refuse(keyboardText(entry.path), entry.node->kind());
-    const SlotAddress address = addressOf(*entry.node);
-    const QString oldPath = keyboardText(entry.path);
-    const bool wasPresent = entry.node->isPresent();
-    if (wasPresent)
-        keyboard().remove(*entry.node);
-
-    const std::vector<SlotEntry> after = slotsOf(drive().root());
-    const SlotEntry& emptied = *findSlot(after, address);
+    const SlotAddress address = listedAddress(slotText);
+    const kbxops::SlotState before = keyboard().slotState(address);
+    if (!ZxKind::isDeletable(address.kind))
+        throw refuse(keyboardText(before.path), address.kind);
+    const kbxops::DeleteResult result = keyboard().remove(address);
     if (m_options.json) {
         QJsonObject document;
-        document.insert(QStringLiteral("slot"), slotDocument(emptied));
+        document.insert(QStringLiteral("slot"), slotDocument(result.slot));
         printJson(document);
     } else {
-        print(wasPresent
-                  ? QStringLiteral("Deleted %1 (%2)\n").arg(printable(oldPath), shortForm(address))
-                  : localText("Nothing to delete: %1 (%2) is empty\n",
-                              "削除するデータはありません: %1 (%2) は空です\n")
-                        .arg(printable(oldPath), shortForm(address)));
+        const QString oldPath = printable(keyboardText(before.path));
+        print(result.deleted ? QStringLiteral("Deleted %1 (%2)\n").arg(oldPath, shortForm(address))
+                             : localText("Nothing to delete: %1 (%2) is empty\n",
+                                         "削除するデータはありません: %1 (%2) は空です\n")
+                                   .arg(oldPath, shortForm(address)));
     }
 }
 

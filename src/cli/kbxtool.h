@@ -3,12 +3,14 @@
 // the exit status: 0 done, 1 the operation failed, 2 usage error, 130 stopped by SIGINT or
 // SIGTERM (after the clean-up: ports closed, nothing half-written).
 
-#include "cliargs.h"
-#include "history.h"
-#include "keyboard.h"
-#include "msgstr.h"
-#include "progress.h"
-#include "slotref.h"
+#include "cli/cliargs.h"
+#include "cli/commands.h"
+#include "cli/terminalprogress.h"
+#include "common/msgstr.h"
+#include "ops/history.h"
+#include "ops/keyboard.h"
+#include "ops/keyboardaction.h"
+#include "ops/slotref.h"
 
 #include <QJsonObject>
 #include <QSet>
@@ -45,6 +47,9 @@ public:
     static constexpr const char* kApplication = "KbxMan";
 
 private:
+    // The table names the handlers below.
+    friend std::span<const Command> commands();
+
     int runCommand();
     void devices();
     void list();
@@ -69,13 +74,17 @@ private:
     kbxops::History& history();
     // kbxman's safety preferences with --no-history and --verify applied.
     kbxops::Safety safety();
-    void chooseDevices();
+    // The devices of this run, kbxman's choice where the options leave one open; with bind, the
+    // run's keyboard action is opened on them (bound, locked) for every later keyboard().
+    void chooseDevices(bool bind = true);
     void useVirtualKeyboardState();
     void readList();
     void checkSlotText(const QString& text);
     const SlotEntry& resolveSlot(const std::vector<SlotEntry>& slots, const QString& text);
+    // The address of the slot the text names in the keyboard's list (read first).
+    SlotAddress listedAddress(const QString& text);
 
-    QJsonObject slotDocument(const SlotEntry& entry) const;
+    QJsonObject slotDocument(const kbxops::SlotState& state) const;
     static QJsonObject fileDocument(const QString& path, const ZxDataFile& item);
     void printFile(const QString& path, const ZxDataFile& item);
     QJsonObject errorDocument(std::exception_ptr error) const;
@@ -97,6 +106,7 @@ private:
     bool m_failed = false;      // some items of a restore failed; each was reported
     bool m_interrupted = false; // a backup or restore stopped between items; reported
     std::unique_ptr<kbxops::History> m_history;
+    std::unique_ptr<kbxops::KeyboardAction> m_action;
 };
 
 // Parses the arguments (without the program's name) and runs the command: the exit status.

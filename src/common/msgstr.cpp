@@ -191,6 +191,10 @@ QString localText(const char* english, const char* japanese) {
     return MsgStr().text(english, japanese);
 }
 
+QString localText(const kbxio::Reason& why) {
+    return MsgStr().isJapanese() ? why.japanese : why.english;
+}
+
 NotedException::NotedException(std::exception_ptr original, QString english, QString japanese)
     : m_original(std::move(original))
     , m_english(std::move(english))
@@ -250,6 +254,8 @@ ErrorReport describeException(const MsgStr& messages, std::exception_ptr error) 
                           "MIDI デバイス「%1」の接続が切れました。")
                     .arg(QString::fromStdString(e.deviceName()))
                     .toStdString()};
+    } catch (const kbxio::FileError& e) {
+        return {"general", std::nullopt, e.text(messages.isJapanese()).toStdString()};
     } catch (const std::exception& e) {
         return {"general", std::nullopt, e.what()};
     } catch (...) {

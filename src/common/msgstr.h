@@ -2,6 +2,7 @@
 // The bilingual message table: every text shown for an error or a running action, in Japanese or
 // English, chosen once from the user's locale. Texts are UTF-8.
 
+#include "wholefile.h"
 #include "zxexception.h"
 
 #include <QString>
@@ -20,6 +21,8 @@ std::int32_t userDefaultLcid();
 // program): the Japanese one for the user's default locale 1041, else the English one. Both are
 // UTF-8.
 QString localText(const char* english, const char* japanese);
+// A reason of the file helpers, in the same language.
+QString localText(const kbxio::Reason& why);
 
 class MsgStr {
 public:

@@ -20,6 +20,7 @@ const QString kDefaultKey = QStringLiteral("Directory/Default");
 const QString kKeepHistoryKey = QStringLiteral("Safety/KeepHistory");
 const QString kVerifySendKey = QStringLiteral("Safety/VerifySend");
 const QString kVerifyRestoreKey = QStringLiteral("Safety/VerifyRestoreUndo");
+const QString kAskBeforeChangeKey = QStringLiteral("Safety/AskBeforeChange");
 const QString kWindowGroup = QStringLiteral("Window");
 
 struct StoreOverride {
@@ -282,6 +283,7 @@ KbxSettings::Safety KbxSettings::loadSafety() const {
     safety.keepHistory = readFlag(*settings, kKeepHistoryKey, defaults.keepHistory);
     safety.verifySend = readFlag(*settings, kVerifySendKey, defaults.verifySend);
     safety.verifyRestore = readFlag(*settings, kVerifyRestoreKey, defaults.verifyRestore);
+    safety.askBeforeChange = readFlag(*settings, kAskBeforeChangeKey, defaults.askBeforeChange);
     return safety;
 }
 
@@ -290,6 +292,7 @@ void KbxSettings::saveSafety(const Safety& safety) const {
     settings->setValue(kKeepHistoryKey, safety.keepHistory);
     settings->setValue(kVerifySendKey, safety.verifySend);
     settings->setValue(kVerifyRestoreKey, safety.verifyRestore);
+    settings->setValue(kAskBeforeChangeKey, safety.askBeforeChange);
     settings->sync();
     if (settings->status() != QSettings::NoError)
         throw settingsError(QStringLiteral("The settings cannot be saved to %1.")
@@ -325,6 +328,9 @@ KbxSettings::WindowValues KbxSettings::loadWindow() const {
     values.localViewStyle = readStyle(*settings, QStringLiteral("LocalViewStyle"));
     values.kbdViewStyle = readStyle(*settings, QStringLiteral("KbdViewStyle"));
     values.listAtStart = readFlag(*settings, QStringLiteral("ListAtStart"), values.listAtStart);
+    const QVariant folder = settings->value(QStringLiteral("LocalFolder"));
+    if (folder.typeId() == QMetaType::QString)
+        values.localFolder = folder.toString();
     return values;
 }
 
@@ -351,7 +357,26 @@ void KbxSettings::saveWindow(const WindowValues& values) const {
     setStyle(QStringLiteral("LocalViewStyle"), values.localViewStyle);
     setStyle(QStringLiteral("KbdViewStyle"), values.kbdViewStyle);
     settings->setValue(QStringLiteral("ListAtStart"), values.listAtStart);
+    if (values.localFolder.isEmpty())
+        settings->remove(QStringLiteral("LocalFolder"));
+    else
+        settings->setValue(QStringLiteral("LocalFolder"), values.localFolder);
     settings->endGroup();
+    settings->sync();
+    if (settings->status() != QSettings::NoError)
+        throw settingsError(QStringLiteral("The settings cannot be saved to %1.")
+                                .arg(QDir::toNativeSeparators(settings->fileName())));
+}
+
+QString KbxSettings::loadLanguage() const {
+    const auto settings = open();
+    const QString language = settings->value(kWindowGroup + QStringLiteral("/Language")).toString();
+    return language == QStringLiteral("ja") ? language : QStringLiteral("en");
+}
+
+void KbxSettings::saveLanguage(const QString& language) const {
+    const auto settings = open();
+    settings->setValue(kWindowGroup + QStringLiteral("/Language"), language);
     settings->sync();
     if (settings->status() != QSettings::NoError)
         throw settingsError(QStringLiteral("The settings cannot be saved to %1.")

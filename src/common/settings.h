@@ -73,6 +73,9 @@ public:
         bool keepHistory = true;
         bool verifySend = false;
         bool verifyRestore = true; // restore (of a backup or from the history) and undo
+        // Ask before a delete or a send that replaces a song or rhythm. Only while the history
+        // keeps copies may the user switch the question off ("Don't ask again").
+        bool askBeforeChange = true;
         bool operator==(const Safety&) const = default;
     };
     // Missing values, and values that are not a yes or no, give the defaults: a damaged store must
@@ -93,12 +96,20 @@ public:
         int localViewStyle = -1; // -1: none stored
         int kbdViewStyle = -1;
         bool listAtStart = true;
+        QString localFolder; // the folder the local pane showed last; empty: none stored
         bool operator==(const WindowValues&) const = default;
     };
     // Missing or malformed values give the defaults: a layout never stops the window.
     WindowValues loadWindow() const;
     // Throws std::runtime_error when the store cannot be written.
     void saveWindow(const WindowValues& values) const;
+
+    // The language of the window's texts ("Window/Language"): "ja" or "en". Nothing stored, or
+    // anything else, is English, the default.
+    QString loadLanguage() const;
+    // Written at once, as the choice takes effect at the next start. Throws std::runtime_error
+    // when the store cannot be written.
+    void saveLanguage(const QString& language) const;
 
     // Redirects KbxSettings() to a store of the given format in the given file for the rest of
     // the process (tests of the main window); an empty file name brings the default back.

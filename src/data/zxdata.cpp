@@ -148,3 +148,9 @@ void ZxDataFile::copyAttributes(const ZxData& source) {
     else if (ZxKind::nameOffset(kind) >= 0)
         refreshName();
 }
+
+std::uint64_t songMemoryRoom(std::uint32_t freeMemory, std::uint16_t kind, const ZxData* slot) {
+    const bool replacesSong =
+        kind == ZxKind::Song && slot && slot->kind() == ZxKind::Song && slot->isPresent();
+    return std::uint64_t{freeMemory} + (replacesSong ? slot->size() : 0);
+}

@@ -119,3 +119,9 @@ public:
 private:
     std::vector<std::uint16_t> m_payload;
 };
+
+// The song memory an item of `kind` has when it is sent into `slot` (may be null) while the
+// keyboard reports `freeMemory` bytes free: a song that replaces a song may use the old song's
+// bytes too, as the old one is deleted first; anything else has the free memory only. The send
+// and the window's gauge both ask this, so that they never disagree.
+std::uint64_t songMemoryRoom(std::uint32_t freeMemory, std::uint16_t kind, const ZxData* slot);

@@ -12,13 +12,15 @@ constexpr int kImageSong = 9;
 constexpr int kImageRhythm = 10;
 
 constexpr std::array<ZxKindInfo, 5> kKinds{{
-    {ZxKind::Tone, "tone", "tone", "Tone", "Tone", "Tone", "TON_", 36, 384, 1, 0, kImageTone},
-    {ZxKind::Dsp, "dsp", "dsp", "DSP", "DSP", "DSP", "DSP_", 0, 100, 1, 0, kImageDsp},
-    {ZxKind::Song, "song", "song", "Song", "Song", "Song", "SNG_", 4, 0, 1, 0, kImageSong},
+    {ZxKind::Tone, "tone", "tone", "Tone", "Tone", "Tone", "TON_", 36, 384, 1, 0, kImageTone, false,
+     "トーン"},
+    {ZxKind::Dsp, "dsp", "dsp", "DSP", "DSP", "DSP", "DSP_", 0, 100, 1, 0, kImageDsp, false, "DSP"},
+    {ZxKind::Song, "song", "song", "Song", "Song", "Song", "SNG_", 4, 0, 1, 0, kImageSong, true,
+     "ソング"},
     {ZxKind::Rhythm, "rhythm", "rhythm", "Rhythm", "Rhythm", "Rhythm", "RHY_", 2, 100, 1, 0,
-     kImageRhythm},
+     kImageRhythm, true, "リズム"},
     {ZxKind::Registration, "registration", "reg", "Registration", "Registraion", "Regstration",
-     "REG_", -1, 16, 4, 1, kImageRegistration},
+     "REG_", -1, 16, 4, 1, kImageRegistration, false, "レジストレーション"},
 }};
 
 } // namespace
@@ -38,6 +40,11 @@ const ZxKindInfo* info(std::uint16_t kind) {
 
 bool isDataKind(std::uint16_t kind) {
     return info(kind) != nullptr;
+}
+
+bool isDeletable(std::uint16_t kind) {
+    const ZxKindInfo* row = info(kind);
+    return row && row->deletable;
 }
 
 int nameOffset(std::uint16_t kind) {

@@ -32,7 +32,9 @@ struct ZxKindInfo {
     std::int32_t dataNumberBase;
     std::int32_t numberStep;
     std::int32_t bankStep;
-    int listImage; // index of the keyboard list's image of a present slot
+    int listImage;      // index of the keyboard list's image of a present slot
+    bool deletable;     // songs and rhythms can be deleted; other slots always hold an item
+    const char* wordJa; // the kind in Japanese texts (UTF-8): "ソング"
 };
 
 namespace ZxKind {
@@ -42,6 +44,8 @@ std::span<const ZxKindInfo> table();
 // The row of a data kind; nullptr for any other code.
 const ZxKindInfo* info(std::uint16_t kind);
 bool isDataKind(std::uint16_t kind);
+// Whether a slot of the kind can be emptied (songs and user rhythms).
+bool isDeletable(std::uint16_t kind);
 // Byte offset of the 8-character name in the payload, or -1 (registration: header bytes 24-31;
 // other codes: no name field).
 int nameOffset(std::uint16_t kind);

@@ -1,11 +1,17 @@
 #include "zxkbddrv.h"
 
+#include "data/zxlayout.h"
+
+#include "mididevices.h"
+#include "virtualzr7316.h"
+#include "wholefile.h"
 #include "zxcancel.h"
 #include "zxkbd.h"
 
 #include <QCoreApplication>
 #include <algorithm>
 #include <functional>
+#include <optional>
 #include <type_traits>
 
 namespace {
@@ -104,39 +110,30 @@ void ZxKbdDrv::buildLayout(const std::string& rootName) {
     if (!m_hasLayout)
         return;
 
-    auto addFolder = [this](std::unique_ptr<ZxDataDrive> folder) {
-        ZxDataDrive* raw = folder.get();
+    std::vector<ZxDataDrive*> folders;
+    for (const ZxFolderLayout& f : ZxLayout::folderTable()) {
+        auto folder = makeFolder(f.kind, f.name, f.capacity, f.freeSpace);
+        folders.push_back(folder.get());
         m_folderNames.push_back(folder->name());
         m_root->addChild(std::move(folder));
-        return raw;
-    };
-
-    ZxDataDrive* tones = addFolder(makeFolder(ZxKind::Tone, "Tone:", 600, 0));
-    for (int n = 0; n < 10; ++n)
-        tones->addChild(makeSlot(ZxKind::Tone, n, "User "));
-
-    ZxDataDrive* dsps = addFolder(makeFolder(ZxKind::Dsp, "DSP:", 360, 0));
-    for (int n = 0; n < 10; ++n)
-        dsps->addChild(makeSlot(ZxKind::Dsp, n, "User "));
-
-    ZxDataDrive* registrations =
-        addFolder(makeFolder(ZxKind::Registration, "Registration:", 2816, 0));
-    for (int bank = 0; bank < 4; ++bank) {
-        auto folder = makeSubfolder(ZxKind::Registration, digitName("Bank", bank));
-        for (int n = 0; n < 4; ++n)
-            folder->addChild(makeSlot(ZxKind::Registration, n, "User ", bank));
-        registrations->addChild(std::move(folder));
     }
-
-    ZxDataDrive* songRhythm = addFolder(makeFolder(ZxKind::Song, "Song Rhythm:", 0x5400, 0x5400));
-    auto songs = makeSubfolder(ZxKind::Song, "Song");
-    for (int n = 0; n < 2; ++n)
-        songs->addChild(makeSlot(ZxKind::Song, n, "Song "));
-    songRhythm->addChild(std::move(songs));
-    auto rhythms = makeSubfolder(ZxKind::Rhythm, "Rhythm");
-    for (int n = 0; n < 4; ++n)
-        rhythms->addChild(makeSlot(ZxKind::Rhythm, n, "User "));
-    songRhythm->addChild(std::move(rhythms));
+    // Subfolders in the order their first slot comes.
+    for (const ZxSlotLayout& s : ZxLayout::slotTable()) {
+        ZxDataDrive* parent = folders[static_cast<std::size_t>(s.folder)];
+        if (s.subfolder) {
+            ZxDataDrive* sub = nullptr;
+            for (int i = 0; i < parent->childCount(); ++i)
+                if (parent->child(i)->name() == s.subfolder)
+                    sub = static_cast<ZxDataDrive*>(parent->child(i));
+            if (!sub) {
+                auto made = makeSubfolder(s.kind, s.subfolder);
+                sub = made.get();
+                parent->addChild(std::move(made));
+            }
+            parent = sub;
+        }
+        parent->addChild(makeSlot(s.kind, s.number, s.prefix, s.bank));
+    }
 }
 
 void ZxKbdDrv::reset() {
@@ -178,7 +175,8 @@ auto ZxKbdDrv::withLink(F&& body) -> decltype(body()) {
     }
 }
 
-void ZxKbdDrv::readList(int inputDevice, int outputDevice) {
+void ZxKbdDrv::readList(const kbxmidi::DeviceRef& inputDevice,
+                        const kbxmidi::DeviceRef& outputDevice) {
     // A model without a layout has nothing to list and no keyboard type to check against.
     if (!m_hasLayout)
         throw ZxKbdDrvException(ZxKbdDrvException::UnknownKeyboard);
@@ -271,6 +269,8 @@ void ZxKbdDrv::deleteItem(ZxData& slot) {
             ZxKbdDrvException::UnknownKeyboard); // tones, DSP settings and registrations cannot be
                                                  // deleted
 
+    const std::string name = slot.name();
+    const auto size = slot.size();
     withLink([&] {
         if (slot.kind() == ZxKind::Song)
             m_link->deleteSong(slot.number());
@@ -289,6 +289,15 @@ void ZxKbdDrv::deleteItem(ZxData& slot) {
                 folder->setFreeSpace(static_cast<std::int32_t>(m_link->readFreeMemory()));
         }
     });
+    // The built-in keyboard of this process has answered after the delete, but may have failed
+    // to keep it in its state file; it then still holds the item, and the delete is not done.
+    if (std::optional<kbxio::FileError> failure =
+            kbxmidi::DeviceRegistry::instance().virtualKeyboard().takeSaveFailure()) {
+        slot.setName(name);
+        slot.setSize(size);
+        slot.setPresent();
+        throw *failure;
+    }
 }
 
 std::uint32_t ZxKbdDrv::freeSongMemory() {

@@ -4,6 +4,7 @@
 // nestable searches. Every operation that talks to the keyboard opens the link and closes it
 // again before it returns, also when it fails.
 
+#include "midi/mididevices.h"
 #include "zxdata.h"
 #include "zxexception.h"
 
@@ -37,7 +38,7 @@ public:
 
     void attach(ZxKbdDrvObserver* observer); // sorted by identity, no duplicates, no detach
 
-    void readList(int inputDevice, int outputDevice);
+    void readList(const kbxmidi::DeviceRef& inputDevice, const kbxmidi::DeviceRef& outputDevice);
     int progressTotal() const { return m_progressTotal; }
     std::uint32_t progressStep() const { return m_step; }
     bool isListed() const { return m_listed; }
@@ -57,8 +58,8 @@ public:
     void findClose();
     bool hasSubfolders(const std::string& path);
 
-    int inputDevice() const { return m_inputDevice; }
-    int outputDevice() const { return m_outputDevice; }
+    const kbxmidi::DeviceRef& inputDevice() const { return m_inputDevice; }
+    const kbxmidi::DeviceRef& outputDevice() const { return m_outputDevice; }
     ZxKbd& link() { return *m_link; }
 
 private:
@@ -74,8 +75,8 @@ private:
 
     std::vector<ZxKbdDrvObserver*> m_observers;
     std::unique_ptr<ZxKbd> m_link;
-    int m_inputDevice = 0;
-    int m_outputDevice = 0;
+    kbxmidi::DeviceRef m_inputDevice;
+    kbxmidi::DeviceRef m_outputDevice;
     std::uint32_t m_step = 0;
     int m_progressTotal = 0;
     int m_expectedType = -1;

@@ -1,5 +1,7 @@
 #include "virtualzr7316.h"
 
+#include "wholefile.h"
+
 #include "zr7316memory.h"
 
 #include <QCoreApplication>
@@ -13,7 +15,6 @@
 
 #include <algorithm>
 #include <deque>
-#include <filesystem>
 #include <map>
 #include <optional>
 
@@ -148,10 +149,13 @@ struct VirtualZr7316::Impl {
     VirtualZr7316* q;
     zr7316::Memory memory;
     QString stateFile;
-    // The state file as this keyboard last read or wrote it: another process (kbxman beside
-    // kbxtool --virtual) may have changed it since.
-    std::optional<std::filesystem::file_time_type> seenTime;
-    std::uintmax_t seenSize = 0;
+    // The state file's bytes as this keyboard last read or wrote them: another process (kbxman
+    // beside kbxtool --virtual, or kbxtool emulate) may have changed it since. Compared by
+    // content: a time stamp can stay the same across two writes within its resolution.
+    QByteArray seenBytes;
+    bool seen = false;
+    // The last save that failed, until the action that made the change has been told.
+    std::optional<kbxio::FileError> saveFailure;
 
     Faults faults;
     int counter = 0;
@@ -180,14 +184,10 @@ struct VirtualZr7316::Impl {
     explicit Impl(VirtualZr7316* owner)
         : q(owner) {}
 
-    // Remembers the state file's time and size as they are now (none when it is missing).
-    void rememberFile() {
-        std::error_code error;
-        const std::filesystem::path path = stateFile.toStdU16String();
-        const auto time = std::filesystem::last_write_time(path, error);
-        const auto size = error ? 0 : std::filesystem::file_size(path, error);
-        seenTime = error ? std::nullopt : std::optional(time);
-        seenSize = error ? 0 : size;
+    // Remembers the state file's bytes as they are now (none when it is missing).
+    void rememberFile(const QByteArray& bytes) {
+        seenBytes = bytes;
+        seen = true;
     }
 
     // Takes the memory from the state file when another process has changed the file since this
@@ -195,21 +195,17 @@ struct VirtualZr7316::Impl {
     void reloadIfChanged() {
         if (stateFile.isEmpty())
             return;
-        std::error_code error;
-        const std::filesystem::path path = stateFile.toStdU16String();
-        const auto time = std::filesystem::last_write_time(path, error);
-        if (error)
+        kbxio::Reason why;
+        const std::optional<QByteArray> read =
+            kbxio::readWhole(stateFile, zr7316::kLargestStateFile, &why);
+        if (!read)
             return;
-        const auto size = std::filesystem::file_size(path, error);
-        if (error || (seenTime && *seenTime == time && seenSize == size))
+        const QByteArray& bytes = *read;
+        if (seen && bytes == seenBytes)
             return;
-        QFile file(stateFile);
-        if (file.open(QIODevice::ReadOnly) && file.size() <= zr7316::kLargestStateFile) {
-            if (std::optional<zr7316::Memory> loaded = zr7316::Memory::fromJson(file.readAll()))
-                memory = std::move(*loaded);
-        }
-        seenTime = time;
-        seenSize = size;
+        if (std::optional<zr7316::Memory> loaded = zr7316::Memory::fromJson(bytes))
+            memory = std::move(*loaded);
+        rememberFile(bytes);
     }
 
     // A change of the memory, committed to the state file under its lock: the file is read
@@ -226,8 +222,11 @@ struct VirtualZr7316::Impl {
         // A keyboard that cannot get the lock still commits: losing a change is worse than racing.
         const bool locked = lock.tryLock(2000);
         reloadIfChanged();
+        const zr7316::Memory before = memory;
         change(memory);
-        q->save();
+        // A change the state file cannot keep is not made: the keyboard holds what the file does.
+        if (!q->save())
+            memory = before;
         if (locked)
             lock.unlock();
     }
@@ -657,20 +656,22 @@ std::uint32_t VirtualZr7316::freeMemory() const {
 
 void VirtualZr7316::setStateFile(const QString& path) {
     m_impl->stateFile = path;
+    m_impl->seen = false;
     if (path.isEmpty())
         return;
     if (!QFileInfo::exists(path)) {
         m_impl->memory = zr7316::Memory::factory();
         return;
     }
-    QFile file(path);
     std::optional<zr7316::Memory> loaded;
-    if (file.open(QIODevice::ReadOnly) && file.size() <= zr7316::kLargestStateFile)
-        loaded = zr7316::Memory::fromJson(file.readAll());
-    file.close();
+    kbxio::Reason why;
+    const QByteArray bytes =
+        kbxio::readWhole(path, zr7316::kLargestStateFile, &why).value_or(QByteArray());
+    if (!bytes.isEmpty())
+        loaded = zr7316::Memory::fromJson(bytes);
     if (loaded) {
         m_impl->memory = std::move(*loaded);
-        m_impl->rememberFile();
+        m_impl->rememberFile(bytes);
         return;
     }
     // Keep the unreadable file for whoever wants to look at it; never let it stop the keyboard.
@@ -690,15 +691,27 @@ QString VirtualZr7316::stateFile() const {
     return m_impl->stateFile;
 }
 
-void VirtualZr7316::save() const {
+bool VirtualZr7316::save() const {
     if (m_impl->stateFile.isEmpty())
-        return;
-    QString error;
-    if (zr7316::writeAtomically(m_impl->stateFile, m_impl->memory.toJson(), &error))
-        m_impl->rememberFile();
-    else
-        qWarning("Virtual ZR-7316: cannot save %s: %s",
-                 qPrintable(QDir::toNativeSeparators(m_impl->stateFile)), qPrintable(error));
+        return true;
+    kbxio::Reason why;
+    const QByteArray bytes = m_impl->memory.toJson();
+    QDir().mkpath(QFileInfo(m_impl->stateFile).absolutePath());
+    if (kbxio::writeWhole(m_impl->stateFile, bytes, &why)) {
+        m_impl->rememberFile(bytes);
+        return true;
+    }
+    // The file keeps the memory as it was; whoever made the change learns that it is not kept.
+    m_impl->saveFailure =
+        kbxio::fileError("Cannot save the built-in keyboard's memory to",
+                         "内蔵キーボードのメモリーを保存できません:", m_impl->stateFile, why);
+    return false;
+}
+
+std::optional<kbxio::FileError> VirtualZr7316::takeSaveFailure() {
+    std::optional<kbxio::FileError> failure = std::move(m_impl->saveFailure);
+    m_impl->saveFailure.reset();
+    return failure;
 }
 
 QString VirtualZr7316::defaultStateFile() {

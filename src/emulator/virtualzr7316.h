@@ -6,10 +6,13 @@
 // It lives on the GUI thread. Messages come in through receive(); replies leave through the reply
 // sink, always later from the event loop (a timer), never from inside receive().
 
+#include "wholefile.h"
+
 #include <QObject>
 #include <QString>
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -76,7 +79,10 @@ public:
     // that cannot be read as a state file is renamed to <path>.bad and factory contents are used.
     void setStateFile(const QString& path);
     QString stateFile() const;
-    void save() const;
+    // Writes the state file; false when it cannot (the file keeps what it held), and the reason
+    // waits in takeSaveFailure() for the action that made the change.
+    bool save() const;
+    std::optional<kbxio::FileError> takeSaveFailure();
     static QString defaultStateFile(); // in the user's application-data folder
 
     void setFaults(const Faults& faults);

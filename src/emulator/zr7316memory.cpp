@@ -5,7 +5,6 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QSaveFile>
 
 #include <cctype>
 #include <stdexcept>
@@ -352,29 +351,6 @@ std::optional<Memory> Memory::fromJson(const QByteArray& text) {
     if (used > kSongMemory)
         return std::nullopt;
     return m;
-}
-
-bool writeAtomically(const QString& path, const QByteArray& data, QString* error) {
-    const QString dir = QFileInfo(path).absolutePath();
-    if (!QDir().mkpath(dir)) {
-        *error = QStringLiteral("cannot create the folder %1").arg(QDir::toNativeSeparators(dir));
-        return false;
-    }
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly)) {
-        *error = file.errorString();
-        return false;
-    }
-    if (file.write(data) != data.size()) {
-        *error = file.errorString();
-        file.cancelWriting();
-        return false;
-    }
-    if (!file.commit()) {
-        *error = file.errorString();
-        return false;
-    }
-    return true;
 }
 
 } // namespace zr7316

@@ -64,7 +64,4 @@ private:
     std::array<Bytes, 4> m_rhythms;
 };
 
-// Writes through QSaveFile, creating the folder first; false with a reason on failure.
-bool writeAtomically(const QString& path, const QByteArray& data, QString* error);
-
 } // namespace zr7316

@@ -9,6 +9,9 @@
 
 namespace kbxfile {
 
+// The largest data file: the header and the whole song memory.
+inline constexpr std::size_t kLargestFile = kHeaderSize + 21504;
+
 // True when the bytes begin with the 15-character signature and a zero byte.
 bool hasSignature(const std::uint8_t* bytes, std::size_t count);
 

@@ -1,11 +1,11 @@
 #include "kbxfilestream.h"
 
 #include "kbxfile.h"
+#include "wholefile.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QSaveFile>
 #include <algorithm>
 #include <limits>
 #include <stdexcept>
@@ -13,9 +13,17 @@
 
 namespace {
 
-std::string describe(const char* what, const QString& path, const QString& reason) {
-    return std::string(what) + " \"" + QDir::toNativeSeparators(path).toStdString() +
-           "\": " + reason.toStdString();
+const char* const kJapanese[][2] = {{"Cannot open file", "ファイルを開けません"},
+                                    {"Cannot read file", "ファイルを読み込めません"},
+                                    {"Cannot write file", "ファイルに書き込めません"},
+                                    {"Cannot create file", "ファイルを作成できません"}};
+
+kbxio::FileError describe(const char* what, const QString& path, const QString& reason) {
+    const char* japanese = what;
+    for (const auto& pair : kJapanese)
+        if (std::string(pair[0]) == what)
+            japanese = pair[1];
+    return kbxio::fileError(what, japanese, path, {reason, reason});
 }
 
 } // namespace
@@ -26,36 +34,40 @@ KbxFileStream::KbxFileStream(const QString& path, int mode)
     switch (mode) {
     case Read:
     case ReadWrite: {
+        // Before anything is opened: a named pipe or a device would block or never end.
+        const QFileInfo info(path);
+        if (info.exists() && !info.isFile())
+            throw kbxio::fileError("Cannot open file", "ファイルを開けません", path,
+                                   {QStringLiteral("not a regular file"),
+                                    QString::fromUtf8("通常のファイルではありません")});
+        if (info.size() > static_cast<qint64>(kbxfile::kLargestFile))
+            throw KbxStreamException(KbxStreamException::NotKbxFile);
         // ExistingOnly: opening for reading and writing must not leave a new empty file behind.
         auto file = std::make_unique<QFile>(path);
         const QIODevice::OpenMode openMode =
             mode == Read ? QIODevice::ReadOnly : QIODevice::ReadWrite | QIODevice::ExistingOnly;
         if (!file->open(openMode))
-            throw std::runtime_error(describe("Cannot open file", path, file->errorString()));
+            throw describe("Cannot open file", path, file->errorString());
         m_file = std::move(file);
         checkDataFile();
         break;
     }
-    case Create: {
-        // The new content goes to a temporary file beside the old one and replaces it only when
-        // the whole item has been written, so a failure never leaves a truncated file.
-        auto file = std::make_unique<QSaveFile>(path);
-        if (!file->open(QIODevice::WriteOnly))
-            throw std::runtime_error(describe("Cannot create file", path, file->errorString()));
-        m_file = std::move(file);
+    case Create:
+        // Written whole by write(): the old file, if any, is replaced only by the complete item.
+        if (!QFileInfo(QFileInfo(path).absolutePath()).isDir())
+            throw describe("Cannot create file", path, QStringLiteral("No such file or directory"));
         break;
-    }
     default:
         throw std::invalid_argument("KbxFileStream: unknown open mode " + std::to_string(mode));
     }
 }
 
-KbxFileStream::~KbxFileStream() = default; // an uncommitted QSaveFile discards its temporary file
+KbxFileStream::~KbxFileStream() = default;
 
 void KbxFileStream::checkDataFile() {
     const QByteArray head = m_file->read(static_cast<qint64>(kHeaderSize));
     if (m_file->error() != QFileDevice::NoError)
-        throw std::runtime_error(describe("Cannot read file", m_path, m_file->errorString()));
+        throw describe("Cannot read file", m_path, m_file->errorString());
     const auto* bytes = reinterpret_cast<const std::uint8_t*>(head.constData());
     const auto length = static_cast<std::uint64_t>(std::max<qint64>(m_file->size(), 0));
     if (!kbxfile::isDataFile(bytes, static_cast<std::size_t>(head.size()), length)) {
@@ -63,40 +75,35 @@ void KbxFileStream::checkDataFile() {
         throw KbxStreamException(KbxStreamException::NotKbxFile);
     }
     if (!m_file->seek(0))
-        throw std::runtime_error(describe("Cannot read file", m_path, m_file->errorString()));
+        throw describe("Cannot read file", m_path, m_file->errorString());
 }
 
 void KbxFileStream::read(ZxDataFile& item) {
     if (m_mode == Create)
-        throw std::runtime_error(describe("Cannot read file", m_path, "opened for writing only"));
+        throw describe("Cannot read file", m_path, QStringLiteral("opened for writing only"));
     if (!m_file->seek(0))
-        throw std::runtime_error(describe("Cannot read file", m_path, m_file->errorString()));
-    const QByteArray all = m_file->readAll();
+        throw describe("Cannot read file", m_path, m_file->errorString());
+    // Bounded: the file may have grown since it was opened.
+    const QByteArray all = m_file->read(static_cast<qint64>(kbxfile::kLargestFile) + 1);
+    if (all.size() > static_cast<qsizetype>(kbxfile::kLargestFile))
+        throw KbxStreamException(KbxStreamException::NotKbxFile);
     if (m_file->error() != QFileDevice::NoError)
-        throw std::runtime_error(describe("Cannot read file", m_path, m_file->errorString()));
+        throw describe("Cannot read file", m_path, m_file->errorString());
     // The file may have changed since it was opened: parse checks it again as a whole.
     kbxfile::parse(std::vector<std::uint8_t>(all.begin(), all.end()), item);
 }
 
 void KbxFileStream::write(ZxDataFile& item) {
     if (m_mode == Read)
-        throw std::runtime_error(describe("Cannot write file", m_path, "opened for reading only"));
+        throw describe("Cannot write file", m_path, QStringLiteral("opened for reading only"));
     const std::vector<std::uint8_t> bytes = kbxfile::serialize(item);
     const auto length = static_cast<qint64>(bytes.size());
     const auto* data = reinterpret_cast<const char*>(bytes.data());
 
     if (m_mode == Create) {
-        auto* file = static_cast<QSaveFile*>(m_file.get());
-        // A second write on the same stream replaces the file again.
-        if (!file->isOpen() && !file->open(QIODevice::WriteOnly))
-            throw std::runtime_error(describe("Cannot create file", m_path, file->errorString()));
-        // Flushed before the commit: Qt's commit still renames when only its own final flush
-        // fails (a full disk), which would put a truncated file in place of the old one.
-        if (file->write(data, length) != length || !file->flush() || !file->commit()) {
-            const QString reason = file->errorString();
-            file->cancelWriting();
-            throw std::runtime_error(describe("Cannot write file", m_path, reason));
-        }
+        kbxio::Reason why;
+        if (!kbxio::writeWhole(m_path, QByteArray(data, static_cast<qsizetype>(length)), &why))
+            throw kbxio::fileError("Cannot write file", "ファイルに書き込めません", m_path, why);
         m_written = static_cast<std::uint64_t>(length);
         return;
     }
@@ -105,11 +112,11 @@ void KbxFileStream::write(ZxDataFile& item) {
     auto* file = static_cast<QFile*>(m_file.get());
     if (!file->seek(0) || file->write(data, length) != length || !file->resize(length) ||
         !file->flush())
-        throw std::runtime_error(describe("Cannot write file", m_path, file->errorString()));
+        throw describe("Cannot write file", m_path, file->errorString());
 }
 
 std::uint32_t KbxFileStream::position() {
-    const std::uint64_t pos = m_file->isOpen()
+    const std::uint64_t pos = m_file && m_file->isOpen()
                                   ? static_cast<std::uint64_t>(std::max<qint64>(m_file->pos(), 0))
                                   : m_written;
     return static_cast<std::uint32_t>(std::min<std::uint64_t>(pos, 0xFFFFFFFFu));
@@ -117,7 +124,7 @@ std::uint32_t KbxFileStream::position() {
 
 std::uint32_t KbxFileStream::size() {
     // A committed save file is closed; its length is then the replaced file's.
-    const qint64 length = m_file->isOpen() ? m_file->size() : QFileInfo(m_path).size();
+    const qint64 length = m_file && m_file->isOpen() ? m_file->size() : QFileInfo(m_path).size();
     if (length <= static_cast<qint64>(kHeaderSize))
         return 0;
     return static_cast<std::uint32_t>(

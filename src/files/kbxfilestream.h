@@ -15,10 +15,10 @@ public:
     static constexpr int ReadWrite = 2;
     static constexpr int Create = 0xFFFF;
 
-    // Opens the file. Read and ReadWrite check the signature (KbxStreamException 0 if it is not a
-    // data file). Create writes atomically: the old file, if any, is replaced only when write()
-    // has succeeded. A file that cannot be opened throws std::runtime_error naming the file and
-    // the system's reason.
+    // Opens the file. Read and ReadWrite take a regular file only, and check the signature and
+    // the size (KbxStreamException 0 if it is not a data file). Create writes atomically: the old
+    // file, if any, is replaced only when write() has succeeded. A file that cannot be opened
+    // throws std::runtime_error naming the file and the system's reason.
     KbxFileStream(const QString& path, int mode);
     ~KbxFileStream() override;
 
@@ -32,6 +32,6 @@ private:
 
     QString m_path;
     int m_mode;
-    std::unique_ptr<QFileDevice> m_file; // QFile for Read and ReadWrite, QSaveFile for Create
+    std::unique_ptr<QFileDevice> m_file; // Read and ReadWrite; none for Create
     std::uint64_t m_written = 0;         // bytes committed by the last write in Create mode
 };

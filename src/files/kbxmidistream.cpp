@@ -1,9 +1,14 @@
 #include "kbxmidistream.h"
 
+#include "mididevices.h"
+#include "virtualzr7316.h"
+#include "wholefile.h"
+#include "zr7316memory.h"
 #include "zxcancel.h"
 #include "zxkbddrv.h"
 
 #include <algorithm>
+#include <optional>
 #include <stdexcept>
 
 namespace {
@@ -44,13 +49,15 @@ std::string withoutFinalBackslashes(std::string path) {
 
 } // namespace
 
-KbxMidiStream::KbxMidiStream(const std::string& slotPath, int inputDevice, int outputDevice)
+KbxMidiStream::KbxMidiStream(const std::string& slotPath, const kbxmidi::DeviceRef& inputDevice,
+                             const kbxmidi::DeviceRef& outputDevice)
     : m_inputDevice(inputDevice)
     , m_outputDevice(outputDevice) {
     findSlot(slotPath);
 }
 
-KbxMidiStream::KbxMidiStream(ZxData& slot, int inputDevice, int outputDevice)
+KbxMidiStream::KbxMidiStream(ZxData& slot, const kbxmidi::DeviceRef& inputDevice,
+                             const kbxmidi::DeviceRef& outputDevice)
     : m_inputDevice(inputDevice)
     , m_outputDevice(outputDevice) {
     m_drive = &ZxKbdDrv::instance(ZxKbdDrv::kKnownModel);
@@ -127,14 +134,19 @@ void KbxMidiStream::write(ZxDataFile& item) {
     // Refusals come before anything in the keyboard or the tree changes.
     if (item.kind() != m_slot->kind())
         throw KbxStreamException(KbxStreamException::KindMismatch);
+    // An item of no bytes, of another size than its kind has, or promising more bytes than it
+    // holds is no item: sending it would empty a song slot and store nothing. Items travel in
+    // whole words, so an odd size would come back one byte longer than it was.
+    const std::size_t fixed = zr7316::fixedSize(item.kind());
+    if (item.size() == 0 || item.size() % 2 != 0 || (fixed && item.size() != fixed) ||
+        (std::uint64_t{item.size()} + 1) / 2 > item.payload().size())
+        throw KbxStreamException(KbxStreamException::NotKbxFile);
     m_deleteAsked = false;
     m_committed = false;
     if (item.kind() == ZxKind::Song || item.kind() == ZxKind::Rhythm) {
         // The old song is deleted before the new one goes, so its bytes count as free; a rhythm
         // replaces its slot's rhythm only on the keyboard's own terms and keeps the plain check.
-        const std::uint64_t replaced =
-            item.kind() == ZxKind::Song && m_slot->isPresent() ? m_slot->size() : 0;
-        if (std::uint64_t{m_drive->freeSongMemory()} + replaced < item.size())
+        if (songMemoryRoom(m_drive->freeSongMemory(), item.kind(), m_slot) < item.size())
             throw KbxStreamException(KbxStreamException::NotEnoughMemory);
         if (item.kind() == ZxKind::Song) {
             // From here the old song may be gone, even if the delete reports a failure.
@@ -154,6 +166,14 @@ void KbxMidiStream::write(ZxDataFile& item) {
     // The keyboard holds the item now; a cancel must not report the send as not done.
     const ZxCancellation::Hold hold;
     m_drive->refreshFreeSpace(m_folderPath.substr(0, m_folderPath.find('\\')));
+    // The built-in keyboard of this process has taken the item (its reply to the free-space
+    // request comes after) but may have failed to keep it in its state file; it then holds
+    // what the file holds, and the item is not stored.
+    if (std::optional<kbxio::FileError> failure =
+            kbxmidi::DeviceRegistry::instance().virtualKeyboard().takeSaveFailure()) {
+        m_committed = false;
+        throw *failure;
+    }
 }
 
 void KbxMidiStream::openPorts() {

@@ -20,11 +20,13 @@ public:
     // slotPath: folder path, a backslash, the slot's name ("Tone:\User 3",
     // "Registration:\Bank2\User 1"). A path that names no slot throws std::runtime_error naming
     // the path; nothing is sent.
-    KbxMidiStream(const std::string& slotPath, int inputDevice, int outputDevice);
+    KbxMidiStream(const std::string& slotPath, const kbxmidi::DeviceRef& inputDevice,
+                  const kbxmidi::DeviceRef& outputDevice);
     // The same on a slot node of the drive's tree. Names need not be unique within a folder
     // (every blank user tone is named with eight blanks), so a caller that holds the node should
     // use this form; a node that is not a slot of the drive throws std::runtime_error.
-    KbxMidiStream(ZxData& slot, int inputDevice, int outputDevice);
+    KbxMidiStream(ZxData& slot, const kbxmidi::DeviceRef& inputDevice,
+                  const kbxmidi::DeviceRef& outputDevice);
     ~KbxMidiStream() override;
 
     void read(ZxDataFile& item) override;  // import the slot's data into the item
@@ -60,8 +62,8 @@ private:
     [[noreturn]] void fail(std::int32_t code);
 
     std::uint32_t m_position = 0;
-    int m_inputDevice;
-    int m_outputDevice;
+    kbxmidi::DeviceRef m_inputDevice;
+    kbxmidi::DeviceRef m_outputDevice;
     ZxData* m_slot = nullptr;
     ZxKbdDrv* m_drive = nullptr;
     std::string m_folderPath;

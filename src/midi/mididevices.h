@@ -45,6 +45,47 @@ public:
 
 inline constexpr const char* kVirtualDeviceName = "Virtual ZR-7316";
 
+// One port as the system knows it for as long as it exists: the source that lists it and its
+// full listed name (JACK: "client:port"; ALSA: the name with its client:port address; WinMM: the
+// device name). Numbers move when devices come and go; an identity does not.
+struct PortIdentity {
+    std::string source; // "system", "virtual", "test"
+    std::string name;
+    bool operator==(const PortIdentity&) const = default;
+};
+
+// The device a port opens. A number means whatever device the lists hold at that number when the
+// port opens (what the described settings store); a bound reference opens one identity only and,
+// once that identity has gone, refuses every later opening, so that an action never goes on with
+// another device. Copies of a bound reference share what they learn about the device.
+class DeviceRef {
+public:
+    DeviceRef(int number = 0) // NOLINT(google-explicit-constructor): numbers are the common case
+        : m_number(number) {}
+    static DeviceRef bound(PortIdentity identity, int numberNow);
+
+    bool isBound() const { return m_bound != nullptr; }
+    // The number the reference was made with (for a bound one: its number when it was bound).
+    int number() const { return m_number; }
+    const PortIdentity& identity() const; // bound only
+    // What a person reads: the bound port's name, else "" (the caller knows the number).
+    std::string displayName() const;
+
+    bool lost() const { return m_bound && m_bound->lost; }
+    void markLost() const {
+        if (m_bound)
+            m_bound->lost = true;
+    }
+
+private:
+    struct Bound {
+        PortIdentity identity;
+        bool lost = false;
+    };
+    int m_number = 0;
+    std::shared_ptr<Bound> m_bound;
+};
+
 // The device of an open port has left the system (unplugged, or the program that offered it
 // ended). A host failure like the driver's, with the device's name for the message.
 class DeviceLost : public std::runtime_error {
@@ -73,6 +114,21 @@ public:
     // the driver's text (the ports prefix it with "MIDI SYSTEM ERROR: ").
     std::unique_ptr<InputConnection> openInput(int n, ReceiveFn onMessage);
     std::unique_ptr<OutputConnection> openOutput(int n);
+    // A bound reference opens its identity wherever the lists hold it now; an identity that is
+    // no longer listed (or was lost before) throws DeviceLost and marks the reference lost.
+    std::unique_ptr<InputConnection> openInput(const DeviceRef& device, ReceiveFn onMessage);
+    std::unique_ptr<OutputConnection> openOutput(const DeviceRef& device);
+
+    // The identity of the device at number n now; std::runtime_error for a number outside the
+    // list.
+    PortIdentity inputIdentity(int n);
+    PortIdentity outputIdentity(int n);
+    // Where an identity is listed now; -1 when it is not.
+    int findInput(const PortIdentity& identity);
+    int findOutput(const PortIdentity& identity);
+    // Bound references to the devices at these numbers now.
+    DeviceRef bindInput(int n) { return DeviceRef::bound(inputIdentity(n), n); }
+    DeviceRef bindOutput(int n) { return DeviceRef::bound(outputIdentity(n), n); }
 
     // Tests (and machines without MIDI) use the virtual keyboard alone: it is then number 0 on
     // both sides.
@@ -98,5 +154,8 @@ private:
     std::unique_ptr<Impl> m_impl;
     bool m_systemEnabled = true;
 };
+
+// The version of the MIDI library the program runs with, for the About box.
+std::string midiLibraryVersion();
 
 } // namespace kbxmidi

@@ -519,7 +519,7 @@ private:
 // that changed since it was counted cannot open another device. A refusal is tried again on a
 // fresh object; a device that is no longer there is reported at once.
 template <typename Port>
-std::shared_ptr<Kept<Port>> openKept(ApiDevices& devices, const std::string& name, int number,
+std::shared_ptr<Kept<Port>> openKept(ApiDevices& devices, const std::string& name,
                                      const std::function<void(Kept<Port>&)>& prepare) {
     std::string failure;
     for (int attempt = 1; attempt <= kAttempts; ++attempt) {
@@ -535,9 +535,9 @@ std::shared_ptr<Kept<Port>> openKept(ApiDevices& devices, const std::string& nam
         const std::vector<std::string> names = namesOf(*kept->port);
         const auto found = std::find(names.begin(), names.end(), name);
         if (found == names.end()) {
+            // Listed a moment ago, gone now: the device went, the number is not at fault.
             kept->busy = false;
-            throw std::runtime_error("The device number " + std::to_string(number) +
-                                     " is out of range.");
+            throw DeviceLost(name);
         }
         kept->trap->clear();
         prepare(*kept);
@@ -565,7 +565,7 @@ std::shared_ptr<Kept<Port>> openKept(ApiDevices& devices, const std::string& nam
 // Opens the named device's port, on JACK reusing the port the last opening of it left
 // connected (`reused`: connected and in effect, nothing to wait for).
 template <typename Port>
-std::shared_ptr<Kept<Port>> openOnDevice(ApiDevices& devices, const std::string& name, int number,
+std::shared_ptr<Kept<Port>> openOnDevice(ApiDevices& devices, const std::string& name,
                                          const std::function<void(Kept<Port>&)>& prepare,
                                          bool& reused) {
     std::shared_ptr<Kept<Port>> kept = devices.lingering<Port>(name);
@@ -573,7 +573,7 @@ std::shared_ptr<Kept<Port>> openOnDevice(ApiDevices& devices, const std::string&
     if (kept)
         prepare(*kept);
     else
-        kept = openKept<Port>(devices, name, number, prepare);
+        kept = openKept<Port>(devices, name, prepare);
     kept->connection.clear(); // in use: told again when the opening ends
     kept->failed = false;
     return kept;
@@ -677,7 +677,7 @@ public:
         auto [api, name] = find(index, &ApiDevices::inputNames);
         bool reused = false;
         auto kept = openOnDevice<RtMidiIn>(
-            *api, name, index,
+            *api, name,
             [&onMessage](Kept<RtMidiIn>& k) {
                 std::lock_guard lock(k.target->mutex);
                 k.target->onMessage = std::move(onMessage);
@@ -690,7 +690,7 @@ public:
         auto [api, name] = find(index, &ApiDevices::outputNames);
         bool reused = false;
         auto kept = openOnDevice<RtMidiOut>(
-            *api, name, index, [](Kept<RtMidiOut>&) {}, reused);
+            *api, name, [](Kept<RtMidiOut>&) {}, reused);
         if (!reused)
             api->awaitConnection();
         return std::make_unique<RtOutput>(std::move(kept));
@@ -720,6 +720,10 @@ private:
 
 std::unique_ptr<Backend> makeRtMidiBackend() {
     return std::make_unique<RtMidiBackend>();
+}
+
+std::string midiLibraryVersion() {
+    return RtMidi::getVersion();
 }
 
 } // namespace kbxmidi

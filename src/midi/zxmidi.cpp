@@ -42,8 +42,21 @@ void ZxMidi::lastMessage(std::vector<std::uint8_t>& out) const {
 }
 
 void ZxMidi::checkDevice() const {
-    if (m_lost && isOpen())
+    if (m_lost && isOpen()) {
+        // A bound action opens nothing more on this device, even if a namesake comes back.
+        m_ref.markLost();
         throw kbxmidi::DeviceLost(m_deviceName);
+    }
+}
+
+void ZxMidi::checkPresent() const {
+    checkDevice();
+    if (!isOpen() || !m_ref.isBound())
+        return;
+    if (!listed(m_ref.identity())) {
+        m_ref.markLost();
+        throw kbxmidi::DeviceLost(m_ref.identity().name);
+    }
 }
 
 void ZxMidi::watchDevice(std::string name) {
@@ -82,15 +95,22 @@ ZxMidiOut::~ZxMidiOut() {
     }
 }
 
-void ZxMidiOut::open(int device) {
+void ZxMidiOut::open(const kbxmidi::DeviceRef& device) {
     close();
     ++m_generation;
+    m_ref = device;
     try {
         m_device = kbxmidi::DeviceRegistry::instance().openOutput(device);
+    } catch (const kbxmidi::DeviceLost&) {
+        throw;
     } catch (const std::runtime_error& e) {
         systemError(e.what());
     }
     watchDevice(m_device->name());
+}
+
+bool ZxMidiOut::listed(const kbxmidi::PortIdentity& identity) const {
+    return kbxmidi::DeviceRegistry::instance().findOutput(identity) >= 0;
 }
 
 void ZxMidiOut::close() {
@@ -151,8 +171,9 @@ ZxMidiIn::~ZxMidiIn() {
     }
 }
 
-void ZxMidiIn::open(int device) {
+void ZxMidiIn::open(const kbxmidi::DeviceRef& device) {
     close();
+    m_ref = device;
     const std::uint64_t generation = ++m_generation;
     auto received = [this, generation](std::vector<std::uint8_t> bytes) {
         QMetaObject::invokeMethod(
@@ -161,10 +182,16 @@ void ZxMidiIn::open(int device) {
     };
     try {
         m_device = kbxmidi::DeviceRegistry::instance().openInput(device, std::move(received));
+    } catch (const kbxmidi::DeviceLost&) {
+        throw;
     } catch (const std::runtime_error& e) {
         systemError(e.what());
     }
     watchDevice(m_device->name());
+}
+
+bool ZxMidiIn::listed(const kbxmidi::PortIdentity& identity) const {
+    return kbxmidi::DeviceRegistry::instance().findInput(identity) >= 0;
 }
 
 void ZxMidiIn::close() {

@@ -42,19 +42,25 @@ public:
     void notifyAll();                      // first attached first
     void lastMessage(std::vector<std::uint8_t>& out) const; // appends the last message
 
-    virtual void open(int device) = 0;
+    virtual void open(const kbxmidi::DeviceRef& device) = 0;
     virtual void close() = 0;
     virtual bool isOpen() const = 0;
 
     // Throws kbxmidi::DeviceLost when the system has told that the open device has gone: a wait
     // for the device checks this after each event, and ends at once instead of at its time-out.
     void checkDevice() const;
+    // After a silence: throws kbxmidi::DeviceLost when the bound device of the open port is no
+    // longer listed, since a time-out is all a device that went without a word leaves behind.
+    void checkPresent() const;
 
     // Throws std::runtime_error("MIDI SYSTEM ERROR: " + driverText).
     [[noreturn]] static void systemError(const std::string& driverText);
 
 protected:
     explicit ZxMidi(QObject* parent);
+
+    // Whether the port's device is listed now, in its direction.
+    virtual bool listed(const kbxmidi::PortIdentity& identity) const = 0;
 
     // After an open: watch for the device, by the name the system gives it, to go.
     void watchDevice(std::string name);
@@ -64,6 +70,7 @@ protected:
     std::vector<std::uint8_t> m_message;
     std::uint64_t m_generation = 0;
     std::string m_deviceName; // empty: not watched
+    kbxmidi::DeviceRef m_ref; // what the open port was opened as; told when its device goes
     bool m_lost = false;
     bool m_watching = false;
 };
@@ -74,7 +81,7 @@ public:
     explicit ZxMidiOut(QObject* parent = nullptr);
     ~ZxMidiOut() override;
 
-    void open(int device) override;
+    void open(const kbxmidi::DeviceRef& device) override;
     void close() override; // a closed port: nothing
     bool isOpen() const override { return m_device != nullptr; }
 
@@ -83,6 +90,9 @@ public:
     void loadMessage(const std::vector<std::uint8_t>& bytes);
     // Hands the loaded message to the device; completion arrives later as output-done.
     void sendMessage();
+
+protected:
+    bool listed(const kbxmidi::PortIdentity& identity) const override;
 
 private:
     void outputDone(std::uint64_t generation, const std::vector<std::uint8_t>& sent);
@@ -98,9 +108,12 @@ public:
     explicit ZxMidiIn(QObject* parent = nullptr);
     ~ZxMidiIn() override;
 
-    void open(int device) override;
+    void open(const kbxmidi::DeviceRef& device) override;
     void close() override;
     bool isOpen() const override { return m_device != nullptr; }
+
+protected:
+    bool listed(const kbxmidi::PortIdentity& identity) const override;
 
 private:
     void longData(std::uint64_t generation, const std::vector<std::uint8_t>& bytes);

@@ -13,23 +13,6 @@ namespace kbxops {
 
 namespace {
 
-bool isDeletable(std::uint16_t kind) {
-    return kind == ZxKind::Song || kind == ZxKind::Rhythm;
-}
-
-// A cancel, also when the failure comes with a note of what was put right after it.
-bool isCancel(std::exception_ptr error) {
-    try {
-        std::rethrow_exception(error);
-    } catch (const ZxCancelledException&) {
-        return true;
-    } catch (const NotedException& noted) {
-        return isCancel(noted.original());
-    } catch (...) {
-        return false;
-    }
-}
-
 bool isNotPutBack(std::exception_ptr error) {
     try {
         std::rethrow_exception(error);
@@ -59,8 +42,11 @@ void carryOutRestore(Keyboard& keyboard, std::vector<RestoreItem>& items, const 
         return entry ? entry->node : nullptr;
     };
     const int count = static_cast<int>(items.size());
-    const auto changeOf = [count](std::size_t i) {
-        return Change{Operation::Restore, 0, static_cast<int>(i) + 1, count};
+    // One change of many slots: undone in one step, shown as one row.
+    History* history = keyboard.safety().history;
+    const qint64 group = history && !items.empty() ? history->beginGroup(Operation::Restore) : 0;
+    const auto changeOf = [count, group](std::size_t i) {
+        return Change{Operation::Restore, 0, static_cast<int>(i) + 1, count, group};
     };
 
     // Room first: what the restore replaces or empties in song memory goes before anything comes.
@@ -68,10 +54,11 @@ void carryOutRestore(Keyboard& keyboard, std::vector<RestoreItem>& items, const 
     std::vector<bool> failed(items.size(), false);
     for (std::size_t i = 0; i < items.size(); ++i)
         failed[i] = items[i].failed;
-    for (std::size_t i = 0; i < items.size() && !result.cancelled; ++i) {
+    const auto stopped = [&result] { return result.cancelled || result.deviceLost; };
+    for (std::size_t i = 0; i < items.size() && !stopped(); ++i) {
         const RestoreItem& item = items[i];
         ZxData* node = nodeOf(item.address);
-        if (failed[i] || !node || !isDeletable(node->kind()) || !node->isPresent())
+        if (failed[i] || !node || !ZxKind::isDeletable(node->kind()) || !node->isPresent())
             continue;
         if (item.data && item.data->kind() != node->kind())
             continue; // its send says why; the slot keeps what it holds
@@ -86,11 +73,12 @@ void carryOutRestore(Keyboard& keyboard, std::vector<RestoreItem>& items, const 
         } catch (...) {
             fail(item, std::current_exception());
             failed[i] = true;
+            result.deviceLost = isDeviceLost(std::current_exception());
         }
     }
 
     std::size_t reached = 0; // the items before it were sent or failed
-    for (; reached < items.size() && !result.cancelled; ++reached) {
+    for (; reached < items.size() && !stopped(); ++reached) {
         RestoreItem& item = items[reached];
         if (!item.data || failed[reached])
             continue;
@@ -119,6 +107,12 @@ void carryOutRestore(Keyboard& keyboard, std::vector<RestoreItem>& items, const 
             }
             fail(item, error);
             failed[reached] = true;
+            if (isDeviceLost(error)) {
+                // Nothing more can reach this keyboard, and nothing may go to another one.
+                result.deviceLost = true;
+                ++reached;
+                break;
+            }
             continue;
         }
         result.restored.emplace_back(item.file, item.slot);
@@ -147,7 +141,7 @@ void carryOutRestore(Keyboard& keyboard, std::vector<RestoreItem>& items, const 
         vacancies[i].reset();
     }
 
-    if (result.cancelled) {
+    if (stopped()) {
         for (std::size_t i = reached; i < items.size(); ++i)
             if (items[i].data && !failed[i])
                 result.notDone.emplace_back(items[i].file, items[i].slot);

@@ -5,6 +5,8 @@
 #include "datafile.h"
 #include "kbxnames.h"
 #include "manifest.h"
+#include "msgstr.h"
+#include "wholefile.h"
 #include "zxdata.h"
 #include "zxkbddrv.h"
 
@@ -16,7 +18,6 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QSaveFile>
 #include <algorithm>
 #include <map>
 #include <stdexcept>
@@ -31,10 +32,6 @@ std::runtime_error generalError(const QString& text) {
 
 QString absoluteNative(const QString& path) {
     return QDir::toNativeSeparators(QFileInfo(path).absoluteFilePath());
-}
-
-bool isDeletable(std::uint16_t kind) {
-    return kind == ZxKind::Song || kind == ZxKind::Rhythm;
 }
 
 ErrorReport generalReport(const QString& text) {
@@ -57,13 +54,25 @@ BackupResult backupKeyboard(Keyboard& keyboard, const QString& dir,
                             const std::function<void(const BackupEntry&)>& itemDone) {
     if (!QDir().mkpath(dir))
         throw generalError(
-            QStringLiteral("Cannot create folder \"%1\"").arg(QDir::toNativeSeparators(dir)));
+            localText("Cannot create folder \"%1\"", "フォルダー「%1」を作成できません")
+                .arg(QDir::toNativeSeparators(dir)));
     keyboard.list();
 
+    // An older backup in the folder stays whole until the new manifest replaces its own: the new
+    // files take names its manifest does not use, and its files go only after the swap.
     const QString manifestPath = QDir(dir).filePath(QLatin1String(kManifestName));
-    if (QFileInfo::exists(manifestPath) && !QFile::remove(manifestPath))
-        throw generalError(
-            QStringLiteral("Cannot replace \"%1\"").arg(QDir::toNativeSeparators(manifestPath)));
+    TakenNames taken;
+    QStringList olderFiles;
+    if (QFileInfo::exists(manifestPath)) {
+        try {
+            for (const auto& [file, slot] : readManifest(dir).files) {
+                taken.claim(file);
+                olderFiles.append(file);
+            }
+        } catch (const std::exception&) {
+            // Not a manifest of ours: nothing restorable to keep; it is replaced like any file.
+        }
+    }
 
     BackupResult result;
     const std::vector<SlotEntry> slotList = slotsOf(keyboard.drive().root());
@@ -71,11 +80,11 @@ BackupResult backupKeyboard(Keyboard& keyboard, const QString& dir,
     for (const SlotEntry& s : slotList) {
         if (s.node->isPresent())
             present.push_back(s.node);
-        else if (isDeletable(s.node->kind()))
+        else if (ZxKind::isDeletable(s.node->kind()))
             result.empty.append(shortForm(addressOf(*s.node)));
     }
 
-    TakenNames taken;
+    std::exception_ptr failure;
     QJsonObject files;
     QJsonObject sums;
     const int count = static_cast<int>(present.size());
@@ -85,8 +94,12 @@ BackupResult backupKeyboard(Keyboard& keyboard, const QString& dir,
         entry.slot = shortForm(addressOf(slot));
         try {
             entry.file = keyboard.importSlot(slot, dir, &taken, i + 1, count);
-        } catch (const ZxCancelledException&) {
-            // The files written so far are whole; the manifest says what they lack.
+        } catch (...) {
+            // Cancelled, or failed (a time-out, the keyboard gone: nothing goes on with another
+            // device): the files written so far are whole, and the manifest says what they
+            // lack. A failure is reported once the manifest is written.
+            if (!isCancel(std::current_exception()))
+                failure = std::current_exception();
             result.complete = false;
             for (int j = i; j < count; ++j)
                 result.notDone.append(shortForm(addressOf(*present[static_cast<std::size_t>(j)])));
@@ -112,11 +125,16 @@ BackupResult backupKeyboard(Keyboard& keyboard, const QString& dir,
     manifest.insert(QStringLiteral("complete"), result.complete);
     if (!result.complete)
         manifest.insert(QStringLiteral("notDone"), QJsonArray::fromStringList(result.notDone));
-    QSaveFile out(manifestPath);
-    if (!out.open(QIODevice::WriteOnly) ||
-        out.write(QJsonDocument(manifest).toJson(QJsonDocument::Indented)) < 0 || !out.commit())
-        throw generalError(QStringLiteral("Cannot write \"%1\": %2")
-                               .arg(QDir::toNativeSeparators(manifestPath), out.errorString()));
+    kbxio::Reason why;
+    if (!kbxio::writeWhole(manifestPath, QJsonDocument(manifest).toJson(QJsonDocument::Indented),
+                           &why))
+        throw kbxio::fileError("Cannot write file", "ファイルに書き込めません", manifestPath, why);
+    // The older backup's files that the new one does not name go to the trash (kept there).
+    for (const QString& file : olderFiles)
+        if (!files.contains(file))
+            QFile::moveToTrash(QDir(dir).filePath(file));
+    if (failure)
+        std::rethrow_exception(failure);
     result.directory = absoluteNative(dir);
     result.manifest = absoluteNative(manifestPath);
     return result;
@@ -163,18 +181,17 @@ RestoreResult restoreBackup(Keyboard& keyboard, const QString& dir, const MsgStr
         e.slot = slot;
         const ShortFormParse parsed = parseShortForm(e.slot);
         e.order = parsed.status == ShortFormParse::Valid ? layoutIndex(parsed.address) : -1;
-        if (!isPlainFileName(e.file)) {
-            fail(e.file, e.slot, generalReport(QStringLiteral("not a file of the backup folder")));
+        if (!isBackupFile(dir, e.file)) {
+            fail(e.file, e.slot, generalReport(manifestFaultText(ManifestFault::NotInFolder)));
             continue;
         }
         if (e.order < 0) {
-            fail(e.file, e.slot, generalReport(QStringLiteral("no slot of the ZR-7316")));
+            fail(e.file, e.slot, generalReport(manifestFaultText(ManifestFault::NoSuchSlot)));
             continue;
         }
         if (claimed.count(e.order)) {
             fail(e.file, e.slot,
-                 generalReport(
-                     QStringLiteral("the slot is named for %1 as well").arg(claimed[e.order])));
+                 generalReport(manifestFaultText(ManifestFault::SlotTwice, claimed[e.order])));
             continue;
         }
         claimed[e.order] = e.file;
@@ -189,9 +206,7 @@ RestoreResult restoreBackup(Keyboard& keyboard, const QString& dir, const MsgStr
         // backup took, and the window's preview leaves it out as well.
         const auto sum = manifest.sha256.find(e.file);
         if (sum != manifest.sha256.end() && fileSha256(QDir(dir).filePath(e.file)) != sum->second) {
-            fail(e.file, e.slot,
-                 generalReport(
-                     QStringLiteral("the file does not match its SHA-256 in the manifest")));
+            fail(e.file, e.slot, generalReport(manifestFaultText(ManifestFault::Sha256Mismatch)));
             continue;
         }
         entries.push_back(std::move(e));
@@ -199,9 +214,9 @@ RestoreResult restoreBackup(Keyboard& keyboard, const QString& dir, const MsgStr
     std::vector<SlotAddress> toEmpty;
     for (const QString& slot : manifest.empty) {
         const ShortFormParse parsed = parseShortForm(slot);
-        if (parsed.status != ShortFormParse::Valid || !isDeletable(parsed.address.kind) ||
+        if (parsed.status != ShortFormParse::Valid || !ZxKind::isDeletable(parsed.address.kind) ||
             layoutIndex(parsed.address) < 0) {
-            fail(QString(), slot, generalReport(QStringLiteral("not a song or rhythm slot")));
+            fail(QString(), slot, generalReport(manifestFaultText(ManifestFault::NotSongOrRhythm)));
             continue;
         }
         if (claimed.count(layoutIndex(parsed.address)) ||

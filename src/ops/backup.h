@@ -10,6 +10,7 @@
 
 #include <QString>
 #include <QStringList>
+#include <exception>
 #include <functional>
 #include <vector>
 
@@ -37,7 +38,9 @@ struct BackupResult {
 // the manifest (atomically). An older manifest in dir is removed first: it would name files that
 // this backup replaces. itemDone is called after each file. Cancelled during the list, it throws
 // ZxCancelledException and nothing is written; cancelled later, it stops between items, writes
-// the manifest of what it holds and returns with complete false.
+// the manifest of what it holds and returns with complete false. An item that fails (a time-out,
+// the keyboard's device gone) stops it the same way: the manifest is written, then the failure
+// is thrown.
 BackupResult backupKeyboard(Keyboard& keyboard, const QString& dir,
                             const std::function<void(const BackupEntry&)>& itemDone = {});
 
@@ -56,6 +59,10 @@ struct RestoreResult {
     // Cancelled: nothing of the item under way reached the keyboard, and notDone names it and
     // every item (file, slot) and slot to be emptied (no file) that was not reached.
     bool cancelled = false;
+    // The keyboard's device went away: the item under way failed (in failed, as does every slot
+    // emptied for an item that did not come, with the history entry that keeps its old item),
+    // and notDone names what was not reached, as for a cancel.
+    bool deviceLost = false;
     std::vector<std::pair<QString, QString>> notDone;
     // The backup's manifest says it is incomplete: the slots it lacks were left as they are.
     bool backupComplete = true;

@@ -1,5 +1,7 @@
 #include "compare.h"
 
+#include "data/zxlayout.h"
+
 #include "datafile.h"
 #include "kbxfile.h"
 #include "manifest.h"
@@ -18,10 +20,9 @@ namespace {
 // The short forms of every slot, in the drive's order.
 std::vector<QString> layoutOrder() {
     static const std::vector<QString> order = [] {
-        ZxKbdDrv layout(ZxKbdDrv::kKnownModel);
         std::vector<QString> shortForms;
-        for (const SlotEntry& s : slotsOf(layout.root()))
-            shortForms.push_back(shortForm(addressOf(*s.node)));
+        for (const ZxSlotLayout& s : ZxLayout::slotTable())
+            shortForms.push_back(shortForm(SlotAddress{s.kind, s.number, s.bank}));
         return shortForms;
     }();
     return order;
@@ -46,16 +47,16 @@ Side sideOfBackup(const QString& dir, QStringList* skipped) {
             if (skipped)
                 skipped->append(QStringLiteral("%1 -> %2: %3").arg(file, slotText, reason));
         };
-        if (!isPlainFileName(file)) {
-            why(QStringLiteral("not a file of the backup folder"));
+        if (!isBackupFile(manifest.directory, file)) {
+            why(manifestFaultText(ManifestFault::NotInFolder));
             continue;
         }
         if (slot.isEmpty() || std::find(order.begin(), order.end(), slot) == order.end()) {
-            why(QStringLiteral("no slot of the ZR-7316"));
+            why(manifestFaultText(ManifestFault::NoSuchSlot));
             continue;
         }
         if (bySlot.count(slot)) {
-            why(QStringLiteral("the slot is named for %1 as well").arg(bySlot[slot].file));
+            why(manifestFaultText(ManifestFault::SlotTwice, bySlot[slot].file));
             continue;
         }
         const QString path = QDir(manifest.directory).filePath(file);
@@ -71,7 +72,7 @@ Side sideOfBackup(const QString& dir, QStringList* skipped) {
                                                         static_cast<qsizetype>(bytes.size())),
                                              QCryptographicHash::Sha256)
                         .toHex()) != sum->second) {
-                why(QStringLiteral("the file does not match its SHA-256 in the manifest"));
+                why(manifestFaultText(ManifestFault::Sha256Mismatch));
                 continue;
             }
             SideItem read;
@@ -83,7 +84,7 @@ Side sideOfBackup(const QString& dir, QStringList* skipped) {
         } catch (const std::exception& error) {
             why(QString::fromUtf8(error.what()));
         } catch (...) {
-            why(QStringLiteral("not a data file"));
+            why(manifestFaultText(ManifestFault::NotDataFile));
         }
     }
     for (const QString& slot : order) {

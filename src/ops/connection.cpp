@@ -252,7 +252,7 @@ std::optional<double> PingResult::medianMs() const {
     return sorted.size() % 2 ? sorted[half] : (sorted[half - 1] + sorted[half]) / 2;
 }
 
-PingResult pingKeyboard(Devices devices, int count, PingObserver* observer) {
+PingResult pingKeyboard(const Ports& ports, int count, PingObserver* observer) {
     PingResult result;
     ZxKbd link;
     for (int i = 0; i < count; ++i) {
@@ -261,7 +261,7 @@ PingResult pingKeyboard(Devices devices, int count, PingObserver* observer) {
         // A time-out closes the link; the next request opens it again, so a late reply of the
         // last one cannot pass for the answer to this one.
         if (!link.isOpen())
-            link.open(devices.input, devices.output);
+            link.open(ports.input, ports.output);
         std::optional<double> roundTrip;
         QElapsedTimer clock;
         clock.start();

@@ -127,7 +127,7 @@ public:
 // trip from the request to its reply; a request without a reply within the 200 ms time-out (or
 // with a reply that is no parameter value) counts as lost. Devices that cannot be opened, or go
 // during the test, end it with the failure.
-PingResult pingKeyboard(Devices devices, int count, PingObserver* observer = nullptr);
+PingResult pingKeyboard(const Ports& ports, int count, PingObserver* observer = nullptr);
 
 // The summary a person reads: "10 of 10 requests answered; round trip min 1.2 ms, median 1.4
 // ms, max 2.0 ms", in the user's language.

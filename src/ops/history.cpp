@@ -2,6 +2,7 @@
 
 #include "kbxfile.h"
 #include "msgstr.h"
+#include "wholefile.h"
 #include "zxdata.h"
 
 #include <QCoreApplication>
@@ -10,14 +11,15 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
-#include <QSaveFile>
 #include <QSqlDatabase>
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QStandardPaths>
+#include <QStringList>
 #include <QTemporaryDir>
 #include <QThread>
 #include <QVariant>
+#include <algorithm>
 #include <atomic>
 #include <stdexcept>
 
@@ -30,10 +32,12 @@ const QString kDatabaseName = QStringLiteral("history.sqlite");
 // still fails the change before anything in the keyboard has changed.
 constexpr int kBusyTimeoutMs = 15000;
 
+// The reason (often SQLite's own English text) goes on a line of its own, below the sentence.
 std::runtime_error historyError(const QString& folder, const QString& why) {
     return std::runtime_error(
-        localText("The history in \"%1\" cannot be used: %2", "履歴「%1」を使用できません: %2")
-            .arg(QDir::toNativeSeparators(folder), why)
+        (localText("The history in \"%1\" cannot be used.", "履歴「%1」を使用できません。")
+             .arg(QDir::toNativeSeparators(folder)) +
+         QLatin1Char('\n') + why)
             .toStdString());
 }
 
@@ -191,6 +195,21 @@ public:
                                " undone INTEGER NOT NULL DEFAULT 0,"
                                " undoes INTEGER,"
                                " pending INTEGER NOT NULL DEFAULT 0)"));
+            // Columns added later, to a history from before as it is opened: its entries are
+            // changes with copies, each of its own.
+            QStringList present;
+            QSqlQuery columns = run(QStringLiteral("PRAGMA table_info(entries)"));
+            while (columns.next())
+                present << columns.value(1).toString();
+            columns.finish();
+            if (!present.contains(QStringLiteral("uncopied")))
+                run(QStringLiteral(
+                    "ALTER TABLE entries ADD COLUMN uncopied INTEGER NOT NULL DEFAULT 0"));
+            if (!present.contains(QStringLiteral("group_id")))
+                run(QStringLiteral("ALTER TABLE entries ADD COLUMN group_id INTEGER"));
+            run(QStringLiteral("CREATE TABLE IF NOT EXISTS groups ("
+                               " id INTEGER PRIMARY KEY AUTOINCREMENT,"
+                               " time TEXT NOT NULL, operation TEXT NOT NULL)"));
         });
     }
 
@@ -277,28 +296,29 @@ ItemRecord History::keep(const ZxDataFile& item) {
     record.file = QDir::toNativeSeparators(path);
 
     // Stored once: a whole file of this content is kept as it is.
-    QFile existing(path);
-    if (existing.open(QIODevice::ReadOnly) && sha256Of(existing.readAll()) == record.sha256)
+    kbxio::Reason why;
+    if (const auto existing = kbxio::readWhole(path, kbxfile::kLargestFile, &why);
+        existing && sha256Of(*existing) == record.sha256)
         return record;
-    existing.close();
 
-    // Atomically: the name only ever stands for the whole content.
-    QSaveFile out(path);
-    if (!out.open(QIODevice::WriteOnly) || out.write(image) != image.size() || !out.commit())
+    // Whole or not at all: the name only ever stands for the whole content.
+    if (!kbxio::writeWhole(path, image, &why))
         throw historyError(m_folder,
                            localText("\"%1\" cannot be written: %2", "「%1」を書き込めません: %2")
-                               .arg(record.file, out.errorString()));
+                               .arg(record.file, localText(why)));
     return record;
 }
 
 std::unique_ptr<ZxDataFile> History::load(const ItemRecord& record) const {
-    QFile file(record.file);
-    if (!file.open(QIODevice::ReadOnly))
+    kbxio::Reason why;
+    const std::optional<QByteArray> read =
+        kbxio::readWhole(record.file, kbxfile::kLargestFile, &why);
+    if (!read)
         throw std::runtime_error(localText("The kept copy \"%1\" cannot be read: %2",
                                            "保存されたコピー「%1」を読み込めません: %2")
-                                     .arg(record.file, file.errorString())
+                                     .arg(record.file, localText(why))
                                      .toStdString());
-    const QByteArray bytes = file.readAll();
+    const QByteArray& bytes = *read;
     if (sha256Of(bytes) != record.sha256)
         throw std::runtime_error(localText("The kept copy \"%1\" has been changed or damaged",
                                            "保存されたコピー「%1」は変更または破損しています")
@@ -315,10 +335,14 @@ qint64 History::begin(const HistoryEntry& entry, qint64 undoes) {
         return QVariant(QByteArray::fromStdString(r.name));
     };
     const auto size = [](const ItemRecord& r) { return QVariant(static_cast<qint64>(r.size)); };
-    const auto sha = [](const ItemRecord& r) { return QVariant(r.sha256); };
-    const auto file = [](const ItemRecord& r) { return QVariant(QFileInfo(r.file).fileName()); };
+    const auto sha = [](const ItemRecord& r) {
+        return r.sha256.isEmpty() ? QVariant() : QVariant(r.sha256);
+    };
+    const auto file = [](const ItemRecord& r) {
+        return r.file.isEmpty() ? QVariant() : QVariant(QFileInfo(r.file).fileName());
+    };
     // The file must be there before a row names it.
-    if (entry.before) {
+    if (entry.before && !entry.uncopied) {
         const QString kept = QFileInfo(entry.before->file).fileName();
         if (!isKeptFileName(kept) || !QFileInfo::exists(QDir(m_folder).filePath(kept)))
             db.fail(QStringLiteral("the item before is not kept in this history"));
@@ -330,14 +354,16 @@ qint64 History::begin(const HistoryEntry& entry, qint64 undoes) {
         QSqlQuery insert = db.run(
             QStringLiteral("INSERT INTO entries (time, operation, slot, kind, before_name,"
                            " before_size, before_sha256, before_file, after_name, after_size,"
-                           " after_sha256, input_device, output_device, undone, undoes, pending)"
-                           " VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, 0, ?, 1)"),
+                           " after_sha256, input_device, output_device, undone, undoes, pending,"
+                           " uncopied, group_id)"
+                           " VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, 0, ?, 1, ?, ?)"),
             {time.toString(Qt::ISODate), operationName(entry.operation), entry.slot,
              static_cast<int>(entry.kind), nullable(entry.before, name),
              nullable(entry.before, size), nullable(entry.before, sha),
              nullable(entry.before, file), nullable(entry.after, name), nullable(entry.after, size),
              nullable(entry.after, sha), entry.inputDevice, entry.outputDevice,
-             undoes > 0 ? QVariant(undoes) : QVariant()});
+             undoes > 0 ? QVariant(undoes) : QVariant(), entry.uncopied ? 1 : 0,
+             entry.group > 0 ? QVariant(entry.group) : QVariant()});
         id = insert.lastInsertId().toLongLong();
         insert.finish();
     });
@@ -371,11 +397,25 @@ void History::markUndone(qint64 id) {
     db.write([&] { db.run(QStringLiteral("UPDATE entries SET undone = 1 WHERE id = ?"), {id}); });
 }
 
+qint64 History::beginGroup(Operation operation) {
+    const Database& db = database();
+    qint64 id = 0;
+    db.write([&] {
+        QSqlQuery insert = db.run(
+            QStringLiteral("INSERT INTO groups (time, operation) VALUES (?, ?)"),
+            {QDateTime::currentDateTimeUtc().toString(Qt::ISODate), operationName(operation)});
+        id = insert.lastInsertId().toLongLong();
+        insert.finish();
+    });
+    return id;
+}
+
 namespace {
 
 const QString kColumns = QStringLiteral(
     "id, time, operation, slot, kind, before_name, before_size, before_sha256, before_file,"
-    " after_name, after_size, after_sha256, input_device, output_device, undone");
+    " after_name, after_size, after_sha256, input_device, output_device, undone, uncopied,"
+    " group_id, (SELECT COUNT(*) FROM entries g WHERE g.group_id = entries.group_id)");
 
 HistoryEntry entryOf(const QSqlQuery& q, const QString& folder) {
     HistoryEntry e;
@@ -384,13 +424,15 @@ HistoryEntry entryOf(const QSqlQuery& q, const QString& folder) {
     e.operation = operationFromName(q.value(2).toString()).value_or(Operation::Send);
     e.slot = q.value(3).toString();
     e.kind = static_cast<std::uint16_t>(q.value(4).toInt());
-    if (!q.value(7).isNull()) {
+    e.uncopied = q.value(15).toInt() != 0;
+    if (!q.value(7).isNull() || (e.uncopied && !q.value(5).isNull())) {
         ItemRecord before;
         before.name = q.value(5).toByteArray().toStdString();
         before.size = static_cast<std::uint32_t>(q.value(6).toLongLong());
         before.sha256 = q.value(7).toString();
-        before.file =
-            QDir::toNativeSeparators(QDir(folder).absoluteFilePath(q.value(8).toString()));
+        if (!q.value(8).isNull())
+            before.file =
+                QDir::toNativeSeparators(QDir(folder).absoluteFilePath(q.value(8).toString()));
         e.before = before;
     }
     if (!q.value(11).isNull()) {
@@ -403,6 +445,8 @@ HistoryEntry entryOf(const QSqlQuery& q, const QString& folder) {
     e.inputDevice = q.value(12).toString();
     e.outputDevice = q.value(13).toString();
     e.undone = q.value(14).toInt() != 0;
+    e.group = q.value(16).toLongLong();
+    e.groupSize = e.group ? q.value(17).toInt() : 0;
     return e;
 }
 
@@ -425,13 +469,28 @@ std::optional<HistoryEntry> History::entry(qint64 id) const {
     return entryOf(q, m_folder);
 }
 
-std::optional<HistoryEntry> History::newestUndoable() const {
-    QSqlQuery q = database().run(QStringLiteral("SELECT %1 FROM entries WHERE undone = 0 AND"
-                                                " operation <> 'undo' ORDER BY id DESC LIMIT 1")
-                                     .arg(kColumns));
-    if (!q.next())
-        return std::nullopt;
-    return entryOf(q, m_folder);
+std::vector<HistoryEntry> History::groupEntries(qint64 group) const {
+    QSqlQuery q = database().run(
+        QStringLiteral("SELECT %1 FROM entries WHERE group_id = ? ORDER BY id DESC").arg(kColumns),
+        {group});
+    std::vector<HistoryEntry> list;
+    while (q.next())
+        list.push_back(entryOf(q, m_folder));
+    return list;
+}
+
+std::optional<HistoryEntry> History::newestUndoable(bool skipUncopied,
+                                                    const std::vector<qint64>& skip) const {
+    QSqlQuery q = database().run(
+        QStringLiteral("SELECT %1 FROM entries WHERE undone = 0 AND operation <> 'undo'%2"
+                       " ORDER BY id DESC")
+            .arg(kColumns, skipUncopied ? QStringLiteral(" AND uncopied = 0") : QString()));
+    while (q.next()) {
+        HistoryEntry e = entryOf(q, m_folder);
+        if (std::find(skip.begin(), skip.end(), e.id) == skip.end())
+            return e;
+    }
+    return std::nullopt;
 }
 
 } // namespace kbxops

@@ -41,6 +41,12 @@ struct HistoryEntry {
     QString inputDevice;
     QString outputDevice;
     bool undone = false;
+    // Made without keeping a copy of the item before (its name and size only): cannot be undone.
+    bool uncopied = false;
+    // One change of many slots (a restore, the undo of one): the entries of a group are undone
+    // together. 0: a change of its own. groupSize: how many entries the group has.
+    qint64 group = 0;
+    int groupSize = 0;
 };
 
 class History {
@@ -86,11 +92,17 @@ public:
     // row may name the same content.
     void discard(qint64 id);
     void markUndone(qint64 id);
+    // A new group for the entries of one change of many slots; its id goes into each entry.
+    qint64 beginGroup(Operation operation);
+    // The entries of a group, newest first.
+    std::vector<HistoryEntry> groupEntries(qint64 group) const;
 
     std::vector<HistoryEntry> entries() const; // newest first
     std::optional<HistoryEntry> entry(qint64 id) const;
-    // The newest entry that is neither undone nor an undo itself.
-    std::optional<HistoryEntry> newestUndoable() const;
+    // The newest entry that is neither undone nor an undo itself; with skipping, past entries
+    // made without a copy and the ids given (damaged ones the caller has met).
+    std::optional<HistoryEntry> newestUndoable(bool skipUncopied = false,
+                                               const std::vector<qint64>& skip = {}) const;
 
 private:
     class Database;

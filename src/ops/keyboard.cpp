@@ -9,6 +9,7 @@
 #include "settings.h"
 #include "slotref.h"
 #include "trace.h"
+#include "wholefile.h"
 #include "zxcancel.h"
 #include "zxkbddrv.h"
 
@@ -91,14 +92,10 @@ void requireWritableFolder(const QString& folder) {
                 .toStdString());
 }
 
-bool isDeletable(std::uint16_t kind) {
-    return kind == ZxKind::Song || kind == ZxKind::Rhythm;
-}
-
 // Tones, DSP settings and registrations always hold an item; a song or rhythm slot when the
 // list found one.
 bool holdsItem(const ZxData& slot) {
-    return slot.isPresent() || !isDeletable(slot.kind());
+    return slot.isPresent() || !ZxKind::isDeletable(slot.kind());
 }
 
 // The payloads' first size() bytes, the item as the keyboard stores it.
@@ -116,7 +113,13 @@ bool samePayload(const ZxDataFile& a, const ZxDataFile& b) {
     return true;
 }
 
-QString deviceName(const std::vector<std::string>& names, int number) {
+// The device's name for the history: a bound port's own, else what its number lists now.
+QString portName(const kbxmidi::DeviceRef& port, bool input) {
+    if (port.isBound())
+        return QString::fromStdString(port.displayName());
+    auto& registry = kbxmidi::DeviceRegistry::instance();
+    const std::vector<std::string> names = input ? registry.inputNames() : registry.outputNames();
+    const int number = port.number();
     return number >= 0 && static_cast<std::size_t>(number) < names.size()
                ? QString::fromStdString(names[static_cast<std::size_t>(number)])
                : QString();
@@ -187,16 +190,36 @@ QString TakenNames::claim(const QString& fileName) {
 }
 
 namespace {
-bool putBackSkipped = false;
-} // namespace
 
-void setPutBackSkippedForTesting(bool skipped) {
-    putBackSkipped = skipped;
+// Whether the failure is an E, also under a note of what was done about it.
+template <class E>
+bool failureIs(std::exception_ptr failure) {
+    if (!failure)
+        return false;
+    try {
+        std::rethrow_exception(failure);
+    } catch (const E&) {
+        return true;
+    } catch (const NotedException& noted) {
+        return failureIs<E>(noted.original());
+    } catch (...) {
+        return false;
+    }
 }
 
-Keyboard::Keyboard(ZxKbdDrv& drive, Devices devices, Progress* progress, const Safety& safety)
+} // namespace
+
+bool isDeviceLost(std::exception_ptr failure) {
+    return failureIs<kbxmidi::DeviceLost>(failure);
+}
+
+bool isCancel(std::exception_ptr failure) {
+    return failureIs<ZxCancelledException>(failure);
+}
+
+Keyboard::Keyboard(ZxKbdDrv& drive, Ports ports, Progress* progress, const Safety& safety)
     : m_drive(drive)
-    , m_devices(devices)
+    , m_ports(std::move(ports))
     , m_progress(progress)
     , m_safety(safety) {
     m_drive.attach(&driveRelay());
@@ -208,7 +231,7 @@ void Keyboard::list() {
                         Step{Step::List, static_cast<std::uint32_t>(m_drive.progressTotal())});
         driveRelay().start(m_progress);
         try {
-            m_drive.readList(m_devices.input, m_devices.output);
+            m_drive.readList(m_ports.input, m_ports.output);
         } catch (...) {
             driveRelay().stop();
             throw;
@@ -225,9 +248,72 @@ ZxData* Keyboard::listedSlot(const SlotAddress& address) {
     return slot ? slot->node : nullptr;
 }
 
+namespace {
+
+// A keyboard-side text for a message line: control characters become "_".
+QString printableText(const std::string& bytes) {
+    QString text = kbxnames::keyboardText(bytes);
+    for (QChar& c : text)
+        if (c.unicode() < 0x20 || c.unicode() == 0x7F)
+            c = u'_';
+    return text;
+}
+
+ZxData& requireSlot(ZxData* node, const SlotAddress& address) {
+    if (!node)
+        throw std::runtime_error(
+            localText("The ZR-7316 has no slot %1.", "ZR-7316 にスロット %1 はありません。")
+                .arg(shortForm(address))
+                .toStdString());
+    return *node;
+}
+
+} // namespace
+
+SlotState stateOf(const SlotEntry& entry) {
+    return SlotState{addressOf(*entry.node), entry.path, entry.node->name(), entry.node->size(),
+                     entry.node->isPresent()};
+}
+
+SlotState Keyboard::slotState(const SlotAddress& address) {
+    requireSlot(listedSlot(address), address);
+    const std::vector<SlotEntry> slotList = slotsOf(m_drive.root());
+    return stateOf(*findSlot(slotList, address));
+}
+
+ImportedFile Keyboard::importSlot(const SlotAddress& address, const QString& folder) {
+    ZxData& slot = requireSlot(listedSlot(address), address);
+    if (!slot.isPresent())
+        throw std::runtime_error(
+            localText("%1 (%2) is empty: there is nothing to import.",
+                      "%1 (%2) は空です。受信するデータがありません。")
+                .arg(printableText(slotState(address).path), shortForm(address))
+                .toStdString());
+    return importSlot(slot, folder);
+}
+
+SendResult Keyboard::sendFile(const QString& path, const SlotAddress& address) {
+    const std::unique_ptr<ZxDataFile> item = readDataFile(path);
+    ZxData& slot = requireSlot(listedSlot(address), address);
+    const qint64 entry = send(*item, slot, Change{Operation::Send});
+    return SendResult{slotState(address), entry};
+}
+
+DeleteResult Keyboard::remove(const SlotAddress& address) {
+    ZxData& slot = requireSlot(listedSlot(address), address);
+    if (!ZxKind::isDeletable(slot.kind()))
+        throw KbxStreamException(KbxStreamException::KindMismatch);
+    DeleteResult result;
+    result.deleted = slot.isPresent();
+    if (result.deleted)
+        result.entry = remove(slot, Change{Operation::Delete});
+    result.slot = slotState(address);
+    return result;
+}
+
 std::unique_ptr<ZxDataFile> Keyboard::readSlot(ZxData& slot, int index, int count) {
     auto item = std::make_unique<ZxDataFile>(ZxKind::Undetermined);
-    KbxMidiStream stream(slot, m_devices.input, m_devices.output);
+    KbxMidiStream stream(slot, m_ports.input, m_ports.output);
     item->setSize(stream.size());
     StepScope scope(m_progress, Step{Step::Import, item->size(), index, count});
     StreamRelay relay(m_progress);
@@ -262,7 +348,8 @@ ImportedFile Keyboard::importInto(ZxData& slot, const QString& folder, TakenName
 
 Safety safetyFromPreferences(const KbxSettings::Safety& preferences, History* history) {
     Safety safety;
-    safety.history = preferences.keepHistory ? history : nullptr;
+    safety.history = history;
+    safety.keepCopies = preferences.keepHistory;
     safety.verifySend = preferences.verifySend;
     safety.verifyRestore = preferences.verifyRestore;
     return safety;
@@ -290,18 +377,24 @@ PendingChange Keyboard::prepare(ZxData& slot, const Change& change, const ZxData
     try {
         HistoryEntry entry;
         entry.operation = change.operation;
+        entry.group = change.group;
         entry.slot = shortForm(addressOf(slot));
         entry.kind = slot.kind();
-        if (holdsItem(slot)) {
+        if (holdsItem(slot) && !m_safety.keepCopies) {
+            ItemRecord record;
+            record.name = slot.name();
+            record.size = slot.size();
+            entry.before = record;
+            entry.uncopied = true;
+        } else if (holdsItem(slot)) {
             pending.before = readSlot(slot, change.index, change.count);
             pending.beforeRecord = history->keep(*pending.before);
             entry.before = pending.beforeRecord;
         }
         if (after)
             entry.after = History::describe(*after);
-        auto& registry = kbxmidi::DeviceRegistry::instance();
-        entry.inputDevice = deviceName(registry.inputNames(), m_devices.input);
-        entry.outputDevice = deviceName(registry.outputNames(), m_devices.output);
+        entry.inputDevice = portName(m_ports.input, true);
+        entry.outputDevice = portName(m_ports.output, false);
         pending.id = history->begin(entry, change.undoes);
     } catch (const ZxCancelledException&) {
         // The user stopped it before anything changed: that is all there is to say.
@@ -339,7 +432,7 @@ qint64 Keyboard::sendChange(ZxDataFile& item, ZxData& slot, const Change& change
 
     std::unique_ptr<KbxMidiStream> stream;
     try {
-        stream = std::make_unique<KbxMidiStream>(slot, m_devices.input, m_devices.output);
+        stream = std::make_unique<KbxMidiStream>(slot, m_ports.input, m_ports.output);
         StepScope scope(m_progress, Step{Step::Send, item.size(), change.index, change.count});
         StreamRelay relay(m_progress);
         stream->attach(&relay);
@@ -381,16 +474,11 @@ qint64 Keyboard::sendChange(ZxDataFile& item, ZxData& slot, const Change& change
 }
 
 bool Keyboard::sendBack(PendingChange& pending, ZxData& slot, const Change& change) {
-    if (putBackSkipped) {
-        // The history tells the truth (the slot stays empty); the caller's report does not.
-        settle(m_safety.history, pending.id, History::Outcome::SlotEmptied);
-        return true;
-    }
     // Leaving the keyboard whole must not be cut short by a cancel asked for meanwhile.
     const ZxCancellation::Hold hold;
     bool back = false;
     try {
-        KbxMidiStream stream(slot, m_devices.input, m_devices.output);
+        KbxMidiStream stream(slot, m_ports.input, m_ports.output);
         try {
             StepScope scope(m_progress,
                             Step{Step::Send, pending.before->size(), change.index, change.count});
@@ -428,34 +516,34 @@ void Keyboard::putBack(std::exception_ptr failure, PendingChange& pending, ZxDat
 }
 
 void Keyboard::notPutBack(std::exception_ptr failure, PendingChange& pending, const ZxData& slot) {
+    // The entry stays, with the slot left empty and the item it kept: undo brings it back.
     settle(m_safety.history, pending.id, History::Outcome::SlotEmptied);
-    const QString file = pending.beforeRecord ? pending.beforeRecord->file : QString();
     if (slot.kind() == ZxKind::Rhythm)
         throw NotPutBackException(
             failure,
-            QStringLiteral("The rhythm that was in the slot could not be put back; the history "
-                           "keeps it as entry %1 in \"%2\".")
-                .arg(pending.id)
-                .arg(file),
-            QString::fromUtf8("スロットにあったリズムを元に戻せませんでした。履歴の項目 %1"
-                              "「%2」に保存されています。")
-                .arg(pending.id)
-                .arg(file));
+            QStringLiteral("The rhythm could not be put back. It is kept in the history (entry "
+                           "%1): plug the keyboard in again and choose Edit > Undo, or run "
+                           "`kbxtool undo`.")
+                .arg(pending.id),
+            QString::fromUtf8("リズムを元に戻せませんでした。履歴 (項目 %1) に保存されています: "
+                              "キーボードをつなぎ直して [編集] > [元に戻す] を選ぶか、`kbxtool "
+                              "undo` を実行してください。")
+                .arg(pending.id));
     throw NotPutBackException(
         failure,
-        QStringLiteral("The song that was in the slot could not be put back; the history keeps "
-                       "it as entry %1 in \"%2\".")
-            .arg(pending.id)
-            .arg(file),
-        QString::fromUtf8("スロットにあった曲を元に戻せませんでした。履歴の項目 %1"
-                          "「%2」に保存されています。")
-            .arg(pending.id)
-            .arg(file));
+        QStringLiteral("The song could not be put back. It is kept in the history (entry %1): "
+                       "plug the keyboard in again and choose Edit > Undo, or run `kbxtool "
+                       "undo`.")
+            .arg(pending.id),
+        QString::fromUtf8("曲を元に戻せませんでした。履歴 (項目 %1) に保存されています: "
+                          "キーボードをつなぎ直して [編集] > [元に戻す] を選ぶか、`kbxtool undo` "
+                          "を実行してください。")
+            .arg(pending.id));
 }
 
 PendingChange Keyboard::vacate(ZxData& slot, const ZxDataFile& item, const Change& change) {
     return traced([&] {
-        if (item.kind() != slot.kind() || !isDeletable(slot.kind()))
+        if (item.kind() != slot.kind() || !ZxKind::isDeletable(slot.kind()))
             throw KbxStreamException(KbxStreamException::KindMismatch);
         PendingChange pending = prepare(slot, change, &item);
         if (slot.isPresent())
@@ -515,6 +603,15 @@ void Keyboard::deleteFor(ZxData& slot, const Change& change, PendingChange& pend
     try {
         StepScope scope(m_progress, Step{Step::Delete, 0, change.index, change.count});
         m_drive.deleteItem(slot);
+    } catch (const kbxio::FileError&) {
+        // The built-in keyboard could not keep the delete: it still holds the item.
+        if (pending.id) {
+            try {
+                m_safety.history->discard(pending.id);
+            } catch (...) {
+            }
+        }
+        throw;
     } catch (const ZxCancelledException&) {
         // A delete request that has left is done (the drive holds a cancel back after it), so a
         // cancel means it never left.

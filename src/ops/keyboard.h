@@ -10,9 +10,11 @@
 // whose slot was emptied by a send that then failed is sent back at once; a sent item can be read
 // back and compared.
 
+#include "midi/mididevices.h"
 #include "msgstr.h"
 #include "ops/history.h"
 #include "ops/progress.h"
+#include "ops/slotref.h"
 #include "settings.h"
 
 #include <QString>
@@ -31,8 +33,6 @@ class ZxKbdDrv;
 
 namespace kbxops {
 
-struct SlotAddress;
-
 // The MIDI devices of kbxman's settings: (0, 0) before the first start has stored any. Throws
 // std::runtime_error (in the user's language, naming the value) when the stored values are
 // malformed or cannot be read.
@@ -41,6 +41,20 @@ struct Devices {
     int output = 0;
 };
 Devices storedDevices();
+
+// The two ports a Keyboard talks through: numbers as the lists hold them at each opening, or
+// references bound to one device each for a whole action (KeyboardAction).
+struct Ports {
+    kbxmidi::DeviceRef input;
+    kbxmidi::DeviceRef output;
+    Ports() = default;
+    Ports(Devices devices) // NOLINT(google-explicit-constructor): a pair of numbers is a choice too
+        : input(devices.input)
+        , output(devices.output) {}
+    Ports(kbxmidi::DeviceRef in, kbxmidi::DeviceRef out)
+        : input(std::move(in))
+        , output(std::move(out)) {}
+};
 
 // A data file an import has written.
 struct ImportedFile {
@@ -77,6 +91,9 @@ struct Safety {
     History* history = nullptr; // keeps what a change replaces (not owned); nullptr: nothing
     bool verifySend = false;    // read a single send back and compare it byte for byte
     bool verifyRestore = false; // the same for the sends of a restore and of an undo
+    // false: a change is still recorded, with the name and size of what it replaced but no
+    // copy, so that undo names it instead of reverting an older change.
+    bool keepCopies = true;
 };
 // The safety net kbxman's preferences ask for, keeping into history.
 Safety safetyFromPreferences(const KbxSettings::Safety& preferences, History* history);
@@ -87,6 +104,7 @@ struct Change {
     qint64 undoes = 0; // an undo: the entry it reverts, marked undone when the undo is done
     int index = 0;     // within a job of many items (restore): the item's number from 1
     int count = 0;
+    qint64 group = 0; // the history's group of a change of many slots (History::beginGroup)
 };
 
 // A change failed and the item it replaced could not be put back: the history alone keeps it,
@@ -96,6 +114,12 @@ public:
     using NotedException::NotedException;
 };
 
+// Whether a failure is the loss of the action's device (also under a note of what was done
+// about it): a job of many items stops there, since every later item would fail alike.
+bool isDeviceLost(std::exception_ptr failure);
+// Whether a failure is a cancel, also under a note of what was put right after it.
+bool isCancel(std::exception_ptr failure);
+
 // A change under way: its history entry (pending until settled; 0 when nothing is recorded) and
 // the item the slot held (nullptr when nothing was kept).
 struct PendingChange {
@@ -104,21 +128,53 @@ struct PendingChange {
     std::optional<ItemRecord> beforeRecord;
 };
 
-// Test seam, set only by tests: the put-back sends nothing, yet the user is told the item is back.
-void setPutBackSkippedForTesting(bool skipped);
+// A slot as the keyboard's list describes it after an action.
+struct SlotState {
+    SlotAddress address;
+    std::string path; // "Song Rhythm:\Song\Minuet  ", keyboard-side bytes
+    std::string name;
+    std::uint32_t size = 0;
+    bool present = false;
+};
+
+// The state of a listed slot.
+SlotState stateOf(const SlotEntry& entry);
+
+// What a send did: the slot afterwards and its history entry (0: nothing recorded).
+struct SendResult {
+    SlotState slot;
+    qint64 entry = 0;
+};
+
+// What a delete did: the slot afterwards, whether it held an item, and the history entry.
+struct DeleteResult {
+    SlotState slot;
+    bool deleted = false;
+    qint64 entry = 0;
+};
 
 class Keyboard {
 public:
-    Keyboard(ZxKbdDrv& drive, Devices devices, Progress* progress = nullptr,
+    Keyboard(ZxKbdDrv& drive, Ports ports, Progress* progress = nullptr,
              const Safety& safety = Safety{});
 
     ZxKbdDrv& drive() { return m_drive; }
-    Devices devices() const { return m_devices; }
+    const Ports& ports() const { return m_ports; }
     const Safety& safety() const { return m_safety; }
     void setSafety(const Safety& safety) { m_safety = safety; }
 
     // Reads the keyboard's contents into the drive's tree.
     void list();
+
+    // The use cases by slot address, for both front ends: the keyboard is listed first when it
+    // has not been, and a slot the keyboard does not have is refused (std::runtime_error).
+    SlotState slotState(const SlotAddress& address);
+    // An empty slot is refused before the keyboard is asked for it: it would only refuse.
+    ImportedFile importSlot(const SlotAddress& address, const QString& folder);
+    // The file is read before the keyboard is asked anything.
+    SendResult sendFile(const QString& path, const SlotAddress& address);
+    // Only songs and user rhythms can be deleted; deleting an empty slot changes nothing.
+    DeleteResult remove(const SlotAddress& address);
     // The node of the slot at address in the drive's tree, the keyboard listed first when it has
     // not been; null when the keyboard has no such slot.
     ZxData* listedSlot(const SlotAddress& address);
@@ -179,7 +235,7 @@ private:
                             int count);
 
     ZxKbdDrv& m_drive;
-    Devices m_devices;
+    Ports m_ports;
     Progress* m_progress;
     Safety m_safety;
 };

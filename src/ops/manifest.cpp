@@ -1,5 +1,7 @@
 #include "manifest.h"
 
+#include "msgstr.h"
+#include "wholefile.h"
 #include "zxkbddrv.h"
 
 #include <QDir>
@@ -28,6 +30,18 @@ bool isPlainFileName(const QString& name) {
            !name.contains(u'\\') && !name.contains(u':') && !name.contains(QChar(0));
 }
 
+bool isBackupFile(const QString& directory, const QString& name) {
+    if (!isPlainFileName(name))
+        return false;
+    const QFileInfo info(QDir(directory).filePath(name));
+    if (!info.isSymLink())
+        return true;
+    // A link is followed only to a file inside the folder.
+    const QString target = info.canonicalFilePath();
+    const QString folder = QFileInfo(directory).canonicalFilePath();
+    return !target.isEmpty() && !folder.isEmpty() && target.startsWith(folder + u'/');
+}
+
 Manifest readManifest(const QString& dirOrManifest) {
     Manifest manifest;
     const QFileInfo given(dirOrManifest);
@@ -35,14 +49,11 @@ Manifest readManifest(const QString& dirOrManifest) {
                              ? given.absolutePath()
                              : dirOrManifest;
     manifest.path = QDir(manifest.directory).filePath(QStringLiteral("manifest.json"));
-    QFile file(manifest.path);
-    if (!file.open(QIODevice::ReadOnly))
-        throw generalError(QStringLiteral("Cannot open file \"%1\": %2")
-                               .arg(QDir::toNativeSeparators(manifest.path), file.errorString()));
-    if (file.size() > kLargestManifest)
-        throw generalError(QStringLiteral("\"%1\" is not a backup manifest")
-                               .arg(QDir::toNativeSeparators(manifest.path)));
-    Manifest parsed = parseManifest(file.readAll(), manifest.directory);
+    kbxio::Reason why;
+    const std::optional<QByteArray> json = kbxio::readWhole(manifest.path, kLargestManifest, &why);
+    if (!json)
+        throw kbxio::fileError("Cannot open file", "ファイルを開けません", manifest.path, why);
+    Manifest parsed = parseManifest(*json, manifest.directory);
     parsed.path = manifest.path;
     return parsed;
 }
@@ -56,13 +67,15 @@ Manifest parseManifest(const QByteArray& json, const QString& directory) {
     const QJsonObject object = document.object();
     if (json.size() > kLargestManifest || parseError.error != QJsonParseError::NoError ||
         !document.isObject() || !object.value(QStringLiteral("files")).isObject())
-        throw generalError(QStringLiteral("\"%1\" is not a backup manifest")
+        throw generalError(localText("\"%1\" is not a backup manifest",
+                                     "「%1」はバックアップのマニフェストではありません")
                                .arg(QDir::toNativeSeparators(manifest.path)));
     manifest.model = object.value(QStringLiteral("model")).toString();
     const QString ownModel = QString::fromLatin1(ZxKbdDrv::kKnownModel);
     if (object.contains(QStringLiteral("model")) && manifest.model != ownModel)
         throw generalError(
-            QStringLiteral("The backup in \"%1\" is of the model %2, not %3")
+            localText("The backup in \"%1\" is of the model %2, not %3",
+                      "「%1」のバックアップは %3 ではなく %2 のものです")
                 .arg(QDir::toNativeSeparators(manifest.directory), manifest.model, ownModel));
     const QJsonObject files = object.value(QStringLiteral("files")).toObject();
     for (auto it = files.begin(); it != files.end(); ++it)
@@ -78,6 +91,28 @@ Manifest parseManifest(const QByteArray& json, const QString& directory) {
     for (const QJsonValue& value : object.value(QStringLiteral("notDone")).toArray())
         manifest.notDone.append(value.toString());
     return manifest;
+}
+
+QString manifestFaultText(ManifestFault fault, const QString& other) {
+    switch (fault) {
+    case ManifestFault::NotInFolder:
+        return localText("not a file of the backup folder",
+                         "バックアップのフォルダーにあるファイルではありません");
+    case ManifestFault::NoSuchSlot:
+        return localText("no slot of the ZR-7316", "ZR-7316 にないスロットです");
+    case ManifestFault::SlotTwice:
+        return localText("the slot is named for %1 as well",
+                         "このスロットは %1 にも指定されています")
+            .arg(other);
+    case ManifestFault::Sha256Mismatch:
+        return localText("the file does not match its SHA-256 in the manifest",
+                         "ファイルがマニフェストの SHA-256 と一致しません");
+    case ManifestFault::NotSongOrRhythm:
+        return localText("not a song or rhythm slot", "曲またはリズムのスロットではありません");
+    case ManifestFault::NotDataFile:
+        return localText("not a data file", "データファイルではありません");
+    }
+    return {};
 }
 
 } // namespace kbxops

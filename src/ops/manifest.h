@@ -35,5 +35,20 @@ Manifest parseManifest(const QByteArray& json, const QString& directory);
 
 // A manifest entry must name a file in the backup's own folder, nothing above or beside it.
 bool isPlainFileName(const QString& name);
+// A plain name whose file is in directory: a symbolic link counts only if it leads to a file
+// inside the folder, never to one outside it.
+bool isBackupFile(const QString& directory, const QString& name);
+
+// Why an entry of a manifest is left out (restore, compare, the restore's preview), in the
+// user's language. other: the file that names the same slot (SlotTwice).
+enum class ManifestFault {
+    NotInFolder,
+    NoSuchSlot,
+    SlotTwice,
+    Sha256Mismatch,
+    NotSongOrRhythm,
+    NotDataFile
+};
+QString manifestFaultText(ManifestFault fault, const QString& other = {});
 
 } // namespace kbxops

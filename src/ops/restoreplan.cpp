@@ -13,6 +13,15 @@ RestorePlan planRestore(Keyboard& keyboard, const QString& dir, bool sendUnchang
     plan.backupComplete = manifest.complete;
     const Side backup = sideOfBackup(dir, &plan.skipped);
     keyboard.list();
+    // A slot whose file cannot be restored is neither unchanged nor absent: it is skipped.
+    const auto namedByFile = [&manifest](const QString& slot) {
+        for (const auto& entry : manifest.files) {
+            const ShortFormParse parsed = parseShortForm(entry.second);
+            if (parsed.status == ShortFormParse::Valid && shortForm(parsed.address) == slot)
+                return true;
+        }
+        return false;
+    };
 
     for (const SlotEntry& s : slotsOf(keyboard.drive().root())) {
         const QString slot = shortForm(addressOf(*s.node));
@@ -31,11 +40,14 @@ RestorePlan planRestore(Keyboard& keyboard, const QString& dir, bool sendUnchang
             }
             plan.changes.push_back(
                 PlannedChange{slot, now, PlannedItem{wanted->name, wanted->size, wanted->file}});
-        } else if (manifest.empty.contains(slot) && now) {
-            plan.changes.push_back(PlannedChange{slot, now, std::nullopt});
-        } else {
-            ++plan.unchanged; // the backup leaves it alone, or it is empty on both sides
-        }
+        } else if (manifest.empty.contains(slot)) {
+            if (now)
+                plan.changes.push_back(PlannedChange{slot, now, std::nullopt});
+            else
+                ++plan.unchanged; // empty on both sides
+        } else if (!namedByFile(slot)) {
+            ++plan.absent;
+        } // else: its file is skipped, and plan.skipped says why
     }
     return plan;
 }

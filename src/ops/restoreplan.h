@@ -29,7 +29,8 @@ struct PlannedChange {
 
 struct RestorePlan {
     std::vector<PlannedChange> changes; // in the drive's order
-    int unchanged = 0;
+    int unchanged = 0;                  // the backup holds what the slot holds (or both are empty)
+    int absent = 0;                     // slots the backup says nothing about: left as they are
     QStringList skipped; // entries of the backup that cannot be restored, with the reason
     bool backupComplete = true;
 };

@@ -5,7 +5,6 @@
 #include "zxwords.h"
 
 #include <QDir>
-#include <QSaveFile>
 #include <stdexcept>
 
 namespace kbxops {
@@ -115,11 +114,11 @@ void Trace::Action::failed(std::exception_ptr error) {
 namespace {
 
 void saveWhole(const QString& path, const QByteArray& bytes) {
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() || !file.commit())
+    kbxio::Reason why;
+    if (!kbxio::writeWhole(path, bytes, &why))
         throw std::runtime_error(
             localText("The file \"%1\" cannot be written: %2", "ファイル「%1」に書き込めません: %2")
-                .arg(QDir::toNativeSeparators(path), file.errorString())
+                .arg(QDir::toNativeSeparators(path), localText(why))
                 .toStdString());
 }
 

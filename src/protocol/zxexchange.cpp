@@ -31,7 +31,8 @@ ZxExchange::~ZxExchange() {
     closeQuietly();
 }
 
-void ZxExchange::open(int inputDevice, int outputDevice) {
+void ZxExchange::open(const kbxmidi::DeviceRef& inputDevice,
+                      const kbxmidi::DeviceRef& outputDevice) {
     // Notifications queued before a close never arrive after an open (the ports drop them), so
     // nothing of an earlier message is still outstanding.
     m_outputsPending = 0;
@@ -101,6 +102,10 @@ void ZxExchange::request() {
                 m_observer->timedOut();
             if (s_trace)
                 s_trace->timedOut();
+            // A keyboard whose ports have gone is named as gone, not as silent.
+            m_in->checkPresent();
+            m_out->checkPresent();
+            settle();
             close();
             throw ZxSysExException(ZxSysExException::Timeout);
         }
@@ -142,6 +147,28 @@ void ZxExchange::wait() {
     }
 }
 
+void ZxExchange::settle() {
+    QElapsedTimer total;
+    total.start();
+    m_quiet.start();
+    m_settling = true;
+    // Wakes the loop when nothing else does, so that the quiet time is seen to have passed.
+    QTimer tick;
+    tick.setTimerType(Qt::PreciseTimer);
+    tick.start(10);
+    try {
+        while (m_quiet.elapsed() < kQuietMs && total.elapsed() < kSettleMaxMs) {
+            QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+            m_in->checkDevice();
+            m_out->checkDevice();
+        }
+    } catch (...) {
+        m_settling = false;
+        throw;
+    }
+    m_settling = false;
+}
+
 void ZxExchange::outputDone() {
     if (m_outputsPending > 0)
         --m_outputsPending;
@@ -164,6 +191,8 @@ void ZxExchange::messageArrived() {
         if (s_trace)
             s_trace->received(message);
     }
+    if (m_settling)
+        m_quiet.restart();
     // Only a request awaits a reply; a message during a send, or between messages, ends nothing.
     if (!m_awaitingReply || m_done)
         return;

@@ -10,14 +10,19 @@
 // the last open never arrives at all (the ports drop it).
 //
 // Any failure of a send or a request (time-out, a reply the decoder refuses, a driver error)
-// closes both ports before the exception leaves, so the next action can open them again.
+// closes both ports before the exception leaves, so the next action can open them again. After a
+// time-out the ports first stay open until the keyboard has been quiet for kQuietMs (at most
+// kSettleMaxMs): a keyboard that answers late still answers, and its late words must not be taken
+// for the reply to whatever is asked next.
 //
 // Each call is one message, so a caller that stops between calls stops at a message boundary.
 // The active ZxCancellation is looked at before every message and when a request's wait ends: a
 // cancel throws ZxCancelledException there, with both ports closed like any other failure.
 
+#include "midi/mididevices.h"
 #include "zxsysex.h"
 
+#include <QElapsedTimer>
 #include <cstdint>
 #include <memory>
 #include <vector>
@@ -41,6 +46,8 @@ public:
 class ZxExchange {
 public:
     static constexpr int kTimeoutMs = 200;
+    static constexpr int kQuietMs = 100;
+    static constexpr int kSettleMaxMs = 1000;
 
     ZxExchange();
     ~ZxExchange(); // closes the ports; a driver failure then is not reported
@@ -54,7 +61,7 @@ public:
 
     // The input port, then the output port; the output is not opened if the input fails, and an
     // input opened before the output failed stays open for the caller to close.
-    void open(int inputDevice, int outputDevice);
+    void open(const kbxmidi::DeviceRef& inputDevice, const kbxmidi::DeviceRef& outputDevice);
     // Output, then input; closed ports: nothing. The input is released even when closing the
     // output failed; the first failure is then reported.
     void close();
@@ -82,6 +89,7 @@ public:
 private:
     void sendMessage();
     void wait();
+    void settle();
     void closeQuietly() noexcept;
     void outputDone();
     void messageArrived();
@@ -103,5 +111,7 @@ private:
     bool m_awaitingReply = false;
     bool m_done = true;
     bool m_timedOut = false;
+    bool m_settling = false;
+    QElapsedTimer m_quiet;    // since the last message arrived while settling
     int m_outputsPending = 0; // messages handed to the output port, not yet reported sent
 };

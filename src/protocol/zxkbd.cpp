@@ -49,7 +49,7 @@ ZxKbd::ZxKbd() {
 
 ZxKbd::~ZxKbd() = default;
 
-void ZxKbd::open(int inputDevice, int outputDevice) {
+void ZxKbd::open(const kbxmidi::DeviceRef& inputDevice, const kbxmidi::DeviceRef& outputDevice) {
     m_inputDevice = inputDevice;
     m_outputDevice = outputDevice;
     m_exchange.open(inputDevice, outputDevice);

@@ -24,7 +24,7 @@ public:
     ZxKbd& operator=(const ZxKbd&) = delete;
 
     // Opens the input port, then the output port (the output is not opened if the input fails).
-    void open(int inputDevice, int outputDevice);
+    void open(const kbxmidi::DeviceRef& inputDevice, const kbxmidi::DeviceRef& outputDevice);
     // Output, then input; closed ports: nothing. The input is released even when closing the
     // output failed; the first failure is then reported.
     void close();
@@ -55,8 +55,8 @@ public:
     static std::string assembleName(std::uint32_t first, std::uint32_t second);
 
     std::int32_t keyboardType() const { return m_keyboardType; }
-    int inputDevice() const { return m_inputDevice; }
-    int outputDevice() const { return m_outputDevice; }
+    const kbxmidi::DeviceRef& inputDevice() const { return m_inputDevice; }
+    const kbxmidi::DeviceRef& outputDevice() const { return m_outputDevice; }
 
 private:
     std::uint32_t requestValue();
@@ -65,8 +65,8 @@ private:
     void setRequest(std::uint8_t kind, std::int32_t dataNumber, std::uint8_t parameter,
                     std::uint8_t width, std::uint8_t index, std::uint32_t value = 0);
 
-    int m_inputDevice = 0;
-    int m_outputDevice = 0;
+    kbxmidi::DeviceRef m_inputDevice;
+    kbxmidi::DeviceRef m_outputDevice;
     std::int32_t m_keyboardType = -1;
     ZxSysExAddress m_address;
     ZxSysExParam m_param;

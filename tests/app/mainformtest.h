@@ -2,14 +2,18 @@
 // Shared pieces of the main window's widget tests: an error-box recorder, a driver for modal
 // dialogs, and a fixture that builds a window on a temporary local folder and a temporary
 // settings store, against the virtual keyboard kept in memory.
-#include "errorreporter.h"
-#include "filelistview.h"
-#include "mainform.h"
-#include "mididevices.h"
-#include "settings.h"
-#include "virtualzr7316.h"
-#include "zxdata.h"
-#include "zxkbddrv.h"
+#include "app/confirm.h"
+#include "app/devicechoicecontroller.h"
+#include "app/errorreporter.h"
+#include "app/filelistview.h"
+#include "app/kbdpane.h"
+#include "app/localpane.h"
+#include "app/mainform.h"
+#include "common/settings.h"
+#include "data/zxdata.h"
+#include "drive/zxkbddrv.h"
+#include "emulator/virtualzr7316.h"
+#include "midi/mididevices.h"
 
 #include <QAbstractItemView>
 #include <QApplication>
@@ -57,6 +61,21 @@ public:
     }
     QStringList texts;
     QStringList informative; // one per text, empty where the box had no informative line
+};
+
+// Answers the questions before a change: yes, unless a test has queued other answers.
+class ConfirmRecorder : public Confirmer {
+public:
+    Answer ask(QWidget*, const Question& question) override {
+        asked << question;
+        return answers.isEmpty() ? Answer{true, false} : answers.takeFirst();
+    }
+    void clear() {
+        asked.clear();
+        answers.clear();
+    }
+    QList<Question> asked;
+    QList<Answer> answers;
 };
 
 // Hands each modal dialog, as it appears, to the next expected act. A dialog nobody expected is
@@ -112,6 +131,7 @@ protected:
     std::unique_ptr<QTemporaryDir> m_local;
     std::unique_ptr<TPcLinkForm> m_form;
     ErrorRecorder m_errors;
+    ConfirmRecorder m_confirms;
     VirtualZr7316* m_keyboard = nullptr;
 
     QString storeFile() const { return m_config.filePath("KbxMan.ini"); }
@@ -129,6 +149,7 @@ protected:
     void setUpCase() {
         KbxSettings::setDefaultStore(QSettings::IniFormat, storeFile());
         ErrorReporter::setInstance(&m_errors);
+        Confirmer::setInstance(&m_confirms);
         auto& registry = kbxmidi::DeviceRegistry::instance();
         registry.setSystemDevicesEnabled(false);
         m_keyboard = &registry.virtualKeyboard();
@@ -136,6 +157,7 @@ protected:
 
     void setUp() {
         m_errors.clear();
+        m_confirms.clear();
         QFile::remove(storeFile());
         KbxSettings::setDefaultStore(QSettings::IniFormat, storeFile());
         m_keyboard->setStateFile(QString());
@@ -208,7 +230,7 @@ protected:
 
     bool readList() {
         m_form->ConnectActionExecute();
-        return m_errors.texts.isEmpty() && m_form->KbdDrv->isListed();
+        return m_errors.texts.isEmpty() && m_form->kbdDrv().isListed();
     }
 
     // Imports keyboard slot `row` of the tone folder into the local folder.

@@ -1,7 +1,7 @@
 // Not a test: takes the screenshots of docs/ (scripts/screenshots runs it on an X server of its
 // own with a window manager, so that captions and frames show). Against the virtual keyboard,
 // with settings in a temporary place: the Keyboard menu open, an import in progress with the
-// bar's text, and an error box with its informative line.
+// bar's text, an error box with its informative line, and the question before a delete.
 #include "errorreporter.h"
 #include "filelistview.h"
 #include "mainform.h"
@@ -185,6 +185,30 @@ int main(int argc, char** argv) {
     poll.stop();
     if (!boxShot) {
         std::fprintf(stderr, "screenshot_tour: no error box appeared\n");
+        ++g_failures;
+    }
+    settle(300);
+
+    // 4. The question before a song is deleted, answered Cancel.
+    kbdList->setSelectedRow(0);
+    settle(300);
+    bool askShot = false;
+    QObject::connect(&poll, &QTimer::timeout, &form, [&] {
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        if (!box || askShot || box->objectName() != QStringLiteral("ConfirmBox"))
+            return;
+        askShot = true;
+        QTimer::singleShot(600, box, [&form, box] {
+            shoot(QStringLiteral("window-confirm-delete.png"),
+                  form.frameGeometry().united(box->frameGeometry()));
+            box->reject();
+        });
+    });
+    poll.start();
+    form.DeleteActionExecute();
+    poll.stop();
+    if (!askShot) {
+        std::fprintf(stderr, "screenshot_tour: no question before the delete\n");
         ++g_failures;
     }
     return g_failures == 0 ? 0 : 1;

@@ -386,6 +386,12 @@ TEST_F(DirBrowseTest, topLevelNodesAreTheDrives) {
         nodes << view()->topLevelItem(i)->text(0);
     EXPECT_EQ(nodes, drives);
     EXPECT_EQ(m_form.windowTitle(), "Directries");
+#ifdef _WIN32
+    // C: is a fixed drive with folders: probed, so it can be opened at once.
+    ASSERT_TRUE(nodes.contains("C:\\"));
+    EXPECT_EQ(view()->topLevelItem(int(nodes.indexOf("C:\\")))->childIndicatorPolicy(),
+              QTreeWidgetItem::ShowIndicator);
+#endif
 }
 
 TEST_F(DirBrowseTest, setDirectorySelectsFolderAndOkGivesPathWithFinalSeparator) {

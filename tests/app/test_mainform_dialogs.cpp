@@ -3,13 +3,13 @@
 // the lists, and no dialog while a keyboard action waits. Dialogs are driven as they appear.
 #include "mainformtest.h"
 
-#include "kbddrvpropform.h"
-#include "kbxfilestream.h"
+#include "app/dialogs/kbddrvpropform.h"
+#include "app/dialogs/prefdirform.h"
+#include "app/dialogs/preferform.h"
+#include "app/dialogs/propform.h"
+#include "files/kbxfilestream.h"
 #include "loopbackbackend.h"
 #include "ops/datafile.h"
-#include "prefdirform.h"
-#include "preferform.h"
-#include "propform.h"
 
 #include <QComboBox>
 #include <QLabel>
@@ -130,7 +130,7 @@ private Q_SLOTS:
         QCOMPARE(in, 0);
         QCOMPARE(out, 0);
         QCOMPARE(dir, QDir::toNativeSeparators(QDir::currentPath()));
-        QCOMPARE(m_form->DefaultDir, dir);
+        QCOMPARE(m_form->deviceChoice().defaultDir(), dir);
 
         // The keys exist while the program runs, before the values are written at its end; the
         // safety net's preferences, chosen in the same dialog, with them.
@@ -151,10 +151,10 @@ private Q_SLOTS:
         m_dialogs->expect(cancel);
         createForm();
         QCOMPARE(m_dialogs->seen, QStringList{"TPrefForm"});
-        QCOMPARE(m_form->MidiInDevice, 0);
-        QCOMPARE(m_form->MidiOutDevice, 0);
+        QCOMPARE(m_form->deviceChoice().midiInDevice(), 0);
+        QCOMPARE(m_form->deviceChoice().midiOutDevice(), 0);
         // The read stopped at the devices: no default directory, nothing selected.
-        QCOMPARE(m_form->DefaultDir, QString());
+        QCOMPARE(m_form->deviceChoice().defaultDir(), QString());
         QVERIFY(!localDirView()->currentItem());
         QCOMPARE(m_errors.texts, QStringList());
     }
@@ -168,8 +168,8 @@ private Q_SLOTS:
         m_dialogs->expect(cancel);
         createForm();
         QCOMPARE(m_dialogs->seen, QStringList{"TPrefForm"});
-        QCOMPARE(m_form->MidiInDevice, 1);
-        QCOMPARE(m_form->MidiOutDevice, 0);
+        QCOMPARE(m_form->deviceChoice().midiInDevice(), 1);
+        QCOMPARE(m_form->deviceChoice().midiOutDevice(), 0);
     }
 
     void okWithSecondOutputDeviceMakesTheNextListUseDeviceOne() {
@@ -188,13 +188,13 @@ private Q_SLOTS:
             click(dialog, "OkBtn");
         });
         m_form->PrefOpenExecute();
-        QCOMPARE(m_form->MidiOutDevice, 1);
-        QCOMPARE(m_form->MidiInDevice, 0);
+        QCOMPARE(m_form->deviceChoice().midiOutDevice(), 1);
+        QCOMPARE(m_form->deviceChoice().midiInDevice(), 0);
 
         m_errors.texts.clear();
         m_form->ConnectActionExecute();
         QCOMPARE(m_errors.texts, QStringList());
-        QVERIFY(m_form->KbdDrv->isListed());
+        QVERIFY(m_form->kbdDrv().isListed());
         QCOMPARE(loopback->sentMessages().size(), std::size_t(1)); // nothing more to device 0
 
         m_form.reset(); // stored when the window closes
@@ -206,9 +206,9 @@ private Q_SLOTS:
         kbxmidi::DeviceRegistry::instance().setTestBackend(
             std::make_shared<kbxmidi::LoopbackBackend>());
         createForm();
-        m_form->MidiInDevice = 1;
-        m_form->MidiOutDevice = 0;
-        m_form->DefaultDir = "/before/";
+        m_form->deviceChoice().setMidiInDevice(1);
+        m_form->deviceChoice().setMidiOutDevice(0);
+        m_form->deviceChoice().setDefaultDir("/before/");
         m_dialogs->expect([](QDialog* dialog) {
             child<QComboBox>(dialog, "MidiInDevBox")->setCurrentIndex(0);
             child<QComboBox>(dialog, "MidiOutDevBox")->setCurrentIndex(1);
@@ -216,9 +216,9 @@ private Q_SLOTS:
             click(dialog, "CancelBtn");
         });
         m_form->PrefOpenExecute();
-        QCOMPARE(m_form->MidiInDevice, 1);
-        QCOMPARE(m_form->MidiOutDevice, 0);
-        QCOMPARE(m_form->DefaultDir, QString("/before/"));
+        QCOMPARE(m_form->deviceChoice().midiInDevice(), 1);
+        QCOMPARE(m_form->deviceChoice().midiOutDevice(), 0);
+        QCOMPARE(m_form->deviceChoice().defaultDir(), QString("/before/"));
 
         m_dialogs->expect([](QDialog* dialog) {
             QCOMPARE(child<QComboBox>(dialog, "MidiInDevBox")->currentIndex(), 1);
@@ -227,8 +227,8 @@ private Q_SLOTS:
             click(dialog, "OkBtn");
         });
         m_form->PrefOpenExecute();
-        QCOMPARE(m_form->DefaultDir, QString("/elsewhere/"));
-        QCOMPARE(m_form->MidiInDevice, 1);
+        QCOMPARE(m_form->deviceChoice().defaultDir(), QString("/elsewhere/"));
+        QCOMPARE(m_form->deviceChoice().midiInDevice(), 1);
     }
 
     void aStoredDeviceWhoseNumberMovedIsFoundByNameAndStoredAtTheEnd() {
@@ -240,10 +240,10 @@ private Q_SLOTS:
         createForm();
         m_form->ConnectActionExecute();
         QCOMPARE(m_errors.texts, QStringList());
-        QVERIFY(m_form->KbdDrv->isListed());
+        QVERIFY(m_form->kbdDrv().isListed());
         QVERIFY(loopback->sentMessages().empty()); // the device now at 0 was never asked
-        QCOMPARE(m_form->MidiInDevice, 1);
-        QCOMPARE(m_form->MidiOutDevice, 1);
+        QCOMPARE(m_form->deviceChoice().midiInDevice(), 1);
+        QCOMPARE(m_form->deviceChoice().midiOutDevice(), 1);
 
         // The preference dialog shows the device where it is now, and keeps its name.
         m_dialogs->expect([](QDialog* dialog) {
@@ -251,7 +251,7 @@ private Q_SLOTS:
             click(dialog, "OkBtn");
         });
         m_form->PrefOpenExecute();
-        QCOMPARE(m_form->MidiInDeviceName, QString("Virtual ZR-7316"));
+        QCOMPARE(m_form->deviceChoice().midiInDeviceName(), QString("Virtual ZR-7316"));
 
         m_form.reset();
         QSettings store(storeFile(), QSettings::IniFormat);
@@ -266,7 +266,7 @@ private Q_SLOTS:
         createForm();
         m_form->ConnectActionExecute();
         QCOMPARE(m_errors.texts, QStringList{"The MIDI device \"USB MIDI In\" is not connected."});
-        QVERIFY(!m_form->KbdDrv->isListed());
+        QVERIFY(!m_form->kbdDrv().isListed());
         QCOMPARE(loopback->openInputCount(), 0);
         QVERIFY(loopback->sentMessages().empty());
         QVERIFY(m_keyboard->received().empty());
@@ -278,7 +278,7 @@ private Q_SLOTS:
         auto loopback = std::make_shared<kbxmidi::LoopbackBackend>();
         kbxmidi::DeviceRegistry::instance().setTestBackend(loopback);
         createForm();
-        QCOMPARE(m_form->MidiInDeviceName, QString());
+        QCOMPARE(m_form->deviceChoice().midiInDeviceName(), QString());
         m_form->ConnectActionExecute();
         QCOMPARE(m_errors.texts, QStringList{"MIDI Timeout"});
         QCOMPARE(loopback->sentMessages().size(), std::size_t(1));

@@ -297,6 +297,25 @@ private Q_SLOTS:
         QCOMPARE(QDir(m_local->path()).entryList(QDir::Files), QStringList());
     }
 
+    void severalSlotsDraggedTogetherAreImportedAsOneJob() {
+        QVERIFY(QDir(m_local->path()).mkpath("Data"));
+        for (int i = 1; i <= 2; ++i)
+            m_keyboard->setItemBytes(ZxKind::Rhythm, i, 0,
+                                     namedItem(124, kRhythmNameOffset, "R" + std::to_string(i)));
+        createDndForm();
+        QVERIFY(readList());
+        QVERIFY(selectKbdFolder("Song Rhythm:\\Rhythm\\"));
+        FileListView* kbd = kbdFileView();
+        kbd->setSelectedRows({1, 2});
+        FileListView* local = localFileView();
+        const QPoint folder = itemPoint(local, rowOf(local, "Data"));
+        m_duringDrag = [&](const QMimeData* data) { QVERIFY(dropOn(local, folder, data)); };
+        // Pressed on one of the selected slots, the drag takes them all.
+        pressAndMove(kbd, itemPoint(kbd, 2), 8);
+        QCOMPARE(m_errors.texts, QStringList());
+        QCOMPARE(QDir(m_local->filePath("Data")).entryList(QDir::Files).size(), 2);
+    }
+
     void slotDroppedOnAFileOrEmptySpaceIsImportedIntoTheSelectedFolder() {
         QVERIFY(writeFile("a.txt", "x"));
         m_keyboard->setItemBytes(ZxKind::Rhythm, 0, 0, namedItem(64, kRhythmNameOffset, "One"));

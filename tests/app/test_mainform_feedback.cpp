@@ -3,10 +3,10 @@
 // list at start and its preference, and the layout kept from run to run within the screen.
 #include "mainformtest.h"
 
-#include "errordetails.h"
-#include "msgstr.h"
+#include "app/errordetails.h"
+#include "common/msgstr.h"
 #include "ops/datafile.h"
-#include "zxexception.h"
+#include "protocol/zxexception.h"
 
 #include <QCheckBox>
 #include <QMessageBox>
@@ -328,8 +328,9 @@ private Q_SLOTS:
     void theKeyboardIsListedRightAfterTheWindowIsShown() {
         saveListAtStart(true);
         createForm();
-        QTRY_VERIFY(m_form->KbdDrv->isListed());
+        QTRY_VERIFY(m_form->kbdDrv().isListed());
         QCOMPARE(m_errors.texts, QStringList());
+        kbdFileView()->setSelectedRow(0);
         QVERIFY(find<QToolButton>("ReceiveBtn")->isEnabled());
         QTRY_VERIFY(!m_form->isBusy());
         QCOMPARE(m_form->statusText(), QString());
@@ -341,9 +342,10 @@ private Q_SLOTS:
         faults.silentFrom = 0;
         m_keyboard->setFaults(faults);
         createForm();
-        QTRY_COMPARE(m_form->statusText(), QString("No list at start: MIDI Timeout"));
+        QTRY_COMPARE(m_form->statusItem(), QString("No list at start: MIDI Timeout"));
+        QCOMPARE(m_form->statusText(), QString());
         QCOMPARE(m_errors.texts, QStringList());
-        QVERIFY(!m_form->KbdDrv->isListed());
+        QVERIFY(!m_form->kbdDrv().isListed());
         // Asked for by the user, the same failure is an error box again.
         m_form->ConnectActionExecute();
         QCOMPARE(m_errors.texts, QStringList{"MIDI Timeout"});
@@ -361,7 +363,7 @@ private Q_SLOTS:
         createForm();
         settle();
         QVERIFY(m_keyboard->received().empty());
-        QVERIFY(!m_form->KbdDrv->isListed());
+        QVERIFY(!m_form->kbdDrv().isListed());
         QCOMPARE(m_form->statusText(), QString());
         QCOMPARE(m_errors.texts, QStringList());
         m_form.reset();
@@ -381,7 +383,7 @@ private Q_SLOTS:
 
     void thePreferenceDialogSwitchesTheListAtStart() {
         createForm();
-        QVERIFY(!m_form->ListAtStart);
+        QVERIFY(!m_form->deviceChoice().listAtStart());
         bool shownOff = false;
         m_dialogs->expect([&](QDialog* dialog) {
             auto* box = child<QCheckBox>(dialog, "ListAtStartBox");
@@ -391,7 +393,7 @@ private Q_SLOTS:
         });
         m_form->PrefOpenExecute();
         QVERIFY(shownOff);
-        QVERIFY(m_form->ListAtStart);
+        QVERIFY(m_form->deviceChoice().listAtStart());
         m_form.reset(); // stored with the other settings when the window closes
         QVERIFY(KbxSettings().loadWindow().listAtStart);
         QVERIFY(m_keyboard->received().empty());

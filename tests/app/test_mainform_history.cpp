@@ -2,21 +2,23 @@
 // newest first and its filters, following the window's changes; a kept song sent back into its
 // slot and, through the slot picker, into another slot of its kind (a slot of another kind
 // refused, a keyboard that does not answer reported with nothing recorded); saved as a file
-// through the folder dialog; dragged onto the local list (saved there) and onto a keyboard slot
-// (sent there); its keyboard commands greyed while an action runs; and Undo from the window.
+// through the folder dialog; dragged onto the local list (saved there; another file of the name
+// goes to the trash and the status line says so) and onto a keyboard slot (sent there); its
+// keyboard commands greyed while an action runs; and Undo from the window.
 #include "mainformtest.h"
 
-#include "historyform.h"
+#include "app/dialogs/historyform.h"
+#include "app/dialogs/sendtoslotform.h"
 #include "ops/history.h"
 
 #include <QAction>
 #include <QComboBox>
 #include <QFileDialog>
-#include <QInputDialog>
 #include <QLineEdit>
 #include <QMenu>
 #include <QMimeData>
 #include <QPushButton>
+#include <QScopeGuard>
 
 using namespace kbxtest;
 
@@ -109,7 +111,8 @@ private Q_SLOTS:
         const QAction* history = find<QAction>("HistoryAction");
         const qsizetype undo = items.indexOf(find<QAction>("UndoAction"));
         QVERIFY(undo >= 0);
-        QCOMPARE(items.value(undo + 1), history);
+        QCOMPARE(items.value(undo + 1), find<QAction>("UndoOlderAction"));
+        QCOMPARE(items.value(undo + 2), history);
         QVERIFY(history->isEnabled());
         find<QAction>("HistoryAction")->trigger();
         THistoryForm* form = m_form->historyForm();
@@ -132,7 +135,7 @@ private Q_SLOTS:
 
         THistoryForm* form = openHistory();
         QVERIFY(form);
-        QCOMPARE(column(form->entryList(), 2), (QStringList{"tone:4", "song:0"}));
+        QCOMPARE(column(form->entryList(), 2), (QStringList{"Tone 5", "Song 1"}));
         QCOMPARE(column(form->entryList(), 1), (QStringList{"send", "delete"}));
         QVERIFY(column(form->entryList(), 4)[1].startsWith("Keeper"));
         QVERIFY(column(form->entryList(), 4)[1].endsWith("(empty)"));
@@ -142,10 +145,10 @@ private Q_SLOTS:
                     .isValid());
 
         form->kindFilter()->setCurrentIndex(form->kindFilter()->findText("Song"));
-        QCOMPARE(column(form->entryList(), 2), QStringList{"song:0"});
+        QCOMPARE(column(form->entryList(), 2), QStringList{"Song 1"});
         form->kindFilter()->setCurrentIndex(0);
         form->textFilter()->setText("keeper");
-        QCOMPARE(column(form->entryList(), 2), QStringList{"song:0"});
+        QCOMPARE(column(form->entryList(), 2), QStringList{"Song 1"});
         form->textFilter()->setText("nothing like it");
         QCOMPARE(form->entryList()->topLevelItemCount(), 0);
     }
@@ -161,25 +164,31 @@ private Q_SLOTS:
         // The send back is a change of its own, listed at once.
         QCOMPARE(column(form->entryList(), 1).front(), QString("restore"));
 
-        // Send to Slot... offers the slots of the entry's kind, its own first chosen.
+        // Send to Slot... offers the slots of the entry's kind as the keyboard list shows them
+        // (number, place, name, size), its own first chosen.
         QStringList offered;
         QString preselected;
         m_dialogs->expect([&](QDialog* dialog) {
-            auto* picker = qobject_cast<QInputDialog*>(dialog);
+            auto* picker = qobject_cast<TSendToSlotForm*>(dialog);
             QVERIFY(picker);
-            offered = picker->comboBoxItems();
-            preselected = picker->textValue();
-            picker->setTextValue("song:1");
+            QTreeWidget* list = picker->slotList();
+            for (int i = 0; i < list->topLevelItemCount(); ++i) {
+                const QTreeWidgetItem* row = list->topLevelItem(i);
+                offered << QStringList{row->text(0), row->text(1), row->text(2), row->text(3)}.join(
+                    '|');
+            }
+            preselected = picker->chosenSlot();
+            list->setCurrentItem(list->topLevelItem(1));
             picker->accept();
         });
         QVERIFY(form->SelectEntry(id));
         child<QPushButton>(form, "SendToBtn")->click();
         QVERIFY2(m_errors.texts.isEmpty(), qPrintable(m_errors.texts.join('\n')));
-        QCOMPARE(offered, (QStringList{"song:0", "song:1"}));
+        QCOMPARE(offered, (QStringList{"1|Song 1|Keeper|300", "2|Song 2|Song 1|"}));
         QCOMPARE(preselected, QString("song:0"));
         QVERIFY(m_keyboard->itemBytes(ZxKind::Song, 1) == m_song);
         // Each send is a change of its own, recorded as a restore into its slot.
-        QCOMPARE(column(form->entryList(), 2).front(), QString("song:1"));
+        QCOMPARE(column(form->entryList(), 2).front(), QString("Song 2"));
         QCOMPARE(column(form->entryList(), 1).front(), QString("restore"));
 
         const auto tone = m_keyboard->itemBytes(ZxKind::Tone, 2);
@@ -237,7 +246,7 @@ private Q_SLOTS:
         probe.stop();
         QVERIFY2(m_errors.texts.isEmpty(), qPrintable(m_errors.texts.join('\n')));
         QVERIFY(greyed);
-        QCOMPARE(column(form->entryList(), 2), (QStringList{"song:1", "song:0"}));
+        QCOMPARE(column(form->entryList(), 2), (QStringList{"Song 2", "Song 1"}));
         QVERIFY(undo->isEnabled());
         QVERIFY2(undo->toolTip().startsWith("Undo delete of Second"), qPrintable(undo->toolTip()));
     }
@@ -285,11 +294,53 @@ private Q_SLOTS:
         QVERIFY(m_keyboard->itemBytes(ZxKind::Tone, 1) == tone);
     }
 
+    void aSaveOverAnotherFileOfTheNameSaysItWentToTheTrash_data() {
+        QTest::addColumn<bool>("viaDialog");
+        QTest::newRow("Save As File") << true;
+        QTest::newRow("drop onto the local list") << false;
+    }
+    void aSaveOverAnotherFileOfTheNameSaysItWentToTheTrash() {
+        QFETCH(bool, viaDialog);
+        // The desktop's trash of this test's own home.
+        QTemporaryDir home;
+        QVERIFY(QDir(home.path()).mkpath("data"));
+        const QByteArray savedHome = qgetenv("HOME");
+        const QByteArray savedData = qgetenv("XDG_DATA_HOME");
+        qputenv("HOME", home.path().toUtf8());
+        qputenv("XDG_DATA_HOME", home.filePath("data").toUtf8());
+        auto restore = qScopeGuard([&] {
+            qputenv("HOME", savedHome);
+            qputenv("XDG_DATA_HOME", savedData);
+        });
+        const qint64 id = deleteKeeper();
+        QVERIFY(id);
+        const QString name = QStringLiteral("SNG_Keeper  .kbx");
+        QVERIFY(writeFile(name, "other bytes"));
+        m_form->LocalUpdateActionExecute();
+
+        if (viaDialog) {
+            m_dialogs->expect([&](QDialog* dialog) {
+                auto* chooser = qobject_cast<QFileDialog*>(dialog);
+                QVERIFY(chooser);
+                chooser->setDirectory(m_local->path());
+                static_cast<QDialog*>(chooser)->accept();
+            });
+            THistoryForm* form = openHistory();
+            QVERIFY(form->SelectEntry(id));
+            child<QPushButton>(form, "SaveBtn")->click();
+        } else {
+            QVERIFY(dropEntry(localFileView(), QPoint(5, 5), id));
+        }
+        QVERIFY2(m_errors.texts.isEmpty(), qPrintable(m_errors.texts.join('\n')));
+        QCOMPARE(m_form->statusText(), QString("The earlier " + name + " was moved to the trash."));
+        QCOMPARE(contentOf(home.filePath("data/Trash/files/" + name)), QByteArray("other bytes"));
+    }
+
     void theKeyboardListTakesNoEntryBeforeAList() {
         const qint64 id = deleteKeeper();
         QVERIFY(id);
         m_form->DisconnectActionExecute();
-        QVERIFY(!m_form->KbdDrv->isListed());
+        QVERIFY(!m_form->kbdDrv().isListed());
         QVERIFY(!dropEntry(kbdFileView(), QPoint(5, 5), id));
         QVERIFY(m_keyboard->itemBytes(ZxKind::Song, 0).empty());
         // The local list takes it all the same.

@@ -1,9 +1,12 @@
 // The safety net in the window, against the virtual keyboard through the real event loop: the
 // Edit menu's Undo item names the change it reverts and is off while nothing can be undone or an
 // action runs; a song lost by a failed send is put back and the error box says so; the Safety
-// page of the preferences switches the history off and the checks after sending on.
+// page of the preferences switches the history off and the checks after sending on, and is stored
+// at its OK; a signal that ends the program mid-replace leaves the old song in its slot (or its
+// entry says it was not put back), then quits.
 #include "mainformtest.h"
 
+#include "app/sessionend.h"
 #include "ops/history.h"
 #include "ops/undo.h"
 
@@ -12,6 +15,7 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QPushButton>
+#include <csignal>
 
 using namespace kbxtest;
 
@@ -112,6 +116,32 @@ private Q_SLOTS:
         QVERIFY(entries[1].undone);
     }
 
+    void undoOlderChangeGoesPastAChangeMadeWithoutACopy() {
+        prepareSongSend();
+        m_form->SendActionExecute();
+        QCOMPARE(m_errors.texts, QStringList());
+        QAction* older = find<QAction>("UndoOlderAction");
+        QVERIFY2(!older->isEnabled(), "Undo reaches the newest change itself");
+        // kbxtool deleted song 0 without keeping a copy meanwhile.
+        kbxops::History other(m_historyDir->path());
+        kbxops::HistoryEntry uncopied;
+        uncopied.operation = kbxops::Operation::Delete;
+        uncopied.slot = QStringLiteral("song:0");
+        uncopied.kind = ZxKind::Song;
+        uncopied.before = kbxops::ItemRecord{"Minuet  ", 600, {}, {}};
+        uncopied.uncopied = true;
+        other.finish(other.begin(uncopied));
+        emit m_form->editMenu()->aboutToShow();
+        QCOMPARE(undoAction()->text(), QString("&Undo delete of Minuet from Song 0"));
+        QVERIFY(older->isEnabled());
+        QCOMPARE(older->statusTip(), QString("Undo send of NewSong to Song 1"));
+
+        older->trigger();
+        QCOMPARE(m_errors.texts, QStringList());
+        QCOMPARE(m_keyboard->itemBytes(ZxKind::Song, 1), m_oldSong);
+        QVERIFY(!older->isEnabled());
+    }
+
     void undoIsOffWhileAnActionRunsAndFollowsOtherPrograms() {
         prepareSongSend();
         m_form->SendActionExecute();
@@ -163,9 +193,10 @@ private Q_SLOTS:
             click(dialog, "OkBtn");
         });
         m_form->PrefOpenExecute();
-        QCOMPARE(m_form->Safety, (KbxSettings::Safety{false, true, true}));
+        QCOMPARE(m_form->deviceChoice().safety(), (KbxSettings::Safety{false, true, true}));
 
-        // A keyboard that stores one byte wrong: the check finds it; no history is kept.
+        // A keyboard that stores one byte wrong: the check finds it; no copy is kept, and the
+        // change is recorded as one made without a copy.
         VirtualZr7316::Faults faults;
         faults.corruptStoredByte = 100;
         m_keyboard->setFaults(faults);
@@ -173,12 +204,58 @@ private Q_SLOTS:
         m_keyboard->setFaults({});
         QCOMPARE(m_errors.texts,
                  QStringList{"The data read back from the keyboard differs from the data sent"});
-        QVERIFY(m_form->history().entries().empty());
-        QVERIFY(!undoAction()->isEnabled());
-
-        m_form.reset(); // stored when the window closes
+        const auto entries = m_form->history().entries();
+        QCOMPARE(entries.size(), std::size_t{1});
+        QVERIFY(entries.front().uncopied);
+        // Undo names that change instead of reverting an older one.
+        m_errors.texts.clear();
+        m_form->UndoActionExecute();
+        QCOMPARE(m_errors.texts.size(), 1);
+        QVERIFY(m_errors.texts.front().contains("without keeping a copy"));
+        // Stored at the dialog's OK, not only when the window closes.
         QCOMPARE(KbxSettings().loadSafety(), (KbxSettings::Safety{false, true, true}));
     }
+
+#ifdef Q_OS_UNIX
+    void aSignalMidReplaceCancelsWithThePutBackThenQuits_data() {
+        QTest::addColumn<int>("signal");
+        QTest::newRow("SIGTERM") << SIGTERM;
+        QTest::newRow("SIGHUP") << SIGHUP;
+    }
+    void aSignalMidReplaceCancelsWithThePutBackThenQuits() {
+        QFETCH(int, signal);
+        prepareSongSend();
+        int exitCode = -1;
+        kbxapp::SessionEnd end([&exitCode](int code) { exitCode = code; });
+        end.watch(*m_form);
+        VirtualZr7316::Faults slow;
+        slow.replyDelayMs = 20;
+        m_keyboard->setFaults(slow);
+        // The signal comes once the old song has left the keyboard.
+        QTimer poll;
+        poll.setInterval(1);
+        connect(&poll, &QTimer::timeout, &poll, [&] {
+            if (!m_keyboard->itemBytes(ZxKind::Song, 1).empty())
+                return;
+            poll.stop();
+            ::raise(signal);
+        });
+        poll.start();
+        m_form->SendActionExecute();
+        QVERIFY(!poll.isActive());
+        QTRY_COMPARE(exitCode, 130);
+        QVERIFY(!m_form->isVisible());
+        const std::vector<kbxops::HistoryEntry> entries = m_form->history().entries();
+        if (entries.empty()) {
+            QCOMPARE(m_keyboard->itemBytes(ZxKind::Song, 1), m_oldSong);
+        } else {
+            // Not put back: the entry keeps the old song and says the slot is empty.
+            QCOMPARE(entries.size(), std::size_t{1});
+            QVERIFY(!entries.front().after);
+            QVERIFY(m_keyboard->itemBytes(ZxKind::Song, 1).empty());
+        }
+    }
+#endif
 };
 
 QTEST_MAIN(MainFormUndoTest)

@@ -6,12 +6,13 @@
 // read each other, and the song memory gauge's numbers.
 #include "mainformtest.h"
 
-#include "memorygauge.h"
+#include "app/dialogs/historyform.h"
+#include "app/dialogs/restorepreviewform.h"
+#include "app/memorygauge.h"
+#include "data/zxkinds.h"
 #include "ops/backup.h"
 #include "ops/history.h"
 #include "ops/manifest.h"
-#include "restorepreviewform.h"
-#include "zxkinds.h"
 
 #include <QAction>
 #include <QCheckBox>
@@ -124,7 +125,7 @@ private Q_SLOTS:
         for (const QString& slot : manifest.empty)
             QVERIFY2(factory.at(slot).empty(), qPrintable(slot));
         // The list the backup read is shown, and the gauge with it.
-        QVERIFY(m_form->KbdDrv->isListed());
+        QVERIFY(m_form->kbdDrv().isListed());
         QVERIFY(m_form->memoryGauge().memory().has_value());
     }
 
@@ -175,31 +176,39 @@ private Q_SLOTS:
 
         QStringList planned, now, backup, anyway, states;
         QString unchanged;
+        std::size_t unticked = 0;
         TRestorePreviewForm::setRunner([&](TRestorePreviewForm& form) {
             planned = column(form.changeList(), 0);
             now = column(form.changeList(), 1);
             backup = column(form.changeList(), 2);
             unchanged = form.unchangedLabel()->text();
+            // An unticked slot is left out of what is restored.
+            form.changeList()->topLevelItem(0)->setCheckState(0, Qt::Unchecked);
+            unticked = form.plan().changes.size();
+            form.changeList()->topLevelItem(0)->setCheckState(0, Qt::Checked);
             form.compareButton()->click();
             for (int i = 0; i < form.compareList()->topLevelItemCount(); ++i)
-                if (form.compareList()->topLevelItem(i)->text(1) != "equal")
+                if (form.compareList()->topLevelItem(i)->text(3) != "equal")
                     states << form.compareList()->topLevelItem(i)->text(0) + "=" +
-                                  form.compareList()->topLevelItem(i)->text(1);
+                                  form.compareList()->topLevelItem(i)->text(3);
             form.sendAnywayCheck()->setChecked(true);
             anyway = column(form.changeList(), 0);
             return int(QDialog::Rejected);
         });
         QVERIFY(!m_form->RestoreKeyboardFrom(dir));
         QVERIFY2(m_errors.texts.isEmpty(), qPrintable(m_errors.texts.join('\n')));
-        const QString rhythm = QStringLiteral("rhythm:%1").arg(emptyRhythm);
-        QCOMPARE(planned, (QStringList{"tone:3", "song:0", rhythm}));
+        // Slots as the window names them: by kind and number from 1.
+        const QString rhythm = QStringLiteral("Rhythm %1").arg(emptyRhythm + 1);
+        QCOMPARE(planned, (QStringList{"Tone 4", "Song 1", rhythm}));
         QVERIFY(now[0].startsWith("Changed"));
         QCOMPARE(now[1], QString("empty"));
         QVERIFY(backup[1] != "empty");
         QVERIFY(now[2].startsWith("NewBeat"));
         QCOMPARE(backup[2], QString("empty"));
-        QCOMPARE(unchanged, QString("39 slots unchanged"));
-        QCOMPARE(states, (QStringList{"tone:3=different", "song:0=only-a", rhythm + "=only-b"}));
+        QCOMPARE(unchanged, QString("39 unchanged, 0 skipped, 0 absent from the backup"));
+        QCOMPARE(unticked, std::size_t(2));
+        QCOMPARE(states, (QStringList{"Tone 4=different", "Song 1=only in the backup",
+                                      rhythm + "=only in the keyboard"}));
         // Ticked, every slot the backup fills is planned, and the emptied rhythm stays.
         QCOMPARE(anyway.size(), presentCount(before) + 1);
         // Nothing reached the keyboard.
@@ -242,43 +251,51 @@ private Q_SLOTS:
         QCOMPARE(restored, 2);
     }
 
-    void restoreIsRecordedSlotBySlotAndUndoneFromTheEditMenu() {
+    void restoreIsOneChangeUndoneInOneStepSkippingASlotChangedSince() {
         const QString dir = m_form->BackupKeyboardTo(m_backups.path());
         QVERIFY(!dir.isEmpty());
         const Memory backedUp = memoryOf(*m_keyboard);
         const Bytes changedTone = namedItem(60, kToneNameOffset, "Changed");
+        const Bytes otherTone = namedItem(60, kToneNameOffset, "Other");
         m_keyboard->setItemBytes(ZxKind::Tone, 2, 0, changedTone);
+        m_keyboard->setItemBytes(ZxKind::Tone, 5, 0, otherTone);
         m_keyboard->setItemBytes(ZxKind::Song, 0, 0, newerSong());
         TRestorePreviewForm::setRunner([](TRestorePreviewForm&) { return int(QDialog::Accepted); });
         QVERIFY(m_form->RestoreKeyboardFrom(dir));
         QVERIFY2(m_errors.texts.isEmpty(), qPrintable(m_errors.texts.join('\n')));
         QVERIFY(memoryOf(*m_keyboard) == backedUp);
 
-        // One entry per slot the restore replaced, the song's holding what it replaced.
+        // One entry per slot, all of one group, the song's holding what it replaced.
         const std::vector<kbxops::HistoryEntry> entries = m_form->history().entries();
         QStringList changed;
         for (const kbxops::HistoryEntry& e : entries) {
             QCOMPARE(e.operation, kbxops::Operation::Restore);
             QVERIFY(e.before && e.after);
+            QCOMPARE(e.group, entries.front().group);
             changed << e.slot;
         }
+        QVERIFY(entries.front().group > 0);
         changed.sort();
-        QCOMPARE(changed, (QStringList{"song:0", "tone:2"}));
-        const auto song = std::find_if(entries.begin(), entries.end(), [](const auto& e) {
-            return e.slot == QStringLiteral("song:0");
-        });
-        QCOMPARE(QByteArray::fromStdString(song->before->name), QByteArray("Newer   "));
+        QCOMPARE(changed, (QStringList{"song:0", "tone:2", "tone:5"}));
+        // Shown as one row in the history window, its slots beneath.
+        m_form->HistoryOpenExecute();
+        QTreeWidget* list = m_form->historyForm()->entryList();
+        QCOMPARE(list->topLevelItemCount(), 1);
+        QCOMPARE(list->topLevelItem(0)->childCount(), 3);
 
-        // The Edit menu offers to undo the restore's last change, then the one before.
+        // Tone 5 changed on the keyboard's panel since: one undo reverts the others and says so.
+        const Bytes panelTone = namedItem(60, kToneNameOffset, "Panel");
+        m_keyboard->setItemBytes(ZxKind::Tone, 5, 0, panelTone);
         QAction* undo = find<QAction>("UndoAction");
-        QVERIFY(undo->isEnabled());
-        QVERIFY2(undo->text().contains("restore of"), qPrintable(undo->text()));
+        QVERIFY2(undo->text().contains("restore of 3 slots"), qPrintable(undo->text()));
         undo->trigger();
-        QVERIFY2(m_errors.texts.isEmpty(), qPrintable(m_errors.texts.join('\n')));
-        undo->trigger();
-        QVERIFY2(m_errors.texts.isEmpty(), qPrintable(m_errors.texts.join('\n')));
+        QCOMPARE(m_errors.texts.size(), 1);
+        QVERIFY2(m_errors.texts[0].startsWith("2 of 3 slots reverted") &&
+                     m_errors.texts[0].contains("Tone 5"),
+                 qPrintable(m_errors.texts[0]));
         QVERIFY(m_keyboard->itemBytes(ZxKind::Tone, 2) == changedTone);
         QVERIFY(m_keyboard->itemBytes(ZxKind::Song, 0) == newerSong());
+        QVERIFY(m_keyboard->itemBytes(ZxKind::Tone, 5) == panelTone);
     }
 
     void restoreWhoseSongSendFailsAfterTheDeletePutsTheSongBack() {
@@ -324,7 +341,7 @@ private Q_SLOTS:
         // What kbxtool backup runs, without the window.
         QTemporaryDir toolDir;
         {
-            kbxops::Keyboard keyboard(*m_form->KbdDrv, m_form->KbdDevices());
+            kbxops::Keyboard keyboard(m_form->kbdDrv(), m_form->KbdPorts());
             kbxops::backupKeyboard(keyboard, toolDir.path());
         }
         m_keyboard->wipe();
@@ -341,9 +358,9 @@ private Q_SLOTS:
         QVERIFY(!dir.isEmpty());
         m_keyboard->wipe();
         {
-            kbxops::Keyboard keyboard(*m_form->KbdDrv, m_form->KbdDevices());
+            kbxops::Keyboard keyboard(m_form->kbdDrv(), m_form->KbdPorts());
             const kbxops::RestoreResult result =
-                kbxops::restoreBackup(keyboard, dir, *m_form->Messages);
+                kbxops::restoreBackup(keyboard, dir, m_form->messages());
             QVERIFY(result.failed.empty());
         }
         QVERIFY(memoryOf(*m_keyboard) == factory);

@@ -4,8 +4,8 @@
 // busy; a relist that keeps the user's place; a replaced file that goes to the trash.
 #include "mainformtest.h"
 
-#include "kbddrvpropform.h"
-#include "propform.h"
+#include "app/dialogs/kbddrvpropform.h"
+#include "app/dialogs/propform.h"
 
 #include <QActionGroup>
 #include <QLabel>
@@ -14,6 +14,10 @@
 #include <QProgressBar>
 #include <QRegularExpression>
 #include <QToolButton>
+
+#ifdef Q_OS_WIN
+#include <windows.h>
+#endif
 
 using namespace kbxtest;
 
@@ -87,7 +91,7 @@ private Q_SLOTS:
         QStringList titles;
         for (QAction* menu : bar->actions())
             titles << menu->text();
-        QCOMPARE(titles, (QStringList{"&File", "&Edit", "&View", "&Keyboard"}));
+        QCOMPARE(titles, (QStringList{"&File", "&Edit", "&View", "&Keyboard", "&Help"}));
         // File stays as it was.
         QCOMPARE(menuTexts(find<QMenu>("File1")), (QStringList{"&Preference", "-", "E&xit"}));
 
@@ -114,7 +118,7 @@ private Q_SLOTS:
         // The Edit menu holds Undo on Ctrl+Z, named by the change it reverts, and the history.
         QMenu* edit = m_form->editMenu();
         QVERIFY(edit->menuAction()->isVisible());
-        QCOMPARE(menuTexts(edit), (QStringList{"&Undo", "&History..."}));
+        QCOMPARE(menuTexts(edit), (QStringList{"&Undo", "Undo &Older Change", "&History..."}));
         QCOMPARE(action("UndoAction")->shortcut(), QKeySequence("Ctrl+Z"));
     }
 
@@ -122,10 +126,13 @@ private Q_SLOTS:
         createForm();
         QTest::keyClick(m_form.get(), Qt::Key_F5);
         QCOMPARE(m_errors.texts, QStringList());
-        QVERIFY(m_form->KbdDrv->isListed());
+        QVERIFY(m_form->kbdDrv().isListed());
+        // Offered for what is selected: a keyboard item to import.
+        QVERIFY(!action("ReceiveAction")->isEnabled());
+        kbdFileView()->setSelectedRow(0);
         QVERIFY(action("ReceiveAction")->isEnabled());
-        QVERIFY(action("SendAction")->isEnabled());
         QVERIFY(selectKbdFolder("Song Rhythm:\\Song\\"));
+        kbdFileView()->setSelectedRow(0);
         QVERIFY(action("DeleteMenuItem")->isEnabled());
         QVERIFY(selectKbdFolder("Tone:\\"));
         QVERIFY(!action("DeleteMenuItem")->isEnabled());
@@ -230,8 +237,10 @@ private Q_SLOTS:
     // ---- Busy ----
 
     void busyGreysWhatItWouldRefuseAndGivesItBackAfter() {
+        QVERIFY(writeFile("a.kbx", "x"));
         createForm();
         QVERIFY(readList());
+        localFileView()->setSelectedRow(rowOf(localFileView(), "a.kbx"));
         QVERIFY(selectKbdFolder("Song Rhythm:\\Song\\"));
         kbdFileView()->setSelectedRow(0);
         const QStringList refused = {
@@ -285,7 +294,7 @@ private Q_SLOTS:
         connect(progressBar(), &QProgressBar::valueChanged, m_form.get(), [&](int value) {
             if (value > 0 && progressBar()->isTextVisible()) {
                 texts << progressBar()->text();
-                item = find<QLabel>("StatusItem")->text();
+                item = m_form->statusItem();
             }
         });
         m_form->ReceiveActionExecute();
@@ -299,9 +308,10 @@ private Q_SLOTS:
         }
         QCOMPARE(texts.last(), QString("100% (600 of 600 bytes)"));
         QCOMPARE(item, QString("Minuet"));
-        // The described status line is back to empty, the item gone.
+        // The described status line is back to empty; the item gave way to how it ended.
         QCOMPARE(m_form->statusText(), QString());
-        QCOMPARE(m_form->statusItem(), QString());
+        QCOMPARE(m_form->statusItem(),
+                 QString("Imported \"Minuet\" (Song 1) as SNG_Minuet  .kbx."));
         QVERIFY(!progressBar()->isTextVisible());
 
         // A delete first keeps a copy of the song in the history: the bar counts that copy's
@@ -382,6 +392,11 @@ private Q_SLOTS:
     // ---- Nothing replaced unseen ----
 
     void aReplacedImportGoesToTheTrashAndTheStatusLineSaysSo() {
+#ifdef Q_OS_WIN
+        // Wine's shell file operation, which Qt's trash uses on Windows, is a stub.
+        if (GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "wine_get_version"))
+            QSKIP("Wine cannot move a file to the recycle bin");
+#endif
         // The desktop's trash of this test's own home.
         QTemporaryDir home;
         QVERIFY(QDir(home.path()).mkpath("data"));
@@ -403,26 +418,29 @@ private Q_SLOTS:
         const QByteArray first = fileBytes(m_local->filePath(name));
         QVERIFY(!first.isEmpty());
 
-        // The same item again replaces nothing that differs: nothing to say.
+        // The same item again replaces nothing that differs: nothing to say about the trash.
         QVERIFY(importTone(2));
-        QCOMPARE(m_form->statusText(), QString());
+        QVERIFY(!m_form->statusItem().contains("trash"));
 
         // Another item under the same name: the old file is kept in the trash.
         Bytes changed = namedItem(60, kToneNameOffset, "Warm");
         changed[0] = 0x22;
         m_keyboard->setItemBytes(ZxKind::Tone, 2, 0, changed);
         QVERIFY(importTone(2));
-        QCOMPARE(m_form->statusText(), QString("The earlier " + name + " was moved to the trash."));
+        QCOMPARE(m_form->statusText(), QString());
+        QVERIFY(m_form->statusItem().endsWith(" The earlier " + name + " was moved to the trash."));
         QCOMPARE(localFileView()->itemText(localFileView()->selectedRow()), name);
+#ifndef Q_OS_WIN // the recycle bin is no folder to look into
         const QStringList trashed =
             QDir(home.filePath("data/Trash/files")).entryList(QDir::Files | QDir::Hidden);
         QCOMPARE(trashed, QStringList{name});
         QCOMPARE(fileBytes(home.filePath("data/Trash/files/" + name)), first);
+#endif
         QVERIFY(fileBytes(m_local->filePath(name)) != first);
 
-        // The next action starts with its own status text.
+        // The next action ends with its own line.
         m_form->ConnectActionExecute();
-        QCOMPARE(m_form->statusText(), QString());
+        QCOMPARE(m_form->statusItem(), QString("Keyboard listed."));
     }
 };
 

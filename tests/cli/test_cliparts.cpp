@@ -1,9 +1,11 @@
 // kbxtool's parts without a keyboard: slot names, file names, device choice, the command line.
-#include "cliargs.h"
-#include "clitext.h"
-#include "deviceselect.h"
-#include "slotref.h"
-#include "zxkbddrv.h"
+#include "cli/cliargs.h"
+#include "cli/clitext.h"
+#include "cli/deviceselect.h"
+#include "drive/zxkbddrv.h"
+#include "ops/keyboard.h"
+#include "ops/slotref.h"
+#include "protocol/zxexception.h"
 
 #include <gtest/gtest.h>
 
@@ -248,4 +250,22 @@ TEST(Arguments, historyCommandsAndTheSafetyOptions) {
           QStringList{"history", "export", "3"}, QStringList{"history", "export", "-1", "d"},
           QStringList{"history", "show"}, QStringList{"undo", "1"}})
         EXPECT_FALSE(parse(bad).error.isEmpty()) << bad.join(u' ').toStdString();
+}
+
+// ---- the exit status of a failure -----------------------------------------------------------
+
+TEST(ExitStatus, aStopIsToldByItsTypeAlsoUnderANote) {
+    const auto noted = [](std::exception_ptr original) {
+        return std::make_exception_ptr(
+            NotedException(std::move(original), QStringLiteral("note"), QStringLiteral("note")));
+    };
+    const auto stop =
+        std::make_exception_ptr(ZxCancelledException(ZxCancelledException::Cancelled));
+    const auto timeout = std::make_exception_ptr(ZxSysExException(ZxSysExException::Timeout));
+    EXPECT_TRUE(kbxops::isCancel(stop));
+    EXPECT_TRUE(kbxops::isCancel(noted(stop)));
+    EXPECT_FALSE(kbxops::isCancel(timeout));
+    EXPECT_FALSE(kbxops::isCancel(noted(timeout)));
+    EXPECT_FALSE(kbxops::isCancel(std::make_exception_ptr(std::runtime_error("Cancelled."))));
+    EXPECT_FALSE(kbxops::isCancel(nullptr));
 }

@@ -23,6 +23,10 @@
 #include <functional>
 #include <gtest/gtest.h>
 
+#ifdef _WIN32
+#include <windows.h>
+#endif
+
 #ifndef KBXTOOL_PATH
 #error "KBXTOOL_PATH must name the kbxtool binary"
 #endif
@@ -101,7 +105,10 @@ protected:
         m_state = path(QStringLiteral("keyboard.state"));
     }
 
-    QString path(const QString& relative) const { return QDir(m_home.path()).filePath(relative); }
+    // As kbxtool prints paths: with the system's separators.
+    QString path(const QString& relative) const {
+        return QDir::toNativeSeparators(QDir(m_home.path()).filePath(relative));
+    }
     // kbxman's settings as this test's kbxtool reads them (KBX_SETTINGS).
     QString settingsFile() const { return path(QStringLiteral("config/Tovanel/KbxMan.conf")); }
 
@@ -136,9 +143,14 @@ protected:
         EXPECT_EQ(process.exitStatus(), QProcess::NormalExit);
         Outcome r;
         r.status = process.exitCode();
-        r.out = QString::fromUtf8(process.readAllStandardOutput());
-        r.err = QString::fromUtf8(process.readAllStandardError());
+        r.out = lines(process.readAllStandardOutput());
+        r.err = lines(process.readAllStandardError());
         return r;
+    }
+
+    // Text written on Windows ends its lines with CR LF.
+    static QString lines(const QByteArray& bytes) {
+        return QString::fromUtf8(bytes).replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
     }
 
     // On the virtual keyboard of this test.
@@ -176,7 +188,9 @@ protected:
     }
 
     // Runs kbxtool on this test's virtual keyboard at MIDI's own speed, so that an action lasts
-    // seconds, and sends it `signal` once `ready` holds for what it has printed so far.
+    // seconds, and sends it `signal` once `ready` holds for what it has printed so far. Windows
+    // has no signals: there kbxtool gets Ctrl+Break, as in a console, in a process group of its
+    // own in this program's console.
     Outcome interrupted(QStringList args, int signal,
                         const std::function<bool(const QByteArray& out)>& ready) {
         args.prepend(QStringLiteral("--virtual=") + m_state);
@@ -187,6 +201,12 @@ protected:
         process.setArguments(args);
         process.setProcessEnvironment(env);
         process.setWorkingDirectory(m_home.path());
+#ifdef _WIN32
+        if (!GetConsoleWindow())
+            AllocConsole();
+        process.setCreateProcessArgumentsModifier(
+            [](QProcess::CreateProcessArguments* a) { a->flags |= CREATE_NEW_PROCESS_GROUP; });
+#endif
         process.start();
         EXPECT_TRUE(process.waitForStarted());
         QByteArray out;
@@ -195,13 +215,19 @@ protected:
             out += process.readAllStandardOutput();
         }
         EXPECT_EQ(process.state(), QProcess::Running) << "ended before it was interrupted";
+#ifdef _WIN32
+        Q_UNUSED(signal);
+        EXPECT_TRUE(
+            GenerateConsoleCtrlEvent(CTRL_BREAK_EVENT, static_cast<DWORD>(process.processId())));
+#else
         ::kill(static_cast<pid_t>(process.processId()), signal);
+#endif
         EXPECT_TRUE(process.waitForFinished(30000));
         EXPECT_EQ(process.exitStatus(), QProcess::NormalExit);
         Outcome r;
         r.status = process.exitCode();
-        r.out = QString::fromUtf8(out + process.readAllStandardOutput());
-        r.err = QString::fromUtf8(process.readAllStandardError());
+        r.out = lines(out + process.readAllStandardOutput());
+        r.err = lines(process.readAllStandardError());
         return r;
     }
 
@@ -455,7 +481,7 @@ TEST_F(KbxToolTest, sendRefusesAKindMismatch) {
 
 TEST_F(KbxToolTest, sendRefusesASongLargerThanTheFreeMemory) {
     const QString file = path(QStringLiteral("huge.kbx"));
-    writeFile(file, kbxFile(10, named(22000, 4, "Huge")));
+    writeFile(file, kbxFile(10, named(21504, 4, "Huge")));
     const QJsonObject before = list();
     expectFailure(kbx({QStringLiteral("send"), file, QStringLiteral("song:0")}),
                   QStringLiteral("Not enough memory"));
@@ -573,25 +599,25 @@ TEST_F(KbxToolTest, renameOfARegistrationSwapsThePairsInTheHeader) {
 TEST_F(KbxToolTest, importedFileNamesStayInTheirFolder) {
     const QString file = path(QStringLiteral("odd.kbx"));
     const QString dir = path(QStringLiteral("imports"));
+    const auto in = [&](const QString& name) {
+        return QDir::toNativeSeparators(QDir(dir).filePath(name));
+    };
 
     writeFile(file, kbxFile(2, named(60, 36, "x")));
     ASSERT_EQ(run({QStringLiteral("rename"), file, QStringLiteral("a/b\\c:*<")}).status, 0);
     ASSERT_EQ(kbx({QStringLiteral("send"), file, QStringLiteral("tone:5")}).status, 0);
-    EXPECT_EQ(importInto(QStringLiteral("tone:5"), dir),
-              QDir(dir).filePath(QStringLiteral("TON_a_b_c___.kbx")));
+    EXPECT_EQ(importInto(QStringLiteral("tone:5"), dir), in(QStringLiteral("TON_a_b_c___.kbx")));
 
     ASSERT_EQ(run({QStringLiteral("rename"), file, QStringLiteral("..")}).status, 0);
     ASSERT_EQ(kbx({QStringLiteral("send"), file, QStringLiteral("tone:6")}).status, 0);
-    EXPECT_EQ(importInto(QStringLiteral("tone:6"), dir),
-              QDir(dir).filePath(QStringLiteral("TON_..      .kbx")));
+    EXPECT_EQ(importInto(QStringLiteral("tone:6"), dir), in(QStringLiteral("TON_..      .kbx")));
 
     // Bytes that rename cannot type: a control character, a byte without a character, a
     // half-width katakana, and the characters ? and |.
     writeFile(file, kbxFile(11, named(40, 2, QByteArray("\x01\x80\xB1?|ab ", 8))));
     ASSERT_EQ(kbx({QStringLiteral("send"), file, QStringLiteral("rhythm:3")}).status, 0);
-    EXPECT_EQ(
-        importInto(QStringLiteral("rhythm:3"), dir),
-        QDir(dir).filePath(QStringLiteral("RHY___") + QChar(0xFF71) + QStringLiteral("__ab .kbx")));
+    EXPECT_EQ(importInto(QStringLiteral("rhythm:3"), dir),
+              in(QStringLiteral("RHY___") + QChar(0xFF71) + QStringLiteral("__ab .kbx")));
 
     const QStringList made = QDir(dir).entryList(QDir::Files);
     EXPECT_EQ(made.size(), 3) << made.join(u',').toStdString();
@@ -705,6 +731,10 @@ TEST_F(KbxToolTest, aStoredDeviceThatIsGoneIsNamedInsteadOfOpeningAnother) {
     const Outcome japanese = run({QStringLiteral("list")});
     expectFailure(japanese,
                   QStringLiteral("MIDI デバイス「USB MIDI Interface」が接続されていません。"));
+    // The device list is what one then looks at to choose another: it lists, marking nothing.
+    const Outcome listing = run({QStringLiteral("devices")});
+    EXPECT_EQ(listing.status, 0) << listing.err.toStdString();
+    EXPECT_FALSE(listing.out.contains(QStringLiteral("*  0"))) << listing.out.toStdString();
     // The keyboard was never asked: its song is still there.
     m_locale = QStringLiteral("C");
     EXPECT_TRUE(slotOf(run({QStringLiteral("--in"), QStringLiteral("0"), QStringLiteral("--out"),
@@ -779,6 +809,10 @@ TEST_F(KbxToolTest, pingReportsRoundTripsInTheAgreedShape) {
 }
 
 TEST_F(KbxToolTest, messagesFollowTheUsersLanguage) {
+#ifdef _WIN32
+    // The user's locale there is the system's setting; scripts/windows/checks checks Japanese.
+    GTEST_SKIP() << "the locale variables do not choose the language on Windows";
+#endif
     const QString file = path(QStringLiteral("text.kbx"));
     writeFile(file, QByteArray(100, 'x'));
     m_locale = QStringLiteral("ja_JP.UTF-8");
@@ -978,8 +1012,6 @@ TEST_F(KbxToolTest, restoreReportsEachFailureAndGoesOn) {
 
 // ---- interruptions ---------------------------------------------------------------------------
 
-#ifndef _WIN32
-
 TEST_F(KbxToolTest, backupInterruptedBySigintExits130WithWholeFilesAndAnIncompleteManifest) {
     const QString dir = path(QStringLiteral("bk"));
     // Once the first item is written: the list is done, thirty-odd items are still to come.
@@ -1016,6 +1048,34 @@ TEST_F(KbxToolTest, backupInterruptedBySigintExits130WithWholeFilesAndAnIncomple
     EXPECT_EQ(restore.json().value(QStringLiteral("restored")).toArray().size(), files.size());
 }
 
+#ifndef _WIN32
+TEST_F(KbxToolTest, aSigtermDuringTheStartExits130WithNothingDone) {
+    // Held back by this process's mask, which kbxtool inherits, the signal arrives at its start.
+    sigset_t term;
+    sigemptyset(&term);
+    sigaddset(&term, SIGTERM);
+    sigset_t old;
+    ASSERT_EQ(pthread_sigmask(SIG_BLOCK, &term, &old), 0);
+    QProcess process;
+    process.setProgram(QStringLiteral(KBXTOOL_PATH));
+    process.setArguments({QStringLiteral("--virtual=") + m_state, QStringLiteral("delete"),
+                          QStringLiteral("song:0")});
+    process.setProcessEnvironment(environment());
+    process.start();
+    const bool started = process.waitForStarted();
+    if (started)
+        ::kill(static_cast<pid_t>(process.processId()), SIGTERM);
+    pthread_sigmask(SIG_SETMASK, &old, nullptr);
+    ASSERT_TRUE(started);
+    ASSERT_TRUE(process.waitForFinished(30000));
+    EXPECT_EQ(process.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(process.exitCode(), 130) << process.readAllStandardError().toStdString();
+    // Song 0 is still there.
+    const Outcome r = kbx({QStringLiteral("--json"), QStringLiteral("list")});
+    EXPECT_TRUE(r.out.contains(QStringLiteral("\"Minuet  \""))) << r;
+}
+#endif
+
 TEST_F(KbxToolTest, restoreInterruptedBySigtermExits130AndReportsWhatItDid) {
     const QString dir = path(QStringLiteral("bk"));
     ASSERT_EQ(kbx({QStringLiteral("backup"), dir}).status, 0);
@@ -1046,8 +1106,6 @@ TEST_F(KbxToolTest, restoreInterruptedBySigtermExits130AndReportsWhatItDid) {
     EXPECT_EQ(again.status, 0) << again;
     EXPECT_EQ(list(), before);
 }
-
-#endif
 
 TEST_F(KbxToolTest, restoreWithoutAManifestFails) {
     QDir().mkpath(path(QStringLiteral("empty")));
@@ -1092,8 +1150,8 @@ TEST_F(KbxToolTest, historyJsonListsEachChangeNewestFirstWithTheItemsAndTheDevic
     ASSERT_EQ(entries.size(), 2) << r;
     const QJsonObject removed = entries[0].toObject();
     const QJsonObject sent = entries[1].toObject();
-    const QStringList contract{"after",     "before", "devices", "id",    "kind",
-                               "operation", "slot",   "time",    "undone"};
+    const QStringList contract{"after", "before",    "devices", "group", "id",
+                               "kind",  "operation", "slot",    "time",  "undone"};
     EXPECT_EQ(keysOf(sent), contract);
     EXPECT_EQ(keysOf(removed), contract);
 
@@ -1210,16 +1268,20 @@ TEST_F(KbxToolTest, noHistoryKeepsNothingAndVerifyReadsBackOnlyWhenAsked) {
     const Outcome empty = run({QStringLiteral("--json"), QStringLiteral("history")});
     EXPECT_TRUE(empty.json().value(QStringLiteral("entries")).toArray().isEmpty()) << empty;
 
-    // kbxman's preference switches it off as well.
+    // kbxman's preference keeps no copy, but the change is recorded so that undo names it.
     QDir().mkpath(path(QStringLiteral("config/Tovanel")));
     writeFile(path(QStringLiteral("config/Tovanel/KbxMan.conf")),
               "[MIDI]\nInputDevice=0\nOutputDevice=0\n[Safety]\nKeepHistory=false\n");
     ASSERT_EQ(kbx({QStringLiteral("delete"), QStringLiteral("rhythm:0")}).status, 0);
-    EXPECT_TRUE(run({QStringLiteral("--json"), QStringLiteral("history")})
-                    .json()
-                    .value(QStringLiteral("entries"))
-                    .toArray()
-                    .isEmpty());
+    const QJsonArray entries = run({QStringLiteral("--json"), QStringLiteral("history")})
+                                   .json()
+                                   .value(QStringLiteral("entries"))
+                                   .toArray();
+    ASSERT_EQ(entries.size(), 1);
+    const Outcome refused = kbx({QStringLiteral("undo")});
+    EXPECT_EQ(refused.status, 1);
+    EXPECT_NE(refused.errLines().join(u'\n').indexOf(QStringLiteral("without keeping a copy")), -1)
+        << refused;
 
     const QString file = path(QStringLiteral("tone.kbx"));
     writeFile(file, kbxFile(2, named(60, 36, "Checked")));
@@ -1308,5 +1370,40 @@ TEST_F(KbxToolTest, aKbxtoolKilledWhileItChangesTheKeyboardLeavesAWholeHistory) 
     QSqlDatabase::removeDatabase(QStringLiteral("c"));
     // And both programs go on with it.
     EXPECT_EQ(run({QStringLiteral("--json"), QStringLiteral("history")}).status, 0);
-    EXPECT_EQ(kbx({QStringLiteral("send"), file, QStringLiteral("song:1")}).status, 0);
+    const Outcome again = kbx({QStringLiteral("send"), file, QStringLiteral("song:1")});
+    EXPECT_EQ(again.status, 0) << again;
+}
+
+TEST_F(KbxToolTest, aBackupKilledInAnOlderBackupsFolderLeavesTheOlderOneRestorable) {
+    const QString dir = path(QStringLiteral("bk"));
+    QElapsedTimer whole;
+    whole.start();
+    ASSERT_EQ(kbx({QStringLiteral("backup"), dir}).status, 0);
+    const int span = std::max(2, static_cast<int>(whole.elapsed()));
+    const QByteArray manifest = readFile(QDir(dir).filePath(QStringLiteral("manifest.json")));
+    // Another song in the keyboard, so that a finished second backup would differ.
+    const QString file = path(QStringLiteral("song.kbx"));
+    writeFile(file, kbxFile(10, named(2000, 4, "Newer")));
+    ASSERT_EQ(kbx({QStringLiteral("send"), file, QStringLiteral("song:1")}).status, 0);
+    QRandomGenerator random(7316);
+    int killed = 0;
+    for (int round = 0; round < 20; ++round) {
+        QProcess tool;
+        tool.setProgram(QStringLiteral(KBXTOOL_PATH));
+        tool.setArguments({QStringLiteral("--virtual=") + m_state, QStringLiteral("backup"), dir});
+        tool.setProcessEnvironment(environment());
+        tool.start();
+        ASSERT_TRUE(tool.waitForStarted(10000));
+        tool.waitForFinished(static_cast<int>(random.bounded(1, span)));
+        tool.kill();
+        tool.waitForFinished(10000);
+        if (tool.exitStatus() != QProcess::CrashExit)
+            break; // finished before the kill: the folder holds the newer backup from here on
+        ++killed;
+        // The older backup, whole: its manifest as it was, and every file it names readable.
+        ASSERT_EQ(readFile(QDir(dir).filePath(QStringLiteral("manifest.json"))), manifest);
+        const Outcome check = kbx({QStringLiteral("restore"), QStringLiteral("--dry-run"), dir});
+        ASSERT_EQ(check.status, 0) << check;
+    }
+    EXPECT_GT(killed, 5) << "too few kills landed while the backup ran";
 }

@@ -2,12 +2,19 @@
 // emulate`, and a device of another program listed before it that records what it receives.
 // detect must find the keyboard and send the other device nothing but the keyboard-type request;
 // devices stored by name must be found when their numbers have moved, and named when gone.
-// Skipped where jackd is not installed.
+// An action is bound to the devices it began with: when the keyboard's ports vanish mid-action
+// nothing goes to another device and nothing is claimed that did not happen; two programs take
+// turns on one keyboard. Skipped where jackd is not installed.
+#include "faultkit.h"
 #include "jackserver.h"
+#include "ops/datafile.h"
 #include "testutil.h"
+#include "zxkinds.h"
 
 #include <QDir>
+#include <QDirIterator>
 #include <QFile>
+#include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
@@ -107,6 +114,62 @@ protected:
         return r;
     }
 
+    // Starts kbxtool and pulls the keyboard's "cable" (ends its program, whose ports go with it
+    // as an unplugged interface's do) once the trace shows `messages` messages to it of the
+    // type `type` (4 data blocks, 5 data requests).
+    Outcome runAndUnplugAfter(const QStringList& args, char type, int messages) {
+        const QByteArray mark = QByteArrayLiteral("> F0 44 11 01 7F ") + type;
+        QProcess process;
+        process.setProgram(QStringLiteral(KBXTOOL_PATH));
+        process.setArguments(QStringList{QStringLiteral("--trace")} + args);
+        process.setProcessEnvironment(environment());
+        process.setReadChannel(QProcess::StandardError); // what waitForReadyRead waits for
+        process.start();
+        QByteArray err;
+        while (process.state() != QProcess::NotRunning && err.count(mark) < messages)
+            if (process.waitForReadyRead(10000))
+                err += process.readAllStandardError();
+        m_emulate.terminate();
+        m_emulate.waitForFinished(10000);
+        EXPECT_TRUE(process.waitForFinished(60000));
+        Outcome r;
+        r.status = process.exitCode();
+        r.out = QString::fromUtf8(process.readAllStandardOutput());
+        r.err = QString::fromUtf8(err + process.readAllStandardError());
+        return r;
+    }
+
+    QStringList onKeyboard(QStringList args) const {
+        return QStringList{QStringLiteral("--in"), QStringLiteral("ZR-7316 Virtual"),
+                           QStringLiteral("--out"), QStringLiteral("ZR-7316 Virtual")} +
+               args;
+    }
+
+    QString writeSong(const QString& name, const std::string& itemName, std::size_t size) {
+        const QString file = path(name);
+        kbxops::writeDataFile(
+            file, *faultkit::makeItem(
+                      ZxKind::Song, faultkit::namedItem(size, ZxKind::Song, itemName, int(size))));
+        return file;
+    }
+
+    QJsonObject slotOf(const Outcome& list, const QString& shortForm) const {
+        for (const auto& slot : list.json().value("slots").toArray()) {
+            const QJsonObject o = slot.toObject();
+            const QString kind = o.value("kind").toString();
+            if (QStringLiteral("%1:%2").arg(kind).arg(o.value("number").toInt()) == shortForm)
+                return o;
+        }
+        return {};
+    }
+
+    // The built-in keyboard keeps its memory in a state file once something changed it.
+    bool builtInKeyboardChanged() const {
+        QDirIterator it(path(QStringLiteral("data")), {QStringLiteral("virtual-zr7316.json")},
+                        QDir::Files, QDirIterator::Subdirectories);
+        return it.hasNext();
+    }
+
     // A busy machine now and then misses JACK's deadlines (a reply later than 200 ms); a
     // command is run again, up to three times, before its failure counts.
     Outcome runAgainOnFailure(const QStringList& args) {
@@ -185,6 +248,122 @@ TEST_F(KbxToolJackTest, devicesStoredByNameAreFoundWhenMovedAndNamedWhenGone) {
               QStringLiteral("The MIDI device \"%1\" is not connected.").arg(input))
         << gone;
     EXPECT_EQ(m_other->messages().size(), heardBefore);
+}
+
+// The cable goes while a song replaces a song: the old one was deleted first and cannot go back.
+// The program says so and where it is kept; once the keyboard is back, undo restores it. Nothing
+// went to the built-in keyboard, which takes the vanished ports' numbers.
+TEST_F(KbxToolJackTest, aSongThatCannotGoBackIsKeptAndSaidSoNeverPutIntoAnotherKeyboard) {
+    const Outcome before = runAgainOnFailure(onKeyboard({"--json", "list"}));
+    ASSERT_EQ(before.status, 0) << before;
+    const QString oldName = slotOf(before, "song:0").value("name").toString();
+    ASSERT_FALSE(oldName.isEmpty()) << before;
+
+    const QString song = writeSong("big.kbx", "BigSong", 15000);
+    const Outcome sent = runAndUnplugAfter(onKeyboard({"send", song, "song:0"}), '4', 40);
+    EXPECT_EQ(sent.status, 1) << sent;
+    EXPECT_TRUE(sent.err.contains("has been disconnected")) << sent;
+    EXPECT_TRUE(sent.err.contains("The song could not be put back. It is kept in the history "
+                                  "(entry 1)"))
+        << sent;
+    EXPECT_FALSE(sent.err.contains("has been put back")) << sent;
+    EXPECT_FALSE(builtInKeyboardChanged());
+
+    const QJsonObject entry =
+        run({"--json", "history"}).json().value("entries").toArray().first().toObject();
+    EXPECT_EQ(entry.value("before").toObject().value("name").toString(), oldName);
+    EXPECT_TRUE(entry.value("after").isNull());
+
+    startEmulate();
+    const Outcome undone = runAgainOnFailure(onKeyboard({"undo"}));
+    EXPECT_EQ(undone.status, 0) << undone;
+    const Outcome after = runAgainOnFailure(onKeyboard({"--json", "list"}));
+    EXPECT_EQ(slotOf(after, "song:0").value("name").toString(), oldName) << after;
+}
+
+// The keyboard goes in the middle of a backup and of a restore while a second device was
+// registered after it: the jobs stop, say what they did not do, and the second device hears
+// nothing.
+TEST_F(KbxToolJackTest, aJobWhoseKeyboardGoesStopsThereAndNeverGoesOnWithTheNextDevice) {
+    const QString dir = path("backup");
+    QDir().mkpath(dir);
+    const Outcome whole = runAgainOnFailure(onKeyboard({"backup", dir}));
+    ASSERT_EQ(whole.status, 0) << whole;
+    kbxtest::MidiPeer second("kbxsecond", "Second in", "Second out");
+
+    const QString cut = path("cut");
+    const Outcome backup = runAndUnplugAfter(onKeyboard({"--json", "backup", cut}), '5', 12);
+    EXPECT_EQ(backup.status, 1) << backup;
+    const QJsonObject manifest =
+        QJsonDocument::fromJson([&] {
+            QFile f(QDir(cut).filePath("manifest.json"));
+            return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+        }())
+            .object();
+    EXPECT_FALSE(manifest.value("complete").toBool(true)) << backup;
+    EXPECT_FALSE(manifest.value("notDone").toArray().isEmpty()) << backup;
+    EXPECT_TRUE(second.messages().empty());
+
+    startEmulate();
+    const Outcome restore = runAndUnplugAfter(onKeyboard({"--json", "restore", dir}), '4', 30);
+    EXPECT_EQ(restore.status, 1) << restore;
+    const QJsonObject result = restore.json();
+    EXPECT_FALSE(result.value("notDone").toArray().isEmpty()) << restore;
+    EXPECT_FALSE(result.value("failed").toArray().isEmpty()) << restore;
+    EXPECT_TRUE(second.messages().empty());
+    EXPECT_FALSE(builtInKeyboardChanged());
+}
+
+// Two programs send into one slot at once: they take turns, so the song one of them replaced is
+// in the history, never silently gone.
+TEST_F(KbxToolJackTest, twoProgramsOnOneKeyboardTakeTurnsAndNoSongGoesUnrecorded) {
+    const QString a = writeSong("a.kbx", "SongA", 6000);
+    const QString b = writeSong("b.kbx", "SongB", 6000);
+    QProcess first;
+    first.setProgram(QStringLiteral(KBXTOOL_PATH));
+    first.setArguments(onKeyboard({"send", a, "song:1"}));
+    first.setProcessEnvironment(environment());
+    first.start();
+    const Outcome other = run(onKeyboard({"send", b, "song:1"}));
+    ASSERT_TRUE(first.waitForFinished(60000));
+    const int firstStatus = first.exitCode();
+
+    const QJsonArray entries = run({"--json", "history"}).json().value("entries").toArray();
+    const Outcome list = runAgainOnFailure(onKeyboard({"--json", "list"}));
+    const QString now = slotOf(list, "song:1").value("name").toString().trimmed();
+    // A send into the empty slot is recorded too (undo empties it again).
+    QStringList kept;
+    for (const auto& e : entries)
+        if (const QJsonObject before = e.toObject().value("before").toObject(); !before.isEmpty())
+            kept << before.value("name").toString().trimmed();
+    if (firstStatus == 0 && other.status == 0) {
+        // The later one replaced the earlier one's song, and kept it first.
+        EXPECT_EQ(entries.size(), 2) << other;
+        ASSERT_EQ(kept.size(), 1) << other;
+        EXPECT_EQ(QSet<QString>({kept.front(), now}), QSet<QString>({"SongA", "SongB"}));
+    } else {
+        // One was refused before it sent anything, naming the other.
+        EXPECT_EQ(firstStatus + other.status, 1) << other;
+        const QString refusal =
+            other.status ? other.err : QString::fromUtf8(first.readAllStandardError());
+        EXPECT_TRUE(refusal.contains("The keyboard is in use by another program"))
+            << refusal.toStdString();
+        EXPECT_EQ(entries.size(), 1);
+        EXPECT_TRUE(kept.isEmpty());
+    }
+}
+
+// A change another program makes to the keyboard's state file while `kbxtool emulate` runs
+// survives emulate's end.
+TEST_F(KbxToolJackTest, emulateEndingKeepsWhatAnotherProgramStoredMeanwhile) {
+    const QString state = path("keyboard.state");
+    const QString song = writeSong("c.kbx", "Stored", 3000);
+    const Outcome sent = run({"--virtual=" + state, "send", song, "song:1"});
+    ASSERT_EQ(sent.status, 0) << sent;
+    stopEmulate();
+    const Outcome list = run({"--json", "--virtual=" + state, "list"});
+    EXPECT_EQ(slotOf(list, "song:1").value("name").toString().trimmed(), QStringLiteral("Stored"))
+        << list;
 }
 
 } // namespace

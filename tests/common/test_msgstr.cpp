@@ -4,11 +4,16 @@
 #include "msgstr.h"
 #include "testutil.h"
 
+#include <QDirIterator>
+#include <QFile>
 #include <QProcess>
 #include <QProcessEnvironment>
+#include <QRegularExpression>
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <limits>
+#include <set>
 #include <stdexcept>
 #include <vector>
 
@@ -243,7 +248,16 @@ std::string probe(const std::vector<std::pair<QString, QString>>& vars) {
 
 } // namespace
 
+// Windows takes the user's locale from its own settings, never from these variables (under Wine:
+// from the environment Wine itself started with); scripts/windows/test checks 1041 there.
+#ifdef _WIN32
+#define SKIP_ON_WINDOWS() GTEST_SKIP() << "the locale variables do not choose the locale on Windows"
+#else
+#define SKIP_ON_WINDOWS() (void)0
+#endif
+
 TEST(UserDefaultLcidTest, japaneseInJapanIs1041AndAnythingElse1033) {
+    SKIP_ON_WINDOWS();
     EXPECT_EQ(probe({{"LANG", "ja_JP.UTF-8"}}), "1041 J");
     EXPECT_EQ(probe({{"LANG", "en_US.UTF-8"}}), "1033 E");
     EXPECT_EQ(probe({{"LANG", "en_JP.UTF-8"}}), "1033 E"); // Japan, but English
@@ -253,6 +267,163 @@ TEST(UserDefaultLcidTest, japaneseInJapanIs1041AndAnythingElse1033) {
 }
 
 TEST(UserDefaultLcidTest, lcAllOverridesLang) {
+    SKIP_ON_WINDOWS();
     EXPECT_EQ(probe({{"LANG", "en_US.UTF-8"}, {"LC_ALL", "ja_JP.UTF-8"}}), "1041 J");
     EXPECT_EQ(probe({{"LANG", "ja_JP.UTF-8"}, {"LC_ALL", "en_GB.UTF-8"}}), "1033 E");
+}
+
+namespace {
+
+// A text of ours as the sources give it: an English literal and, as the next argument, its
+// Japanese one (localText, MsgStr::text, the file errors, a noted failure's sentence).
+struct TextPair {
+    QString where;
+    QString english;
+    QString japanese;
+};
+
+// The string literals of a C++ source in order, adjacent ones joined, each with the code before
+// it since the previous one; comments and character literals skipped.
+struct Literal {
+    QString text;
+    QString gap;
+    int line = 0;
+};
+
+std::vector<Literal> literalsOf(const QByteArray& source) {
+    std::vector<Literal> literals;
+    QByteArray gap;
+    int line = 1;
+    for (qsizetype i = 0; i < source.size(); ++i) {
+        const char c = source[i];
+        if (c == '\n')
+            ++line;
+        if (c == '/' && source.mid(i, 2) == "//") {
+            i = source.indexOf('\n', i) - 1;
+            if (i < 0)
+                break;
+        } else if (c == '/' && source.mid(i, 2) == "/*") {
+            const qsizetype end = source.indexOf("*/", i + 2);
+            if (end < 0)
+                break;
+            line += int(source.mid(i, end - i).count('\n'));
+            i = end + 1;
+        } else if (c == '\'') {
+            i = source.indexOf('\'', i + (source[i + 1] == '\\' ? 3 : 2));
+            if (i < 0)
+                break;
+        } else if (c == '"' && i > 0 && source[i - 1] == 'R') {
+            // A raw string: R"delimiter( ... )delimiter"
+            const qsizetype open = source.indexOf('(', i);
+            const QByteArray close = ')' + source.mid(i + 1, open - i - 1) + '"';
+            const qsizetype end = source.indexOf(close, open);
+            if (open < 0 || end < 0)
+                break;
+            line += int(source.mid(i, end - i).count('\n'));
+            literals.push_back({QString::fromUtf8(source.mid(open + 1, end - open - 1)),
+                                QString::fromUtf8(gap), line});
+            gap.clear();
+            i = end + close.size() - 1;
+        } else if (c == '"') {
+            QByteArray text;
+            qsizetype j = i + 1;
+            for (; j < source.size() && source[j] != '"'; ++j) {
+                if (source[j] == '\\') {
+                    ++j;
+                    text += source[j] == 'n' ? '\n' : source[j];
+                } else {
+                    text += source[j];
+                }
+            }
+            const bool joins = !literals.empty() && gap.trimmed().isEmpty();
+            if (joins)
+                literals.back().text += QString::fromUtf8(text);
+            else
+                literals.push_back({QString::fromUtf8(text), QString::fromUtf8(gap), line});
+            gap.clear();
+            i = j;
+        } else {
+            gap += c;
+        }
+    }
+    return literals;
+}
+
+bool hasJapanese(const QString& text) {
+    return std::any_of(text.begin(), text.end(), [](QChar c) { return c.unicode() >= 0x3000; });
+}
+
+std::set<QString> placeholders(const QString& text) {
+    std::set<QString> found;
+    static const QRegularExpression number(QStringLiteral("%[1-9]"));
+    for (const QRegularExpressionMatch& m : number.globalMatch(text))
+        found.insert(m.captured());
+    return found;
+}
+
+std::vector<TextPair> sourcePairs() {
+    static const QRegularExpression between(
+        QStringLiteral("^\\s*\\)?(\\s*\\.arg\\([^;]*?\\))*\\s*,\\s*"
+                       "(QString::fromUtf8\\s*\\(|QStringLiteral\\s*\\()?\\s*$"));
+    std::vector<TextPair> pairs;
+    QDirIterator it(QStringLiteral(KBX_SOURCE_DIR "/src"),
+                    {QStringLiteral("*.cpp"), QStringLiteral("*.h")}, QDir::Files,
+                    QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        QFile file(it.next());
+        if (!file.open(QIODevice::ReadOnly))
+            continue;
+        const std::vector<Literal> literals = literalsOf(file.readAll());
+        for (std::size_t i = 1; i < literals.size(); ++i) {
+            const Literal& english = literals[i - 1];
+            const Literal& japanese = literals[i];
+            if (!hasJapanese(japanese.text) || hasJapanese(english.text) ||
+                !between.match(japanese.gap).hasMatch())
+                continue;
+            pairs.push_back({QStringLiteral("%1:%2").arg(file.fileName()).arg(japanese.line),
+                             english.text, japanese.text});
+        }
+    }
+    return pairs;
+}
+
+} // namespace
+
+// Every text of ours is walked: both languages there, not the same words, the same placeholders.
+TEST(MsgStrTest, everyTextOfOursComesInBothLanguagesWithTheSamePlaceholders) {
+    if (!QDir(QStringLiteral(KBX_SOURCE_DIR "/src")).exists())
+        GTEST_SKIP() << "no source tree here";
+    std::vector<TextPair> pairs = sourcePairs();
+    EXPECT_GT(pairs.size(), std::size_t{110});
+    // The described table, at every code.
+    const MsgStr english(1033);
+    const MsgStr japanese(1041);
+    struct Group {
+        const char* name;
+        int count;
+        std::function<std::string(const MsgStr&, int)> get;
+    };
+    const Group groups[] = {
+        {"SysEx", 7, [](const MsgStr& m, int i) { return m.GetSysExMsg(i); }},
+        {"KbdDrv", 1, [](const MsgStr& m, int i) { return m.GetKbdDrvMsg(i); }},
+        {"Stream", 4, [](const MsgStr& m, int i) { return m.GetStreamMsg(i); }},
+        {"Operate", 7, [](const MsgStr& m, int i) { return m.GetOperateMsg(i); }},
+        {"Status", 4, [](const MsgStr& m, int i) { return m.GetStatusMsg(i); }},
+        {"FolderType", 1, [](const MsgStr& m, int i) { return m.GetFolderTypeMsg(i); }},
+    };
+    for (const Group& group : groups) {
+        for (int code = 0; code < group.count; ++code) {
+            pairs.push_back({QStringLiteral("%1 %2").arg(QLatin1String(group.name)).arg(code),
+                             QString::fromStdString(group.get(english, code)),
+                             QString::fromStdString(group.get(japanese, code))});
+        }
+    }
+    for (const TextPair& pair : pairs) {
+        SCOPED_TRACE(pair.where.toStdString());
+        EXPECT_FALSE(pair.english.trimmed().isEmpty());
+        EXPECT_FALSE(pair.japanese.trimmed().isEmpty());
+        EXPECT_NE(pair.english, pair.japanese);
+        EXPECT_EQ(placeholders(pair.english), placeholders(pair.japanese))
+            << pair.english.toStdString() << " / " << pair.japanese.toStdString();
+    }
 }

@@ -385,7 +385,8 @@ TEST_F(DriveTest, keyboardFallingSilentInASecondListKeepsWhatWasNotVisited) {
     clock.start();
     EXPECT_EQ(codeOf<ZxSysExException>([&] { readList(); }), 6);
     EXPECT_GE(clock.elapsed(), ZxKbd::kTimeoutMs);
-    EXPECT_LT(clock.elapsed(), 1000);
+    // Ended by the time-out; a loaded machine (Wine on two cores) makes it seconds late.
+    EXPECT_LT(clock.elapsed(), 5000);
     EXPECT_EQ(received().size(), 27u);
 
     EXPECT_TRUE(m_drive->isListed());

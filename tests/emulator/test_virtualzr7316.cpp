@@ -488,7 +488,8 @@ TEST_F(VirtualKeyboard, replyDelayHoldsTheReply) {
     send(kKeyboardType);
     EXPECT_FALSE(next().empty());
     EXPECT_GE(clock.elapsed(), 250);
-    EXPECT_LT(clock.elapsed(), 1000);
+    // Ended by the time-out; a loaded machine (Wine on two cores) makes it seconds late.
+    EXPECT_LT(clock.elapsed(), 5000);
 }
 
 TEST_F(VirtualKeyboard, reportsTheKeyboardTypeOfTheFault) {

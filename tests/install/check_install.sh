@@ -41,15 +41,15 @@ for n in "${sizes[@]}"; do
   done
 done
 
-# Desktop entry: valid, names the program and the icon that exists. No MimeType: kbxman takes no
-# file on its command line, so it must not be offered to open one.
+# Desktop entry: valid, names the program and the icon that exists, opens a .kbx file given by
+# the file manager, and has its names in Japanese too.
 desktop=$root/share/applications/$id.desktop
 desktop-file-validate "$desktop" || fail "desktop-file-validate"
-for line in "Exec=kbxman" "Icon=$id" "Categories=AudioVideo;Audio;Midi;"; do
+for line in "Exec=kbxman %f" "Icon=$id" "Categories=AudioVideo;Audio;Midi;" \
+            "MimeType=application/x-zr7316-kbx;"; do
   grep -qxF "$line" "$desktop" || fail "desktop entry lacks $line"
 done
-grep -q "^MimeType=" "$desktop" && fail "desktop entry offers kbxman to open files"
-for key in Name GenericName Comment; do
+for key in Name GenericName Comment 'Name\[ja\]' 'Comment\[ja\]'; do
   grep -q "^$key=." "$desktop" || fail "desktop entry lacks $key"
 done
 

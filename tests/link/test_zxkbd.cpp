@@ -186,7 +186,8 @@ TEST_F(LinkTest, unansweredReadTimesOutWithCode6AndClosesThePorts) {
     clock.start();
     EXPECT_EQ(sysExCode([&] { m_link.readFreeMemory(); }), 6);
     EXPECT_GE(clock.elapsed(), ZxKbd::kTimeoutMs);
-    EXPECT_LT(clock.elapsed(), 1000);
+    // Ended by the time-out; a loaded machine (Wine on two cores) makes it seconds late.
+    EXPECT_LT(clock.elapsed(), 5000);
     EXPECT_FALSE(m_link.isOpen());
     EXPECT_EQ(received().size(), 1u);
 }

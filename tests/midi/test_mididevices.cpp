@@ -91,6 +91,28 @@ TEST_F(RegistryTest, numbersOutsideTheListsAreRefused) {
     }
 }
 
+// A bound reference opens its device wherever the lists put it now, never what takes its number,
+// and once its device has gone it opens nothing, even a namesake that comes back.
+TEST_F(RegistryTest, aBoundDeviceFollowsItsIdentityAndStaysLostOnceGone) {
+    auto loopback = std::make_shared<kbxmidi::LoopbackBackend>(Names{"A", "B"}, Names{"A", "B"});
+    m_registry.setTestBackend(loopback);
+    const kbxmidi::DeviceRef b = m_registry.bindOutput(1);
+    EXPECT_EQ(b.identity(), (kbxmidi::PortIdentity{"test", "B"}));
+
+    loopback->setDeviceNames({"B"}, {"B"}); // A unplugged: B is number 0 now
+    EXPECT_NO_THROW(m_registry.openOutput(b));
+    EXPECT_EQ(m_registry.findOutput(b.identity()), 0);
+
+    loopback->setDeviceNames({"A"}, {"A"}); // B unplugged: A takes its number
+    const kbxmidi::DeviceRef a = m_registry.bindOutput(0);
+    EXPECT_THROW(m_registry.openOutput(b), kbxmidi::DeviceLost);
+    loopback->setDeviceNames({"A", "B"}, {"A", "B"});
+    ZxMidiOut out;
+    EXPECT_THROW(out.open(b), kbxmidi::DeviceLost);
+    EXPECT_NO_THROW(out.open(a));
+    EXPECT_TRUE(b.lost());
+}
+
 // The virtual keyboard through the ports.
 class VirtualDeviceTest : public RegistryTest {
 protected:

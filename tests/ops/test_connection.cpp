@@ -4,12 +4,15 @@
 // ports and event loop; English texts (LC_ALL=C).
 
 #include "ops/connection.h"
+#include "ops/keyboardaction.h"
 
 #include "loopbackbackend.h"
 #include "mididevices.h"
 #include "testutil.h"
 #include "virtualzr7316.h"
 
+#include <QCoreApplication>
+#include <QTemporaryDir>
 #include <gtest/gtest.h>
 #include <stdexcept>
 
@@ -294,3 +297,25 @@ TEST(PingTextTest, summaryGivesTheRoundTripsAndTheAdviceTheSockets) {
 }
 
 } // namespace
+
+// ---- one action, one keyboard ----
+
+// A second action on a keyboard another one holds waits, then is refused naming the holder; once
+// the first has ended the keyboard is free again.
+TEST(KeyboardActionTest, aKeyboardInUseIsRefusedNamingTheProgramThatHoldsIt) {
+    QTemporaryDir dir;
+    VirtualZr7316& keyboard = kbxmidi::DeviceRegistry::instance().virtualKeyboard();
+    keyboard.setStateFile(dir.filePath(QStringLiteral("kbd.state")));
+    const int virtualNumber = kbxmidi::DeviceRegistry::instance().virtualInputNumber();
+    const DeviceChoice chosen = choice(virtualNumber, virtualNumber, {}, {});
+    {
+        const KeyboardAction first(chosen);
+        EXPECT_EQ(first.ports().input.identity().source, "virtual");
+        const std::string text = failureText([&] { KeyboardAction second(chosen); });
+        EXPECT_EQ(text, "The keyboard is in use by another program (" +
+                            QCoreApplication::applicationName().toStdString() + ", process " +
+                            std::to_string(QCoreApplication::applicationPid()) + ").");
+    }
+    EXPECT_NO_THROW(KeyboardAction again(chosen));
+    keyboard.setStateFile(QString());
+}

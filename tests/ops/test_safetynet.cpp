@@ -29,6 +29,9 @@
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 #include <map>
+#ifndef _WIN32
+#include <sys/stat.h>
+#endif
 
 using namespace kbxops;
 using namespace faultkit;
@@ -146,7 +149,7 @@ protected:
     // Every file a row names is there and holds what its name says.
     void checkKeptFiles() {
         for (const HistoryEntry& e : m_history->entries()) {
-            if (e.before) {
+            if (e.before && !e.uncopied) {
                 EXPECT_NO_THROW(m_history->load(*e.before)) << "entry " << e.id;
             }
         }
@@ -492,10 +495,11 @@ TEST_P(SafetyNetFaults, theKeyboardKeepsTheOldSongOrTheHistoryDoesAndTheErrorSay
         EXPECT_EQ(m_history->load(*e.before)->payload(),
                   makeItem(ZxKind::Song, oldSong1())->payload());
         EXPECT_EQ(r.message, original +
-                                 ". The song that was in the slot could not be put back; "
-                                 "the history keeps it as entry " +
-                                 std::to_string(e.id) + " in \"" + e.before->file.toStdString() +
-                                 "\".");
+                                 ". The song could not be put back. It is kept in the history "
+                                 "(entry " +
+                                 std::to_string(e.id) +
+                                 "): plug the keyboard in again and choose Edit > Undo, or run "
+                                 "`kbxtool undo`.");
         // And from there it comes back.
         Keyboard(*m_drive, m_devices).list();
         EXPECT_EQ(undoLast(kbd, *m_history).id, e.id);
@@ -561,9 +565,11 @@ TEST_F(SafetyNet, restoreAndUndoAreVerifiedByDefaultAndASingleSendIsNot) {
     EXPECT_FALSE(defaults.verifySend);
     EXPECT_TRUE(defaults.verifyRestore);
     EXPECT_FALSE(Safety{}.verifyRestore);
-    EXPECT_EQ(
-        safetyFromPreferences(KbxSettings::Safety{false, true, false}, m_history.get()).history,
-        nullptr);
+    // Without copies a change is still recorded, by name and size.
+    const Safety noCopies =
+        safetyFromPreferences(KbxSettings::Safety{false, true, false}, m_history.get());
+    EXPECT_EQ(noCopies.history, m_history.get());
+    EXPECT_FALSE(noCopies.keepCopies);
     Keyboard kbd = keyboard();
     EXPECT_FALSE(kbd.verifies(Operation::Send));
     EXPECT_TRUE(kbd.verifies(Operation::Restore));
@@ -648,6 +654,108 @@ TEST_F(SafetyNet, undoWithoutKeepingAHistoryStillMarksTheEntry) {
     EXPECT_TRUE(m_history->entries().front().undone);
 }
 
+// ---- whole writes, outside files ------------------------------------------------------------
+
+TEST_F(SafetyNet, onAFullDiskTheKeptCopyStopsTheChangeAndTheStateFileStaysWhole) {
+    kbxtest::SmallDisk disk(1024);
+    if (!disk.mounted())
+        GTEST_SKIP() << "mounting a small tmpfs needs root";
+    const QString root = QString::fromStdString(disk.path());
+    History onDisk(root + QStringLiteral("/history"));
+    Keyboard kbd(*m_drive, m_devices, nullptr, Safety{&onDisk, false, false});
+    kbd.send(*fileItem(QStringLiteral("new tone.kbx")), slot("tone:1")); // the database grows
+    m_memoryBefore = snapshotMemory(*m_kb);
+    disk.fill();
+    const ErrorReport kept =
+        failureOf([&] { kbd.send(*fileItem(QStringLiteral("new song.kbx")), slot("song:1")); });
+    EXPECT_NE(kept.message.find("the disk is full"), std::string::npos) << kept.message;
+    EXPECT_NE(kept.message.find("nothing has been changed"), std::string::npos) << kept.message;
+    expectMemory();
+    for (const QFileInfo& f : QDir(root + QStringLiteral("/history")).entryInfoList({"*.kbx"}))
+        EXPECT_GT(f.size(), 0) << f.fileName().toStdString();
+
+    // The built-in keyboard's state file: a change it cannot keep is not made, and it is told.
+    QFile::remove(root + QStringLiteral("/filler"));
+    const QString state = root + QStringLiteral("/state.json");
+    m_kb->setStateFile(state);
+    ASSERT_TRUE(m_kb->save());
+    Keyboard(*m_drive, m_devices).list();
+    m_memoryBefore = snapshotMemory(*m_kb);
+    QFile file(state);
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    const QByteArray before = file.readAll();
+    file.close();
+    disk.fill();
+    const ErrorReport saved = failureOf(
+        [&] { keyboard().send(*fileItem(QStringLiteral("new tone.kbx")), slot("tone:2")); });
+    const ErrorReport deleted = failureOf([&] { keyboard().remove(slot("song:0")); });
+    m_kb->setStateFile(QString());
+    EXPECT_NE(deleted.message.find("Cannot save the built-in keyboard's memory"), std::string::npos)
+        << deleted.message;
+    EXPECT_NE(saved.message.find("Cannot save the built-in keyboard's memory"), std::string::npos)
+        << saved.message;
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    EXPECT_EQ(file.readAll(), before);
+    expectMemory();
+}
+
+TEST_F(SafetyNet, pipesDevicesEmptyAndOversizedFilesAreRefusedBeforeTheKeyboardIsAsked) {
+#ifdef _WIN32
+    GTEST_SKIP() << "no named pipes in the file system";
+#else
+    const QString fifo = m_dir.filePath(QStringLiteral("pipe.kbx"));
+    ASSERT_EQ(mkfifo(fifo.toLocal8Bit().constData(), 0600), 0);
+    QFile big(m_dir.filePath(QStringLiteral("big.kbx")));
+    ASSERT_TRUE(big.open(QIODevice::WriteOnly));
+    big.write(QByteArray(64 + 21504 + 1, 'x'));
+    big.close();
+    for (const QString& path : {fifo, QStringLiteral("/dev/zero"), big.fileName()})
+        EXPECT_ANY_THROW(readDataFile(path)) << path.toStdString();
+
+    const QString backup = m_dir.filePath(QStringLiteral("pipes"));
+    QDir().mkpath(backup);
+    ASSERT_EQ(mkfifo((backup + QStringLiteral("/manifest.json")).toLocal8Bit().constData(), 0600),
+              0);
+    EXPECT_ANY_THROW(readManifest(backup));
+    ItemRecord record;
+    record.file = fifo;
+    EXPECT_ANY_THROW(m_history->load(record));
+
+    // A header whose size is 0 would empty the song slot and store nothing; an odd one would
+    // come back a byte longer, as items travel in whole words.
+    for (const std::uint32_t size : {0u, kNewSong - 1}) {
+        auto item = makeItem(ZxKind::Song, newSong());
+        item->setSize(size);
+        const ErrorReport r = failureOf([&] { keyboard().send(*item, slot("song:1")); });
+        EXPECT_EQ(r.className, "KbxStreamException") << size;
+        expectMemory();
+        EXPECT_TRUE(m_history->entries().empty());
+    }
+#endif
+}
+
+TEST_F(SafetyNet, undoNamesAChangeMadeWithoutACopyAndRefusesASlotChangedSince) {
+    Keyboard kbd = keyboard();
+    kbd.send(*fileItem(QStringLiteral("new tone.kbx")), slot("tone:1"));
+    Safety noCopies{m_history.get(), false, true};
+    noCopies.keepCopies = false;
+    Keyboard(*m_drive, m_devices, nullptr, noCopies).remove(slot("song:0"));
+    EXPECT_EQ(failureOf([&] { undoLast(kbd, *m_history); }).message,
+              "The latest change (delete of oFirst from Song 0) was made without keeping a copy "
+              "and cannot be undone.");
+    EXPECT_EQ(m_kb->itemBytes(ZxKind::Tone, 1), namedItem(60, ZxKind::Tone, "NewTone", 5));
+    EXPECT_EQ(undoLast(kbd, *m_history, true).slot, QStringLiteral("tone:1"));
+    expectMemory({{slotKey(ZxKind::Song, 0), {}}});
+
+    // Another program has put something else into the slot since the send.
+    kbd.send(*fileItem(QStringLiteral("new song.kbx")), slot("song:1"));
+    const Bytes other = namedItem(200, ZxKind::Song, "Other", 9);
+    m_kb->setItemBytes(ZxKind::Song, 1, 0, other);
+    const std::string refused = failureOf([&] { undoLast(kbd, *m_history); }).message;
+    EXPECT_NE(refused.find("Song 1 now holds Other (200 bytes)"), std::string::npos) << refused;
+    EXPECT_EQ(m_kb->itemBytes(ZxKind::Song, 1), other);
+}
+
 // ---- the history's commands and restore -------------------------------------------------------
 
 TEST_F(SafetyNet, anExportedItemIsTheFileAnImportWritesAndRestoreSendsItBack) {
@@ -676,6 +784,18 @@ TEST_F(SafetyNet, anExportedItemIsTheFileAnImportWritesAndRestoreSendsItBack) {
 
     EXPECT_THROW(restoreEntry(kbd, *m_history, entry.id), std::runtime_error);
     EXPECT_THROW(exportEntry(*m_history, 999, out), std::runtime_error);
+
+    // Exported again over a file of that name that holds something else: it goes to the trash.
+    QFile other(exported);
+    ASSERT_TRUE(other.open(QIODevice::WriteOnly));
+    other.write("another file");
+    other.close();
+    QString trashed;
+    exportEntry(*m_history, id, out, &trashed);
+    ASSERT_FALSE(trashed.isEmpty());
+    QFile aside(trashed);
+    ASSERT_TRUE(aside.open(QIODevice::ReadOnly));
+    EXPECT_EQ(aside.readAll(), QByteArray("another file"));
 }
 
 TEST_F(SafetyNet, aBackupRestoreKeepsEveryItemItReplacesAsRestoreEntries) {
@@ -858,11 +978,10 @@ TEST_F(SafetyNet, aRestoreThatCannotPutTheSongBackSaysWhereTheHistoryKeepsIt) {
     EXPECT_EQ(m_history->load(*entry.before)->payload(),
               makeItem(ZxKind::Song, newerSong0())->payload());
     const std::string& message = result.failed[0].error.message;
-    EXPECT_NE(message.find("could not be put back; the history keeps it as entry " +
-                           std::to_string(entry.id)),
+    EXPECT_NE(message.find("could not be put back. It is kept in the history (entry " +
+                           std::to_string(entry.id) + ")"),
               std::string::npos)
         << message;
-    EXPECT_NE(message.find(entry.before->file.toStdString()), std::string::npos) << message;
 }
 
 TEST_F(SafetyNet, aCancelledRestorePutsBackTheSongsItEmptiedForItemsThatDidNotCome) {

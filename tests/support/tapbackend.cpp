@@ -8,6 +8,7 @@ namespace kbxtest {
 
 struct TapBackend::State {
     SendHook hook;
+    std::function<bool(const std::vector<std::uint8_t>&)> lost;
     std::vector<std::vector<std::uint8_t>> sent;
     int open = 0;
 };
@@ -40,6 +41,10 @@ public:
         m_state->sent.push_back(message);
         if (m_state->hook)
             m_state->hook(index, message);
+        if (m_state->lost && m_state->lost(message)) {
+            sent();
+            return;
+        }
         m_inner->send(message, std::move(sent));
     }
 
@@ -75,6 +80,10 @@ std::unique_ptr<kbxmidi::OutputConnection> TapBackend::openOutput(int index) {
         throw std::runtime_error("The device number is out of range.");
     auto& registry = kbxmidi::DeviceRegistry::instance();
     return std::make_unique<Output>(m_state, registry.openOutput(registry.virtualOutputNumber()));
+}
+
+void TapBackend::setLossFilter(std::function<bool(const std::vector<std::uint8_t>&)> lost) {
+    m_state->lost = std::move(lost);
 }
 
 void TapBackend::setSendHook(SendHook hook) {

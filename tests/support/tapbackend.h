@@ -27,6 +27,9 @@ public:
     std::unique_ptr<kbxmidi::OutputConnection> openOutput(int index) override;
 
     void setSendHook(SendHook hook);
+    // A cable that loses messages: one the filter returns true for is reported sent to the host
+    // but never reaches the keyboard.
+    void setLossFilter(std::function<bool(const std::vector<std::uint8_t>& message)> lost);
     // Every message handed over since the last clear, in order.
     const std::vector<std::vector<std::uint8_t>>& sent() const;
     void clear();

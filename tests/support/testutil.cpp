@@ -4,7 +4,15 @@
 #include <QDeadlineTimer>
 #include <QThread>
 #include <cctype>
+#include <cstdio>
+#include <cstdlib>
 #include <stdexcept>
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include <stdlib.h>
+#include <unistd.h>
+#endif
 
 namespace kbxtest {
 
@@ -58,6 +66,15 @@ bool waitFor(const std::function<bool()>& condition, int timeoutMs) {
     return true;
 }
 
+bool onWine() {
+#ifdef _WIN32
+    const HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
+    return ntdll && GetProcAddress(ntdll, "wine_get_version");
+#else
+    return false;
+#endif
+}
+
 void spin(int ms) {
     QDeadlineTimer deadline(ms, Qt::PreciseTimer);
     while (!deadline.hasExpired()) {
@@ -65,5 +82,46 @@ void spin(int ms) {
         QThread::usleep(200);
     }
 }
+
+} // namespace kbxtest
+
+namespace kbxtest {
+
+#ifndef _WIN32
+SmallDisk::SmallDisk(int kib) {
+    char name[] = "/tmp/kbx-disk-XXXXXX";
+    if (!mkdtemp(name))
+        return;
+    m_path = name;
+    const std::string command =
+        "mount -t tmpfs -o size=" + std::to_string(kib) + "k tmpfs " + m_path + " 2>/dev/null";
+    m_mounted = getuid() == 0 && std::system(command.c_str()) == 0;
+}
+
+SmallDisk::~SmallDisk() {
+    if (m_mounted)
+        if (std::system(("umount -l " + m_path).c_str()) != 0)
+            m_mounted = false; // left for the system to clean up
+    if (!m_path.empty())
+        rmdir(m_path.c_str());
+}
+
+void SmallDisk::fill() {
+    FILE* f = std::fopen((m_path + "/filler").c_str(), "wb");
+    if (!f)
+        return;
+    static const char block[512] = {};
+    while (std::fwrite(block, 1, sizeof block, f) == sizeof block && std::fflush(f) == 0) {
+    }
+    while (std::fwrite(block, 1, 1, f) == 1 && std::fflush(f) == 0) {
+    }
+    std::fclose(f);
+}
+
+#else
+SmallDisk::SmallDisk(int) {}
+SmallDisk::~SmallDisk() = default;
+void SmallDisk::fill() {}
+#endif
 
 } // namespace kbxtest

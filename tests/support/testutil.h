@@ -20,4 +20,30 @@ bool waitFor(const std::function<bool()>& condition, int timeoutMs = 2000);
 // Runs the Qt event loop for the given time.
 void spin(int ms);
 
+// True when this Windows program runs under Wine: a test of what Wine only stubs skips there,
+// saying why, and still runs on Windows itself.
+bool onWine();
+
+} // namespace kbxtest
+
+namespace kbxtest {
+
+// A small tmpfs mounted on a temporary folder, for a disk that fills up (root only: mounted()
+// is false elsewhere, and the test says it was skipped). Unmounted by the destructor.
+class SmallDisk {
+public:
+    explicit SmallDisk(int kib);
+    ~SmallDisk();
+    SmallDisk(const SmallDisk&) = delete;
+    SmallDisk& operator=(const SmallDisk&) = delete;
+    bool mounted() const { return m_mounted; }
+    const std::string& path() const { return m_path; }
+    // Takes every byte that is left.
+    void fill();
+
+private:
+    std::string m_path;
+    bool m_mounted = false;
+};
+
 } // namespace kbxtest

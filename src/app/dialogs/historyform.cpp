@@ -1,7 +1,10 @@
 #include "historyform.h"
 
+#include "data/zxlayout.h"
+
 #include "kbxnames.h"
 #include "ops/slotref.h"
+#include "slotnames.h"
 #include "zxdata.h"
 #include "zxkbddrv.h"
 #include "zxkinds.h"
@@ -10,13 +13,14 @@
 #include <QDrag>
 #include <QHBoxLayout>
 #include <QHeaderView>
-#include <QInputDialog>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMimeData>
 #include <QPushButton>
 #include <QTreeWidget>
+#include <QTreeWidgetItemIterator>
 #include <QVBoxLayout>
+#include <map>
 
 // A list that drags its selected entry's id, and tells its form while the drag runs.
 class HistoryEntryList : public QTreeWidget {
@@ -49,42 +53,46 @@ private:
 
 namespace {
 
+constexpr int kGroupRole = Qt::UserRole + 1;
+
 QString kindTitle(std::uint16_t kind) {
     const ZxKindInfo* info = ZxKind::info(kind);
     return info ? QString::fromLatin1(info->title) : QString::number(kind);
 }
 
 QString nameOf(const std::optional<kbxops::ItemRecord>& item) {
-    return item ? kbxnames::keyboardText(item->name).trimmed() : QStringLiteral("(empty)");
+    return item ? kbxapp::itemName(item->name) : QStringLiteral("(empty)");
 }
 
 } // namespace
 
-QStringList slotsOfKind(std::uint16_t kind) {
-    // The layout of the drive, not a second table of it.
-    ZxKbdDrv layout(ZxKbdDrv::kKnownModel);
-    QStringList shortForms;
-    for (const kbxops::SlotEntry& s : kbxops::slotsOf(layout.root()))
-        if (s.node->kind() == kind)
-            shortForms << kbxops::shortForm(kbxops::addressOf(*s.node));
-    return shortForms;
+std::vector<TSendToSlotForm::Slot> slotsOfKind(std::uint16_t kind) {
+    std::vector<TSendToSlotForm::Slot> offered;
+    for (const ZxSlotLayout& s : ZxLayout::slotTable()) {
+        if (s.kind != kind)
+            continue;
+        const kbxops::SlotAddress address{s.kind, s.number, s.bank};
+        offered.push_back(
+            {kbxops::shortForm(address), s.number + 1, kbxapp::slotTitle(address), {}, {}});
+    }
+    return offered;
 }
 
 THistoryForm::THistoryForm(kbxops::History& history, QWidget* parent)
     : QDialog(parent)
     , m_history(history) {
     setObjectName(QStringLiteral("HistoryForm"));
-    setWindowTitle(QStringLiteral("History"));
+    setWindowTitle(tr("History"));
     auto* layout = new QVBoxLayout(this);
     auto* filters = new QHBoxLayout;
-    filters->addWidget(new QLabel(QStringLiteral("Kind:")));
+    filters->addWidget(new QLabel(tr("Kind:")));
     m_kind = new QComboBox;
     m_kind->setObjectName(QStringLiteral("KindFilter"));
-    m_kind->addItem(QStringLiteral("All"), 0);
+    m_kind->addItem(tr("All"), 0);
     for (const ZxKindInfo& info : ZxKind::table())
         m_kind->addItem(QString::fromLatin1(info.title), info.code);
     filters->addWidget(m_kind);
-    filters->addWidget(new QLabel(QStringLiteral("Find:")));
+    filters->addWidget(new QLabel(tr("Find:")));
     m_text = new QLineEdit;
     m_text->setObjectName(QStringLiteral("TextFilter"));
     m_text->setClearButtonEnabled(true);
@@ -93,10 +101,9 @@ THistoryForm::THistoryForm(kbxops::History& history, QWidget* parent)
 
     m_list = new HistoryEntryList(this);
     m_list->setObjectName(QStringLiteral("EntryList"));
-    m_list->setRootIsDecorated(false);
-    m_list->setHeaderLabels({QStringLiteral("Time"), QStringLiteral("Operation"),
-                             QStringLiteral("Slot"), QStringLiteral("Kind"),
-                             QStringLiteral("Before → After"), QStringLiteral("Size")});
+    m_list->setRootIsDecorated(true);
+    m_list->setHeaderLabels(
+        {tr("Time"), tr("Operation"), tr("Slot"), tr("Kind"), tr("Before → After"), tr("Size")});
     m_list->header()->setSectionResizeMode(QHeaderView::ResizeToContents);
     m_list->setSelectionMode(QAbstractItemView::SingleSelection);
     m_list->setDragEnabled(true);
@@ -104,19 +111,19 @@ THistoryForm::THistoryForm(kbxops::History& history, QWidget* parent)
     layout->addWidget(m_list, 1);
 
     auto* buttons = new QHBoxLayout;
-    const auto button = [&](const char* text, const char* name) {
-        auto* b = new QPushButton(QString::fromUtf8(text));
+    const auto button = [&](const QString& text, const char* name) {
+        auto* b = new QPushButton(text);
         b->setObjectName(QString::fromLatin1(name));
         b->setAutoDefault(false);
         buttons->addWidget(b);
         return b;
     };
-    m_sendBack = button("Send Back to Keyboard", "SendBackBtn");
-    m_sendTo = button("Send to Slot...", "SendToBtn");
-    m_save = button("Save As File...", "SaveBtn");
+    m_sendBack = button(tr("Send Back to Keyboard"), "SendBackBtn");
+    m_sendTo = button(tr("Send to Slot..."), "SendToBtn");
+    m_save = button(tr("Save As File..."), "SaveBtn");
     buttons->addStretch(1);
-    m_undo = button("Undo", "UndoBtn");
-    auto* close = button("Close", "CloseBtn");
+    m_undo = button(tr("Undo"), "UndoBtn");
+    auto* close = button(tr("Close"), "CloseBtn");
     layout->addLayout(buttons);
 
     connect(m_kind, &QComboBox::currentIndexChanged, this, [this] { ApplyFilter(); });
@@ -147,6 +154,7 @@ void THistoryForm::ApplyFilter() {
     const std::uint16_t kind = static_cast<std::uint16_t>(m_kind->currentData().toUInt());
     const QString text = m_text->text().trimmed();
     m_list->clear();
+    std::map<qint64, QTreeWidgetItem*> groups;
     for (const kbxops::HistoryEntry& entry : m_entries) {
         if (kind && entry.kind != kind)
             continue;
@@ -155,7 +163,7 @@ void THistoryForm::ApplyFilter() {
             entry.time.toLocalTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")),
             kbxops::operationName(entry.operation) +
                 (entry.undone ? QStringLiteral(" (undone)") : QString()),
-            entry.slot,
+            kbxapp::slotTitle(entry.slot),
             kindTitle(entry.kind),
             names,
             QString::number(entry.before  ? entry.before->size
@@ -163,11 +171,37 @@ void THistoryForm::ApplyFilter() {
                                           : 0)};
         if (!text.isEmpty() && !columns.join(QLatin1Char(' ')).contains(text, Qt::CaseInsensitive))
             continue;
-        auto* row = new QTreeWidgetItem(m_list, columns);
+        // A change of many slots is one row, its slots beneath it.
+        QTreeWidgetItem* parent = nullptr;
+        if (entry.group) {
+            auto& groupRow = groups[entry.group];
+            if (!groupRow) {
+                groupRow = new QTreeWidgetItem(m_list);
+                groupRow->setText(0, columns[0]);
+                groupRow->setText(1, kbxops::operationName(entry.operation));
+                groupRow->setFlags(groupRow->flags() & ~Qt::ItemIsDragEnabled);
+                groupRow->setData(0, Qt::UserRole, qint64(0));
+                groupRow->setData(0, kGroupRole, entry.group);
+            }
+            parent = groupRow;
+        }
+        auto* row =
+            parent ? new QTreeWidgetItem(parent, columns) : new QTreeWidgetItem(m_list, columns);
         row->setData(0, Qt::UserRole, entry.id);
         // Only an entry that kept an item can give it back.
         if (!entry.before)
             row->setFlags(row->flags() & ~Qt::ItemIsDragEnabled);
+    }
+    // Each group row says how many of its slots are shown, and whether all are undone.
+    for (const auto& [group, row] : groups) {
+        bool allUndone = true;
+        for (const kbxops::HistoryEntry& entry : m_entries)
+            if (entry.group == group)
+                allUndone = allUndone && entry.undone;
+        row->setText(2,
+                     row->childCount() == 1 ? tr("1 slot") : tr("%1 slots").arg(row->childCount()));
+        if (allUndone)
+            row->setText(1, row->text(1) + QStringLiteral(" (undone)"));
     }
     UpdateButtons();
 }
@@ -184,9 +218,11 @@ std::optional<kbxops::HistoryEntry> THistoryForm::SelectedEntry() const {
 }
 
 bool THistoryForm::SelectEntry(qint64 id) {
-    for (int i = 0; i < m_list->topLevelItemCount(); ++i) {
-        QTreeWidgetItem* row = m_list->topLevelItem(i);
+    for (QTreeWidgetItemIterator it(m_list); *it; ++it) {
+        QTreeWidgetItem* row = *it;
         if (row->data(0, Qt::UserRole).toLongLong() == id) {
+            if (row->parent())
+                row->parent()->setExpanded(true);
             m_list->setCurrentItem(row);
             row->setSelected(true);
             return true;
@@ -222,12 +258,13 @@ void THistoryForm::SendToSlotClick() {
     const auto entry = SelectedEntry();
     if (!entry || !entry->before || m_busy)
         return;
-    const QStringList choices = slotsOfKind(entry->kind);
-    bool ok = false;
-    const QString slot = QInputDialog::getItem(
-        this, QStringLiteral("Send to Slot"), QStringLiteral("Slot:"), choices,
-        std::max(0, static_cast<int>(choices.indexOf(entry->slot))), false, &ok);
-    if (ok && !slot.isEmpty())
+    TSendToSlotForm picker(this);
+    picker.setSlots(m_slotSource ? m_slotSource(entry->kind) : slotsOfKind(entry->kind),
+                    entry->slot);
+    if (picker.exec() != QDialog::Accepted)
+        return;
+    // The entry may have gone while the dialog was open (another program's history change).
+    if (const QString slot = picker.chosenSlot(); !slot.isEmpty())
         Q_EMIT sendBackRequested(entry->id, slot);
 }
 

@@ -7,9 +7,11 @@
 // be dragged out: the drag carries its id under kEntryDragType.
 
 #include "ops/history.h"
+#include "sendtoslotform.h"
 
 #include <QDialog>
 #include <QStringList>
+#include <functional>
 #include <optional>
 #include <vector>
 
@@ -40,6 +42,10 @@ public:
     void SetKeyboardBusy(bool busy);
     // The Undo button as the window's Undo item is: what it would undo, or off.
     void SetUndo(bool enabled, const QString& what);
+    // The slots of a kind as the keyboard list names them, for Send to Slot; without a source
+    // the slots are offered by their places alone.
+    using SlotSource = std::function<std::vector<TSendToSlotForm::Slot>(std::uint16_t kind)>;
+    void setSlotSource(SlotSource source) { m_slotSource = std::move(source); }
     // True while an entry dragged out of the list is on its way: a drop must wait for its end.
     bool isDragging() const { return m_dragging; }
 
@@ -65,6 +71,7 @@ private:
     std::vector<kbxops::HistoryEntry> m_entries;
     bool m_busy = false;
     bool m_dragging = false;
+    SlotSource m_slotSource;
     QComboBox* m_kind;
     QLineEdit* m_text;
     QTreeWidget* m_list;
@@ -74,6 +81,6 @@ private:
     QPushButton* m_undo;
 };
 
-// The slots of a kind by short form, in the drive's order, for the "send to slot" choice:
-// "tone:0" ... "tone:9".
-QStringList slotsOfKind(std::uint16_t kind);
+// The slots of a kind, in the drive's order, for the "send to slot" choice; names and sizes
+// come from the slot source.
+std::vector<TSendToSlotForm::Slot> slotsOfKind(std::uint16_t kind);

@@ -4,16 +4,19 @@
 #include "midi/devicewatch.h"
 #include "midi/mididevices.h"
 #include "ops/connection.h"
+#include "ops/keyboardaction.h"
 #include "prefdirform.h"
 #include "ui_preferform.h"
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QLabel>
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QShowEvent>
 #include <QTimer>
+#include <QVBoxLayout>
 
 namespace {
 
@@ -93,6 +96,34 @@ TPrefForm::TPrefForm(QWidget* parent)
     m_listAtStartBox = new QCheckBox(tr("&List the keyboard at start"), m_ui->MidiTab);
     m_listAtStartBox->setObjectName(QStringLiteral("ListAtStartBox"));
     m_ui->MidiLayout->insertWidget(m_ui->MidiLayout->count() - 1, m_listAtStartBox);
+    // Where "Don't ask again" is taken back: the question before a delete or a replacing send.
+    m_askBeforeChangeBox =
+        new QCheckBox(tr("As&k before deleting or replacing a song or rhythm"), m_ui->SafetyTab);
+    m_askBeforeChangeBox->setObjectName(QStringLiteral("AskBeforeChangeCheck"));
+    m_ui->SafetyLayout->insertWidget(1, m_askBeforeChangeBox);
+    // Without the history every such change is asked about.
+    connect(m_ui->KeepHistoryCheck, &QCheckBox::toggled, m_askBeforeChangeBox,
+            &QCheckBox::setEnabled);
+    // The language of the window; each language is named in itself, so that a user who cannot
+    // read the other one still finds their own.
+    auto* languageTab = new QWidget(m_ui->PageControl);
+    languageTab->setObjectName(QStringLiteral("LanguageTab"));
+    auto* languageLayout = new QVBoxLayout(languageTab);
+    auto* languageLabel = new QLabel(tr("&Language of the window"), languageTab);
+    m_languageBox = new QComboBox(languageTab);
+    m_languageBox->setObjectName(QStringLiteral("LanguageBox"));
+    m_languageBox->addItem(QStringLiteral("English"), QStringLiteral("en"));
+    m_languageBox->addItem(QStringLiteral("日本語"), QStringLiteral("ja"));
+    languageLabel->setBuddy(m_languageBox);
+    auto* languageNote = new QLabel(tr("The language is used from the next start of KbxMan. "
+                                       "Error messages follow the system's language."),
+                                    languageTab);
+    languageNote->setWordWrap(true);
+    languageLayout->addWidget(languageLabel);
+    languageLayout->addWidget(m_languageBox);
+    languageLayout->addWidget(languageNote);
+    languageLayout->addStretch(1);
+    m_ui->PageControl->addTab(languageTab, tr("Language"));
     // A dialog frame without the title bar's buttons: the dialog ends by OK or Cancel.
     setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint);
     resize(kClientSize);
@@ -201,11 +232,17 @@ void TPrefForm::SetSafety(const KbxSettings::Safety& safety) {
     m_ui->KeepHistoryCheck->setChecked(safety.keepHistory);
     m_ui->VerifySendCheck->setChecked(safety.verifySend);
     m_ui->VerifyRestoreCheck->setChecked(safety.verifyRestore);
+    m_askBeforeChangeBox->setChecked(safety.askBeforeChange);
 }
 
 void TPrefForm::SetListAtStart(bool list) {
     m_listAtStart = list;
     m_listAtStartBox->setChecked(list);
+}
+
+void TPrefForm::SetLanguage(const QString& language) {
+    m_language = language == QStringLiteral("ja") ? language : QStringLiteral("en");
+    m_languageBox->setCurrentIndex(m_languageBox->findData(m_language));
 }
 
 void TPrefForm::ShowStoredValues() {
@@ -224,7 +261,9 @@ void TPrefForm::ShowStoredValues() {
     m_ui->KeepHistoryCheck->setChecked(m_safety.keepHistory);
     m_ui->VerifySendCheck->setChecked(m_safety.verifySend);
     m_ui->VerifyRestoreCheck->setChecked(m_safety.verifyRestore);
+    m_askBeforeChangeBox->setChecked(m_safety.askBeforeChange);
     m_listAtStartBox->setChecked(m_listAtStart);
+    m_languageBox->setCurrentIndex(m_languageBox->findData(m_language));
 }
 
 QString TPrefForm::connectionText() const {
@@ -274,7 +313,9 @@ void TPrefForm::OkBtnClick() {
     m_safety.keepHistory = m_ui->KeepHistoryCheck->isChecked();
     m_safety.verifySend = m_ui->VerifySendCheck->isChecked();
     m_safety.verifyRestore = m_ui->VerifyRestoreCheck->isChecked();
+    m_safety.askBeforeChange = m_askBeforeChangeBox->isChecked();
     m_listAtStart = m_listAtStartBox->isChecked();
+    m_language = m_languageBox->currentData().toString();
     accept();
 }
 
@@ -305,7 +346,7 @@ void TPrefForm::FindKbdBtnClick() {
         return;
     }
     SetBusy(true);
-    m_ui->FindKbdBtn->setText(QStringLiteral("Cancel"));
+    m_ui->FindKbdBtn->setText(tr("Cancel"));
     DetectProgress progress(
         m_ui->ConnectionProgress, [this](const QString& text) { ShowConnectionText(text); },
         m_cancelRequested);
@@ -316,7 +357,7 @@ void TPrefForm::FindKbdBtnClick() {
     } catch (...) {
         failure = failureText(std::current_exception());
     }
-    m_ui->FindKbdBtn->setText(QStringLiteral("Find keyboard"));
+    m_ui->FindKbdBtn->setText(tr("Find keyboard"));
     m_ui->FindKbdBtn->setEnabled(true);
     SetBusy(false);
 
@@ -366,7 +407,11 @@ void TPrefForm::TestConnBtnClick() {
     TestProgress progress(m_ui->ConnectionProgress);
     QString text;
     try {
-        const kbxops::PingResult result = kbxops::pingKeyboard({in, out}, kTestRequests, &progress);
+        // Bound and locked like any keyboard action: the test talks to the devices shown, and
+        // never while another program uses them.
+        const kbxops::KeyboardAction action(kbxops::DeviceChoice{{in, out}, {}, {}});
+        const kbxops::PingResult result =
+            kbxops::pingKeyboard(action.ports(), kTestRequests, &progress);
         text = kbxops::pingSummaryText(result);
         if (result.answered < result.sent)
             text += u'\n' + kbxops::pingAdviceText();

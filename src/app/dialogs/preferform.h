@@ -49,6 +49,10 @@ public:
     // Whether the main window lists the keyboard right after it is shown (MIDI page).
     void SetListAtStart(bool list);
     bool GetListAtStart() const { return m_listAtStart; }
+    // The language of the window's texts (page "Language"): "en" or "ja"; it takes effect at the
+    // next start.
+    void SetLanguage(const QString& language);
+    QString GetLanguage() const { return m_language; }
 
     // The text the MIDI page shows about the connection (a search's or a test's result, or why
     // OK was refused).
@@ -96,6 +100,9 @@ private:
     KbxSettings::Safety m_safety;
     bool m_listAtStart = true;
     QCheckBox* m_listAtStartBox = nullptr;
+    QCheckBox* m_askBeforeChangeBox = nullptr;
+    QString m_language = QStringLiteral("en");
+    QComboBox* m_languageBox = nullptr;
     // The devices the lists are to show selected, by name, across changes of the lists: a
     // device that goes and comes back is selected again.
     QString m_inWanted;

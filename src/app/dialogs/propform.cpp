@@ -115,7 +115,7 @@ void TZxDataPropertyForm::CancelBtnClick() {
 namespace kbxapp {
 
 QString byteCountText(qint64 bytes) {
-    return QString::number(bytes) + QStringLiteral("byte(s)");
+    return QString::number(bytes) + TZxDataPropertyForm::tr("byte(s)");
 }
 
 } // namespace kbxapp

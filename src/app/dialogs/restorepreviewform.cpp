@@ -1,13 +1,17 @@
 #include "restorepreviewform.h"
 
-#include "kbxnames.h"
+#include "msgstr.h"
+#include "slotnames.h"
 
 #include <QCheckBox>
+#include <QColor>
 #include <QDialogButtonBox>
+#include <QFont>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLabel>
 #include <QPushButton>
+#include <QSet>
 #include <QTreeWidget>
 #include <QVBoxLayout>
 
@@ -18,13 +22,51 @@ TRestorePreviewForm::Runner& runnerSlot() {
     return runner;
 }
 
+// The words in the lists follow the user's language, as the messages do.
 QString itemText(const std::string& name, std::uint32_t size) {
-    return QStringLiteral("%1 (%2 bytes)").arg(kbxnames::keyboardText(name).trimmed()).arg(size);
+    return localText("%1 (%2 bytes)", "%1 (%2 バイト)").arg(kbxapp::itemName(name)).arg(size);
+}
+
+QString emptyText() {
+    return localText("empty", "空");
 }
 
 template <typename Item>
 QString sideText(const std::optional<Item>& item) {
-    return item ? itemText(item->name, item->size) : QStringLiteral("empty");
+    return item ? itemText(item->name, item->size) : emptyText();
+}
+
+QString stateText(kbxops::SlotComparison::State state) {
+    switch (state) {
+    case kbxops::SlotComparison::Equal:
+        return localText("equal", "同じ");
+    case kbxops::SlotComparison::Different:
+        return localText("different", "異なる");
+    case kbxops::SlotComparison::OnlyA:
+        return localText("only in the backup", "バックアップだけにあります");
+    case kbxops::SlotComparison::OnlyB:
+        return localText("only in the keyboard", "キーボードだけにあります");
+    }
+    return {};
+}
+
+// A row whose content changes: tinted, and what the restore puts there in bold.
+void markChange(QTreeWidgetItem* row, int column) {
+    QColor tint = row->treeWidget()->palette().color(QPalette::Highlight);
+    tint.setAlpha(50);
+    for (int c = 0; c < row->columnCount(); ++c)
+        row->setBackground(c, tint);
+    QFont font = row->font(column);
+    font.setBold(true);
+    row->setFont(column, font);
+}
+
+QString countsText(const kbxops::RestorePlan& plan) {
+    return localText("%1 unchanged, %2 skipped, %3 absent from the backup",
+                     "変更なし %1 個、スキップ %2 個、バックアップにないもの %3 個")
+        .arg(plan.unchanged)
+        .arg(plan.skipped.size())
+        .arg(plan.absent);
 }
 
 QTreeWidget* makeList(const QStringList& headers, const QString& name) {
@@ -42,12 +84,14 @@ QTreeWidget* makeList(const QStringList& headers, const QString& name) {
 TRestorePreviewForm::TRestorePreviewForm(QWidget* parent)
     : QDialog(parent) {
     setObjectName(QStringLiteral("RestorePreviewForm"));
-    setWindowTitle(QStringLiteral("Restore Keyboard"));
+    setWindowTitle(tr("Restore Keyboard"));
     auto* layout = new QVBoxLayout(this);
-    auto* heading = new QLabel(QStringLiteral("These slots change when the backup is restored:"));
+    auto* heading = new QLabel(tr("These slots change when the backup is restored:"));
     layout->addWidget(heading);
-    m_changes = makeList({QStringLiteral("Slot"), QStringLiteral("Now"), QStringLiteral("Backup")},
-                         QStringLiteral("ChangeList"));
+    // One column order in both lists: the slot, what the keyboard holds, what the backup holds.
+    m_changes =
+        makeList({tr("Slot"), tr("Keyboard now"), tr("Backup")}, QStringLiteral("ChangeList"));
+    m_changes->setToolTip(tr("Untick a slot to leave it as it is"));
     layout->addWidget(m_changes, 2);
     m_unchanged = new QLabel;
     m_unchanged->setObjectName(QStringLiteral("UnchangedLabel"));
@@ -58,30 +102,30 @@ TRestorePreviewForm::TRestorePreviewForm(QWidget* parent)
     m_notes->setVisible(false);
     layout->addWidget(m_notes);
     auto* row = new QHBoxLayout;
-    m_sendAnyway = new QCheckBox(QStringLiteral("Send them anyway"));
+    m_sendAnyway = new QCheckBox(tr("Send them anyway"));
     m_sendAnyway->setObjectName(QStringLiteral("SendAnywayCheck"));
-    m_sendAnyway->setToolTip(QStringLiteral(
-        "A matching name and size do not prove equal content: send the unchanged slots too"));
+    m_sendAnyway->setToolTip(
+        tr("A matching name and size do not prove equal content: send the unchanged slots too"));
     row->addWidget(m_sendAnyway);
     row->addStretch(1);
-    m_compareBtn = new QPushButton(QStringLiteral("Compare with Keyboard"));
+    m_compareBtn = new QPushButton(tr("Compare with Keyboard"));
     m_compareBtn->setObjectName(QStringLiteral("CompareBtn"));
     row->addWidget(m_compareBtn);
     layout->addLayout(row);
-    m_compare = makeList({QStringLiteral("Slot"), QStringLiteral("State"), QStringLiteral("Backup"),
-                          QStringLiteral("Keyboard")},
+    m_compare = makeList({tr("Slot"), tr("Keyboard now"), tr("Backup"), tr("State")},
                          QStringLiteral("CompareList"));
     m_compare->setVisible(false);
     layout->addWidget(m_compare, 2);
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel);
     m_ok = buttons->button(QDialogButtonBox::Ok);
     m_ok->setObjectName(QStringLiteral("OkBtn"));
-    m_ok->setText(QStringLiteral("Restore"));
+    m_ok->setText(tr("Restore"));
     layout->addWidget(buttons);
     connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
     connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
     connect(m_sendAnyway, &QCheckBox::toggled, this, &TRestorePreviewForm::SendAnywayClick);
     connect(m_compareBtn, &QPushButton::clicked, this, &TRestorePreviewForm::CompareClick);
+    connect(m_changes, &QTreeWidget::itemChanged, this, [this] { updateOk(); });
     resize(640, 480);
 }
 
@@ -95,34 +139,63 @@ void TRestorePreviewForm::setComparer(Comparer compare) {
 }
 
 void TRestorePreviewForm::setPlan(const kbxops::RestorePlan& plan) {
+    // A slot the user unticked stays unticked when the plan is made again.
+    QSet<QString> unticked;
+    for (int i = 0; i < m_changes->topLevelItemCount(); ++i)
+        if (m_changes->topLevelItem(i)->checkState(0) == Qt::Unchecked)
+            unticked.insert(m_changes->topLevelItem(i)->data(0, Qt::UserRole).toString());
     m_plan = plan;
     m_changes->clear();
     for (const kbxops::PlannedChange& change : plan.changes) {
         auto* row = new QTreeWidgetItem(m_changes);
-        row->setText(0, change.slot);
+        row->setText(0, kbxapp::slotTitle(change.slot));
+        row->setData(0, Qt::UserRole, change.slot); // the slot's short form, under its title
         row->setText(1, sideText(change.now));
-        row->setText(2, change.backup ? sideText(change.backup) : QStringLiteral("empty"));
+        row->setText(2, sideText(change.backup));
+        row->setFlags(row->flags() | Qt::ItemIsUserCheckable);
+        row->setCheckState(0, unticked.contains(change.slot) ? Qt::Unchecked : Qt::Checked);
+        markChange(row, 2);
     }
-    m_unchanged->setText(plan.unchanged == 1
-                             ? QStringLiteral("1 slot unchanged")
-                             : QStringLiteral("%1 slots unchanged").arg(plan.unchanged));
+    m_unchanged->setText(countsText(plan));
     QStringList notes;
     if (!plan.backupComplete)
-        notes << QStringLiteral("The backup is incomplete: the slots it lacks stay as they are.");
+        notes << localText("The backup is incomplete: the slots it lacks stay as they are.",
+                           "バックアップは不完全です。含まれていないスロットはそのままです。");
     notes << plan.skipped;
     m_notes->setText(notes.join(QLatin1Char('\n')));
     m_notes->setVisible(!notes.isEmpty());
-    m_ok->setEnabled(!plan.changes.empty());
+    updateOk();
+}
+
+kbxops::RestorePlan TRestorePreviewForm::plan() const {
+    kbxops::RestorePlan ticked = m_plan;
+    ticked.changes.clear();
+    for (std::size_t i = 0; i < m_plan.changes.size(); ++i) {
+        const QTreeWidgetItem* row = m_changes->topLevelItem(static_cast<int>(i));
+        if (row && row->checkState(0) == Qt::Checked)
+            ticked.changes.push_back(m_plan.changes[i]);
+    }
+    return ticked;
+}
+
+void TRestorePreviewForm::updateOk() {
+    bool any = false;
+    for (int i = 0; i < m_changes->topLevelItemCount() && !any; ++i)
+        any = m_changes->topLevelItem(i)->checkState(0) == Qt::Checked;
+    m_ok->setEnabled(any);
 }
 
 void TRestorePreviewForm::showComparison(const std::vector<kbxops::SlotComparison>& rows) {
     m_compare->clear();
     for (const kbxops::SlotComparison& c : rows) {
         auto* row = new QTreeWidgetItem(m_compare);
-        row->setText(0, c.slot);
-        row->setText(1, kbxops::stateWord(c.state));
+        // a is the backup, b the keyboard: shown in the preview's order.
+        row->setText(0, kbxapp::slotTitle(c.slot));
+        row->setText(1, sideText(c.b));
         row->setText(2, sideText(c.a));
-        row->setText(3, sideText(c.b));
+        row->setText(3, stateText(c.state));
+        if (c.state != kbxops::SlotComparison::Equal)
+            markChange(row, 2);
     }
     m_compare->setVisible(true);
 }

@@ -1,6 +1,7 @@
 #pragma once
 // The preview of a restore: one row per slot whose content would change (the slot, what is there
-// now, what the backup puts there), how many slots stay as they are, a tick that plans the
+// now, what the backup puts there; each can be unticked), how many slots stay as they are, are
+// skipped or are absent from the backup, a tick that plans the
 // unchanged slots too, and a comparison of the backup with the keyboard. Nothing is sent from
 // here: the caller restores the plan the dialog holds once it is accepted.
 
@@ -31,7 +32,8 @@ public:
     void setComparer(Comparer compare);
 
     void setPlan(const kbxops::RestorePlan& plan);
-    const kbxops::RestorePlan& plan() const { return m_plan; }
+    // The plan with the slots the user left ticked.
+    kbxops::RestorePlan plan() const;
     void showComparison(const std::vector<kbxops::SlotComparison>& rows);
 
     QTreeWidget* changeList() const { return m_changes; }
@@ -49,6 +51,7 @@ public:
 private:
     void SendAnywayClick(bool checked);
     void CompareClick();
+    void updateOk();
 
     kbxops::RestorePlan m_plan;
     Replanner m_replan;

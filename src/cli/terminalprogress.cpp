@@ -1,4 +1,4 @@
-#include "progress.h"
+#include "cli/terminalprogress.h"
 
 #include <algorithm>
 #include <cstdio>

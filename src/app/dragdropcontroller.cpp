@@ -1,16 +1,13 @@
-// Drag and drop between the two lists of the main window: a local file dropped on a keyboard
-// slot is sent there, a keyboard slot dropped on the local list is imported. The handlers only
-// adjust the selections and run Send or Import, so a drop reports like the toolbar command.
-// While a drag is over a list or tree, the item the drop would go to is marked; where a drop is
-// refused the toolkit shows its forbidden pointer.
-#include "mainform.h"
+#include "app/dragdropcontroller.h"
 #include "ui_mainform.h"
 
-#include "errorreporter.h"
-#include "filelistview.h"
-#include "historyform.h"
-#include "zxdata.h"
-#include "zxkbddrv.h"
+#include "app/dialogs/historyform.h"
+#include "app/filelistview.h"
+#include "app/kbdpane.h"
+#include "app/localpane.h"
+#include "common/msgstr.h"
+#include "data/zxdata.h"
+#include "drive/zxkbddrv.h"
 
 #include <QAbstractItemView>
 #include <QDrag>
@@ -24,6 +21,8 @@
 #include <QTreeWidgetItemIterator>
 #include <cstdlib>
 #include <utility>
+
+namespace kbxapp {
 
 namespace {
 
@@ -48,9 +47,12 @@ QString dragSource(const QMimeData* data) {
 
 } // namespace
 
-void TPcLinkForm::SetupDragAndDrop() {
-    m_dragRunner = runQtDrag;
-    for (FileListView* list : {m_ui->LocalFileView, m_ui->KbdFileView}) {
+DragDropController::DragDropController(TPcLinkForm& form, Ui::TPcLinkForm& ui)
+    : QObject(&form)
+    , m_form(form)
+    , m_ui(ui)
+    , m_dragRunner(runQtDrag) {
+    for (FileListView* list : {ui.LocalFileView, ui.KbdFileView}) {
         list->setViewportDrops(true);
         for (QAbstractItemView* view : {static_cast<QAbstractItemView*>(list->iconView()),
                                         static_cast<QAbstractItemView*>(list->detailsView())}) {
@@ -58,27 +60,31 @@ void TPcLinkForm::SetupDragAndDrop() {
             view->viewport()->installEventFilter(this);
         }
     }
-    for (QTreeWidget* tree : {m_ui->LocalDirView, m_ui->KbdDirView}) {
+    for (QTreeWidget* tree : {ui.LocalDirView, ui.KbdDirView}) {
         tree->setDragEnabled(false);
         tree->viewport()->setAcceptDrops(true);
         tree->viewport()->installEventFilter(this);
     }
 }
 
-QTreeWidget* TPcLinkForm::TreeOfViewport(QObject* object) const {
-    for (QTreeWidget* tree : {m_ui->LocalDirView, m_ui->KbdDirView}) {
+bool DragDropController::eventFilter(QObject* watched, QEvent* event) {
+    if (FileListView* list = listOfViewport(watched))
+        return listViewportEvent(list, static_cast<QWidget*>(watched), event);
+    if (QTreeWidget* tree = treeOfViewport(watched))
+        return treeViewportEvent(tree, event);
+    return QObject::eventFilter(watched, event);
+}
+
+QTreeWidget* DragDropController::treeOfViewport(QObject* object) const {
+    for (QTreeWidget* tree : {m_ui.LocalDirView, m_ui.KbdDirView}) {
         if (object == tree->viewport())
             return tree;
     }
     return nullptr;
 }
 
-int TPcLinkForm::dropHighlightRow(const FileListView* list) const {
-    return list ? list->dropHighlight() : -1;
-}
-
-void TPcLinkForm::SetDropHighlight(FileListView* list, int row, QTreeWidgetItem* node) {
-    for (FileListView* each : {m_ui->LocalFileView, m_ui->KbdFileView})
+void DragDropController::setDropHighlight(FileListView* list, int row, QTreeWidgetItem* node) {
+    for (FileListView* each : {m_ui.LocalFileView, m_ui.KbdFileView})
         each->setDropHighlight(each == list ? row : -1);
     if (m_treeHighlight == node)
         return;
@@ -92,51 +98,51 @@ void TPcLinkForm::SetDropHighlight(FileListView* list, int row, QTreeWidgetItem*
     }
 }
 
-bool TPcLinkForm::TreeViewportEvent(QTreeWidget* tree, QEvent* event) {
-    const bool local = tree == m_ui->LocalDirView;
+bool DragDropController::treeViewportEvent(QTreeWidget* tree, QEvent* event) {
+    const bool local = tree == m_ui.LocalDirView;
     switch (event->type()) {
     case QEvent::DragEnter:
     case QEvent::DragMove: {
         auto* drag = static_cast<QDragMoveEvent*>(event);
         const QString source = dragSource(drag->mimeData());
         QTreeWidgetItem* node = tree->itemAt(drag->position().toPoint());
-        if (local ? LocalDirViewDragOver(source, node) : KbdDirViewDragOver(source, node)) {
+        if (local ? localDirDragOver(source, node) : kbdDirDragOver(source, node)) {
             // A keyboard folder takes the drop only to say that it is no place for data.
-            SetDropHighlight(nullptr, -1, local ? node : nullptr);
+            setDropHighlight(nullptr, -1, local ? node : nullptr);
             drag->setDropAction(Qt::CopyAction);
             drag->accept();
         } else {
-            SetDropHighlight(nullptr, -1, nullptr);
+            setDropHighlight(nullptr, -1, nullptr);
             drag->ignore();
         }
         return true;
     }
     case QEvent::DragLeave:
-        SetDropHighlight(nullptr, -1, nullptr);
+        setDropHighlight(nullptr, -1, nullptr);
         return true;
     case QEvent::Drop: {
-        SetDropHighlight(nullptr, -1, nullptr);
+        setDropHighlight(nullptr, -1, nullptr);
         auto* drop = static_cast<QDropEvent*>(event);
         const QString source = dragSource(drop->mimeData());
         QTreeWidgetItem* node = tree->itemAt(drop->position().toPoint());
-        if (!(local ? LocalDirViewDragOver(source, node) : KbdDirViewDragOver(source, node))) {
+        if (!(local ? localDirDragOver(source, node) : kbdDirDragOver(source, node))) {
             drop->ignore();
             return true;
         }
         drop->setDropAction(Qt::CopyAction);
         drop->accept();
         // The node may be gone when the drop runs; it is found again by its path.
-        const QString path = GetNodePath(node);
-        RunDrop([this, tree, source, path] {
+        const QString path = m_form.GetNodePath(node);
+        runDrop([this, tree, source, path] {
             QTreeWidgetItem* again = nullptr;
             for (QTreeWidgetItemIterator it(tree); *it && !again; ++it) {
-                if (GetNodePath(*it) == path)
+                if (m_form.GetNodePath(*it) == path)
                     again = *it;
             }
-            if (tree == m_ui->LocalDirView)
-                LocalDirViewDragDrop(source, again);
+            if (tree == m_ui.LocalDirView)
+                m_form.LocalDirViewDragDrop(source, again);
             else
-                KbdDirViewDragDrop(source, again);
+                m_form.KbdDirViewDragDrop(source, again);
         });
         return true;
     }
@@ -145,28 +151,28 @@ bool TPcLinkForm::TreeViewportEvent(QTreeWidget* tree, QEvent* event) {
     }
 }
 
-void TPcLinkForm::setDragRunner(DragRunner runner) {
-    m_dragRunner = runner ? std::move(runner) : DragRunner(runQtDrag);
+void DragDropController::setDragRunner(TPcLinkForm::DragRunner runner) {
+    m_dragRunner = runner ? std::move(runner) : TPcLinkForm::DragRunner(runQtDrag);
 }
 
-FileListView* TPcLinkForm::ListOfViewport(QObject* object) const {
-    for (FileListView* list : {m_ui->LocalFileView, m_ui->KbdFileView}) {
+FileListView* DragDropController::listOfViewport(QObject* object) const {
+    for (FileListView* list : {m_ui.LocalFileView, m_ui.KbdFileView}) {
         if (object == list->iconView()->viewport() || object == list->detailsView()->viewport())
             return list;
     }
     return nullptr;
 }
 
-bool TPcLinkForm::ListViewportEvent(FileListView* list, QWidget* viewport, QEvent* event) {
-    const bool local = list == m_ui->LocalFileView;
+bool DragDropController::listViewportEvent(FileListView* list, QWidget* viewport, QEvent* event) {
+    const bool local = list == m_ui.LocalFileView;
     switch (event->type()) {
     case QEvent::MouseButtonPress: {
         auto* mouse = static_cast<QMouseEvent*>(event);
         const QPoint pos = viewport->mapTo(list, mouse->position().toPoint());
         if (local)
-            LocalFileViewMouseDown(mouse->button(), pos);
+            m_form.LocalFileViewMouseDown(mouse->button(), pos);
         else
-            KbdFileViewMouseDown(mouse->button(), pos);
+            m_form.KbdFileViewMouseDown(mouse->button(), pos);
         return false; // the view selects the item pressed, which is the one dragged
     }
     case QEvent::MouseMove: {
@@ -175,11 +181,11 @@ bool TPcLinkForm::ListViewportEvent(FileListView* list, QWidget* viewport, QEven
             return false;
         const QPoint moved =
             viewport->mapTo(list, mouse->position().toPoint()) - m_dragArm.pressPos;
-        if (std::max(std::abs(moved.x()), std::abs(moved.y())) >= kDragStartDistance) {
+        if (std::max(std::abs(moved.x()), std::abs(moved.y())) >= TPcLinkForm::kDragStartDistance) {
             const DragArm arm = std::exchange(m_dragArm, {});
             // The list may have been filled anew since the button went down.
             if (arm.row < list->count() && list->itemText(arm.row) == arm.text)
-                StartListDrag(list, arm.row);
+                startListDrag(list, arm.row);
         }
         return true; // the selection stays on the item pressed
     }
@@ -190,35 +196,35 @@ bool TPcLinkForm::ListViewportEvent(FileListView* list, QWidget* viewport, QEven
     case QEvent::DragMove: {
         auto* drag = static_cast<QDragMoveEvent*>(event);
         const QString source = dragSource(drag->mimeData());
-        if (local ? LocalFileViewDragOver(source) : KbdFileViewDragOver(source)) {
+        if (local ? m_form.LocalFileViewDragOver(source) : m_form.KbdFileViewDragOver(source)) {
             // Marked: a local folder that takes the import, a keyboard slot that takes the file.
             // A drop elsewhere is still taken, as described (into the selected folder, or to be
             // told that it found no slot).
             const int row = list->rowAt(viewport->mapTo(list, drag->position().toPoint()));
             bool target = false;
             if (local) {
-                target = m_local->IsFolderItem(row);
+                target = m_form.localPane().IsFolderItem(row);
             } else {
-                const ZxData* entry = m_kbd->KbdItemData(row);
+                const ZxData* entry = m_form.kbdPane().KbdItemData(row);
                 target = entry && !(entry->attributes() & ZxAttr::Directory);
             }
-            SetDropHighlight(list, target ? row : -1, nullptr);
+            setDropHighlight(list, target ? row : -1, nullptr);
             drag->setDropAction(Qt::CopyAction);
             drag->accept();
         } else {
-            SetDropHighlight(nullptr, -1, nullptr);
+            setDropHighlight(nullptr, -1, nullptr);
             drag->ignore();
         }
         return true;
     }
     case QEvent::DragLeave:
-        SetDropHighlight(nullptr, -1, nullptr);
+        setDropHighlight(nullptr, -1, nullptr);
         return true;
     case QEvent::Drop: {
-        SetDropHighlight(nullptr, -1, nullptr);
+        setDropHighlight(nullptr, -1, nullptr);
         auto* drop = static_cast<QDropEvent*>(event);
         const QString source = dragSource(drop->mimeData());
-        if (!(local ? LocalFileViewDragOver(source) : KbdFileViewDragOver(source))) {
+        if (!(local ? m_form.LocalFileViewDragOver(source) : m_form.KbdFileViewDragOver(source))) {
             drop->ignore();
             return true;
         }
@@ -226,9 +232,9 @@ bool TPcLinkForm::ListViewportEvent(FileListView* list, QWidget* viewport, QEven
         drop->accept();
         const QPoint pos = viewport->mapTo(list, drop->position().toPoint());
         if (local)
-            RunDrop([this, source, pos] { LocalFileViewDragDrop(source, pos); });
+            runDrop([this, source, pos] { m_form.LocalFileViewDragDrop(source, pos); });
         else
-            RunDrop([this, source, pos] { KbdFileViewDragDrop(source, pos); });
+            runDrop([this, source, pos] { m_form.KbdFileViewDragDrop(source, pos); });
         return true;
     }
     default:
@@ -236,37 +242,39 @@ bool TPcLinkForm::ListViewportEvent(FileListView* list, QWidget* viewport, QEven
     }
 }
 
-void TPcLinkForm::StartListDrag(FileListView* list, int row) {
+void DragDropController::startListDrag(FileListView* list, int row) {
     auto data = std::make_unique<QMimeData>();
-    data->setData(QString::fromLatin1(kListDragType), list->objectName().toUtf8());
+    data->setData(QString::fromLatin1(TPcLinkForm::kListDragType), list->objectName().toUtf8());
     const QPixmap picture = list->itemIcon(row).pixmap(32, 32);
     m_dragRunning = true;
     m_dragRunner(list->currentView()->viewport(), std::move(data), picture);
     m_dragRunning = false;
-    if (auto drop = std::exchange(m_pendingDrop, {}))
-        drop();
-    if (m_closePending && !m_busy) {
-        m_closePending = false;
-        close();
-    }
+    runPendingDrop();
+    m_form.CloseIfPending();
 }
 
-void TPcLinkForm::RunDrop(std::function<void()> drop) {
+void DragDropController::runDrop(std::function<void()> drop) {
     // An entry dragged out of the history window has a drag loop of its own, as ours has.
-    if (m_dragRunning || (m_historyForm && m_historyForm->isDragging()))
+    const THistoryForm* history = m_form.historyForm();
+    if (m_dragRunning || (history && history->isDragging()))
         m_pendingDrop = std::move(drop);
     else
         drop();
 }
 
+void DragDropController::runPendingDrop() {
+    if (auto drop = std::exchange(m_pendingDrop, {}))
+        drop();
+}
+
 // ---- Local list ----
 
-bool TPcLinkForm::LocalFileViewMouseDown(Qt::MouseButton button, const QPoint& pos) {
+bool DragDropController::localFileMouseDown(Qt::MouseButton button, const QPoint& pos) {
     m_dragArm = {};
     // While a keyboard action runs every drop is refused; a drag would lead nowhere.
-    if (button != Qt::LeftButton || m_busy)
+    if (button != Qt::LeftButton || m_form.isBusy())
         return false;
-    FileListView* list = m_ui->LocalFileView;
+    FileListView* list = m_ui.LocalFileView;
     const int row = list->rowAt(pos);
     if (row < 0)
         return false;
@@ -274,31 +282,31 @@ bool TPcLinkForm::LocalFileViewMouseDown(Qt::MouseButton button, const QPoint& p
     return true;
 }
 
-bool TPcLinkForm::LocalFileViewDragOver(const QString& source) const {
-    return source == kKbdListName && !m_busy;
+bool DragDropController::localFileDragOver(const QString& source) const {
+    return source == kKbdListName && !m_form.isBusy();
 }
 
-void TPcLinkForm::LocalFileViewDragDrop(const QString& source, const QPoint& pos) {
-    if (!LocalFileViewDragOver(source))
+void DragDropController::localFileDrop(const QString& source, const QPoint& pos) {
+    if (!localFileDragOver(source))
         return;
     try {
         // Dropped on a folder: open it as a double click does, and import into it.
-        m_local->OpenLocalFolder(m_ui->LocalFileView->rowAt(pos));
-        ReceiveActionExecute();
+        m_form.localPane().OpenLocalFolder(m_ui.LocalFileView->rowAt(pos));
+        m_form.ReceiveActionExecute();
     } catch (const std::exception& error) {
-        ReportError(QString::fromStdString(error.what()));
+        m_form.ReportError(QString::fromStdString(error.what()));
     }
 }
 
 // ---- Keyboard list ----
 
-bool TPcLinkForm::KbdFileViewMouseDown(Qt::MouseButton button, const QPoint& pos) {
+bool DragDropController::kbdFileMouseDown(Qt::MouseButton button, const QPoint& pos) {
     m_dragArm = {};
-    if (button != Qt::LeftButton || m_busy || !KbdDrv->isListed())
+    if (button != Qt::LeftButton || m_form.isBusy() || !m_form.kbdDrv().isListed())
         return false;
-    FileListView* list = m_ui->KbdFileView;
+    FileListView* list = m_ui.KbdFileView;
     const int row = list->rowAt(pos);
-    const ZxData* entry = m_kbd->KbdItemData(row);
+    const ZxData* entry = m_form.kbdPane().KbdItemData(row);
     // Slots only, present or empty; a subfolder holds nothing to import.
     if (!entry || (entry->attributes() & ZxAttr::Directory))
         return false;
@@ -306,53 +314,56 @@ bool TPcLinkForm::KbdFileViewMouseDown(Qt::MouseButton button, const QPoint& pos
     return true;
 }
 
-bool TPcLinkForm::KbdFileViewDragOver(const QString& source) const {
-    return source == kLocalListName && KbdDrv->isListed() && !m_busy;
+bool DragDropController::kbdFileDragOver(const QString& source) const {
+    return source == kLocalListName && m_form.kbdDrv().isListed() && !m_form.isBusy();
 }
 
-void TPcLinkForm::KbdFileViewDragDrop(const QString& source, const QPoint& pos) {
-    if (!KbdFileViewDragOver(source))
+void DragDropController::kbdFileDrop(const QString& source, const QPoint& pos) {
+    if (!kbdFileDragOver(source))
         return;
     try {
-        const int row = m_ui->KbdFileView->rowAt(pos);
+        const int row = m_ui.KbdFileView->rowAt(pos);
         if (row < 0)
             throw OperateException(OperateException::NoSendTarget);
-        const ZxData* entry = m_kbd->KbdItemData(row);
+        const ZxData* entry = m_form.kbdPane().KbdItemData(row);
         if (!entry || (entry->attributes() & ZxAttr::Directory))
             throw OperateException(OperateException::NotAcceptable);
-        m_ui->KbdFileView->setSelectedRow(row);
-        SendActionExecute();
+        m_ui.KbdFileView->setSelectedRow(row);
+        m_form.SendActionExecute();
     } catch (...) {
-        ReportError(
-            QString::fromStdString(describeException(*Messages, std::current_exception()).message));
+        m_form.ReportError(QString::fromStdString(
+            describeException(m_form.messages(), std::current_exception()).message));
     }
 }
 
 // ---- Trees ----
 
-bool TPcLinkForm::LocalDirViewDragOver(const QString& source, QTreeWidgetItem* node) const {
-    return node && LocalFileViewDragOver(source);
+bool DragDropController::localDirDragOver(const QString& source, QTreeWidgetItem* node) const {
+    return node && localFileDragOver(source);
 }
 
-void TPcLinkForm::LocalDirViewDragDrop(const QString& source, QTreeWidgetItem* node) {
-    if (!LocalDirViewDragOver(source, node))
+void DragDropController::localDirDrop(const QString& source, QTreeWidgetItem* node) {
+    if (!localDirDragOver(source, node))
         return;
     try {
         // The folder is opened as if chosen in the tree, and the slot is imported into it.
-        m_ui->LocalDirView->setCurrentItem(node);
-        ReceiveActionExecute();
+        m_ui.LocalDirView->setCurrentItem(node);
+        m_form.ReceiveActionExecute();
     } catch (const std::exception& error) {
-        ReportError(QString::fromStdString(error.what()));
+        m_form.ReportError(QString::fromStdString(error.what()));
     }
 }
 
-bool TPcLinkForm::KbdDirViewDragOver(const QString& source, QTreeWidgetItem* node) const {
-    return node && KbdFileViewDragOver(source);
+bool DragDropController::kbdDirDragOver(const QString& source, QTreeWidgetItem* node) const {
+    return node && kbdFileDragOver(source);
 }
 
-void TPcLinkForm::KbdDirViewDragDrop(const QString& source, QTreeWidgetItem* node) {
-    if (!KbdDirViewDragOver(source, node))
+void DragDropController::kbdDirDrop(const QString& source, QTreeWidgetItem* node) {
+    if (!kbdDirDragOver(source, node))
         return;
     // As on a folder entry of the keyboard list: data goes into slots only.
-    ReportError(QString::fromStdString(Messages->GetOperateMsg(OperateException::NotAcceptable)));
+    m_form.ReportError(
+        QString::fromStdString(m_form.messages().GetOperateMsg(OperateException::NotAcceptable)));
 }
+
+} // namespace kbxapp

@@ -1,34 +1,38 @@
-// The whole keyboard in the window: Back up keyboard…, Restore keyboard… with its preview, and
-// the song memory gauge under the keyboard list. Each runs in the keyboard action's busy frame,
-// with its progress over the whole job on the status line and the bar.
-#include "mainform.h"
+#include "app/backupcontroller.h"
 #include "ui_mainform.h"
 
-#include "errorreporter.h"
-#include "filelistview.h"
-#include "kbxnames.h"
-#include "memorygauge.h"
+#include "app/devicechoicecontroller.h"
+#include "app/dialogs/restorepreviewform.h"
+#include "app/filelistview.h"
+#include "app/kbdactioncontroller.h"
+#include "app/kbdpane.h"
+#include "app/localpane.h"
+#include "app/mainform.h"
+#include "app/memorygauge.h"
+#include "app/progressobservers.h"
+#include "common/msgstr.h"
+#include "data/zxdata.h"
+#include "data/zxkinds.h"
+#include "drive/zxkbddrv.h"
+#include "files/kbxnames.h"
 #include "ops/applyplan.h"
 #include "ops/backup.h"
 #include "ops/compare.h"
 #include "ops/datafile.h"
 #include "ops/restoreplan.h"
 #include "ops/slotref.h"
-#include "restorepreviewform.h"
-#include "zxdata.h"
-#include "zxkbddrv.h"
-#include "zxkinds.h"
 
 #include <QBoxLayout>
 #include <QDateTime>
 #include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
-#include <QMenu>
 #include <QProgressBar>
-#include <QSplitter>
+#include <QSet>
 #include <QTreeWidget>
 #include <algorithm>
+
+namespace kbxapp {
 
 namespace {
 
@@ -98,52 +102,34 @@ QString itemName(const std::string& bytes) {
 
 } // namespace
 
-void TPcLinkForm::SetupWholeKeyboard() {
-    Ui::TPcLinkForm& ui = *m_ui;
-    // The Keyboard menu holds the two actions, greyed until now; they also go at the end of the
-    // keyboard's pop-up menu.
-    BackupAction->setEnabled(true);
-    RestoreAction->setEnabled(true);
-    connect(BackupAction, &QAction::triggered, this, &TPcLinkForm::BackupKeyboardExecute);
-    connect(RestoreAction, &QAction::triggered, this, &TPcLinkForm::RestoreKeyboardExecute);
-    KbdPopupMenu->addSeparator();
-    KbdPopupMenu->addAction(BackupAction);
-    KbdPopupMenu->addAction(RestoreAction);
-
-    // The gauge goes under the keyboard's folder tree and list.
-    m_gauge = new MemoryGauge(this);
+BackupController::BackupController(TPcLinkForm& form, Ui::TPcLinkForm& ui,
+                                   KbdActionController& actions)
+    : QObject(&form)
+    , m_form(form)
+    , m_ui(ui)
+    , m_actions(actions) {
+    m_gauge = new MemoryGauge(&form);
     QWidget* split = ui.KbdFileView->parentWidget();
     if (auto* box = qobject_cast<QBoxLayout*>(split->parentWidget()->layout()))
         box->insertWidget(box->indexOf(split) + 1, m_gauge);
-    connect(ui.LocalFileView, &FileListView::currentRowChanged, this,
-            [this] { UpdateMemoryGauge(); });
-    connect(ui.KbdFileView, &FileListView::currentRowChanged, this,
-            [this] { UpdateMemoryGauge(); });
+    // After the selection has moved, not with the current row, which changes first: the gauge
+    // describes what is selected now.
+    connect(ui.LocalFileView, &FileListView::selectionChanged, this, [this] { updateGauge(); });
+    connect(ui.KbdFileView, &FileListView::selectionChanged, this, [this] { updateGauge(); });
 }
 
-void TPcLinkForm::ShowKbdListed() {
-    m_kbd->SetupKbdDirView();
-    m_ui->SendAction->setEnabled(true);
-    m_ui->LocalSendMenuItem->setEnabled(true);
-    m_ui->ReceiveAction->setEnabled(true);
-    m_ui->KbdReceiveItem->setEnabled(true);
-    m_ui->KbdPropertyItem->setEnabled(true);
-}
-
-void TPcLinkForm::UpdateMemoryGauge() {
-    if (!m_gauge || !KbdDrv)
-        return;
-    const std::optional<SongMemory> memory = songMemoryOf(*KbdDrv);
+void BackupController::updateGauge() {
+    const std::optional<SongMemory> memory = songMemoryOf(m_form.kbdDrv());
     m_gauge->setMemory(memory);
     // The file selected locally, when it is a song or a rhythm: what it needs, and its room in
     // the keyboard slot selected below (a song replacing a song may use the old one's bytes).
-    QTreeWidgetItem* node = m_ui->LocalDirView->currentItem();
-    const int row = m_ui->LocalFileView->selectedRow();
+    QTreeWidgetItem* node = m_ui.LocalDirView->currentItem();
+    const int row = m_ui.LocalFileView->selectedRow();
     if (!memory || !node || row < 0) {
         m_gauge->clearNeed();
         return;
     }
-    const QString path = GetNodePath(node) + m_ui->LocalFileView->itemText(row);
+    const QString path = m_form.GetNodePath(node) + m_ui.LocalFileView->itemText(row);
     std::unique_ptr<ZxDataFile> item;
     try {
         if (QFileInfo(path).isFile())
@@ -155,8 +141,8 @@ void TPcLinkForm::UpdateMemoryGauge() {
         m_gauge->clearNeed();
         return;
     }
-    const int kbdRow = m_ui->KbdFileView->selectedRow();
-    const ZxData* target = kbdRow >= 0 ? m_kbd->KbdItemData(kbdRow) : nullptr;
+    const int kbdRow = m_ui.KbdFileView->selectedRow();
+    const ZxData* target = kbdRow >= 0 ? m_form.kbdPane().KbdItemData(kbdRow) : nullptr;
     if (dynamic_cast<const ZxDataDrive*>(target))
         target = nullptr; // a folder, not a slot
     m_gauge->setNeed(item->size(), roomFor(*memory, item->kind(), target));
@@ -164,17 +150,17 @@ void TPcLinkForm::UpdateMemoryGauge() {
 
 // ---- Back up ----
 
-void TPcLinkForm::BackupKeyboardExecute() {
-    if (m_busy)
+void BackupController::backupAsked() {
+    if (m_actions.isBusy())
         return;
     const QString parent = QFileDialog::getExistingDirectory(
-        this, QStringLiteral("Back Up Keyboard: Choose a Folder"), DefaultDir);
+        &m_form, TPcLinkForm::tr("Back Up Keyboard: Choose a Folder"), m_form.ShownFolder());
     if (!parent.isEmpty())
-        BackupKeyboardTo(parent);
+        backupTo(parent);
 }
 
-QString TPcLinkForm::BackupKeyboardTo(const QString& parent) {
-    if (m_busy)
+QString BackupController::backupTo(const QString& parent) {
+    if (m_actions.isBusy())
         return {};
     // One folder per backup, named so that they sort by time; a second backup within the same
     // second gets a number.
@@ -185,17 +171,17 @@ QString TPcLinkForm::BackupKeyboardTo(const QString& parent) {
         dir = QDir(parent).filePath(QStringLiteral("Backup %1 (%2)").arg(stamp).arg(n));
 
     QString made;
-    RunKbdAction(0, [&] {
+    m_actions.run(0, [&] {
         std::vector<std::pair<QString, std::uint32_t>> items; // name, size in backup order
         const auto gather = [&] {
             if (!items.empty())
                 return;
-            for (const kbxops::SlotEntry& s : kbxops::slotsOf(KbdDrv->root()))
+            for (const kbxops::SlotEntry& s : kbxops::slotsOf(m_form.kbdDrv().root()))
                 if (s.node->isPresent())
                     items.emplace_back(itemName(s.node->name()), s.node->size());
         };
         JobProgress progress(
-            ProgressBar,
+            m_actions.progressBar(),
             [&](int index, int count) {
                 gather();
                 const QString name =
@@ -212,13 +198,17 @@ QString TPcLinkForm::BackupKeyboardTo(const QString& parent) {
                     total += item.second;
                 return total;
             },
-            [this](const QString& text) { SetStatusText(text); });
-        kbxops::Keyboard keyboard(*KbdDrv, KbdDevices(), &progress);
+            [this](const QString& text) { m_actions.setStatusText(text); });
+        kbxops::Keyboard keyboard = m_actions.plainKeyboard(&progress);
         const kbxops::BackupResult result = kbxops::backupKeyboard(keyboard, dir);
         made = result.directory;
-        ShowKbdListed();
+        m_actions.showListed(false);
+        m_actions.setDoneLine(
+            localText("Backed up %1 items into %2.", "%1 件を %2 にバックアップしました。")
+                .arg(result.files.size())
+                .arg(QDir::toNativeSeparators(result.directory)));
         if (!result.complete)
-            ReportError(
+            m_form.ReportError(
                 localText("The backup was cancelled. %1 of %2 items are in \"%3\"; its "
                           "manifest marks the backup as incomplete.",
                           "バックアップは中止されました。%2 件中 %1 件が \"%3\" にあります。"
@@ -227,48 +217,48 @@ QString TPcLinkForm::BackupKeyboardTo(const QString& parent) {
                     .arg(result.files.size() + static_cast<std::size_t>(result.notDone.size()))
                     .arg(result.directory));
     });
-    if (!made.isEmpty()) {
-        m_local->RefreshLocalFiles();
-    }
+    if (!made.isEmpty())
+        m_form.localPane().RefreshLocalFiles();
     return made;
 }
 
 // ---- Restore ----
 
-void TPcLinkForm::RestoreKeyboardExecute() {
-    if (m_busy)
+void BackupController::restoreAsked() {
+    if (m_actions.isBusy())
         return;
     const QString path = QFileDialog::getOpenFileName(
-        this, QStringLiteral("Restore Keyboard: Choose a Backup"), DefaultDir,
-        QStringLiteral("Backup manifest (manifest.json);;All files (*)"));
+        &m_form, TPcLinkForm::tr("Restore Keyboard: Choose a Backup"), m_form.ShownFolder(),
+        TPcLinkForm::tr("Backup manifest (manifest.json);;All files (*)"));
     if (!path.isEmpty())
-        RestoreKeyboardFrom(path);
+        restoreFrom(path);
 }
 
-bool TPcLinkForm::RestoreKeyboardFrom(const QString& path) {
-    if (m_busy)
+bool BackupController::restoreFrom(const QString& path) {
+    if (m_actions.isBusy())
         return false;
     const QFileInfo info(path);
     const QString dir = info.isDir() ? info.absoluteFilePath() : info.absolutePath();
     bool ran = false;
-    RunKbdAction(0, [&] {
-        PBarProgress listProgress(ProgressBar);
-        kbxops::Keyboard lister(*KbdDrv, KbdDevices(), &listProgress);
+    m_actions.run(0, [&] {
+        MsgStr& messages = m_form.messages();
+        PBarProgress listProgress(m_actions.progressBar());
+        kbxops::Keyboard lister = m_actions.plainKeyboard(&listProgress);
         const kbxops::RestorePlan first = kbxops::planRestore(lister, dir);
-        ShowKbdListed();
+        m_actions.showListed(false);
         // The list is done; while the user reads the preview the window says nothing is running.
-        SetStatusText(QString());
-        ProgressBar->setValue(0);
+        m_actions.setStatusText(QString());
+        m_actions.progressBar()->setValue(0);
 
-        TRestorePreviewForm form(this);
+        TRestorePreviewForm form(&m_form);
         form.setPlan(first);
         // Both list the keyboard again: the user may have changed it on its panel meanwhile.
         form.setReplanner([&](bool sendUnchanged) -> std::optional<kbxops::RestorePlan> {
             try {
                 return kbxops::planRestore(lister, dir, sendUnchanged);
             } catch (...) {
-                ReportError(QString::fromStdString(
-                    describeException(*Messages, std::current_exception()).message));
+                m_form.ReportError(QString::fromStdString(
+                    describeException(messages, std::current_exception()).message));
                 return std::nullopt;
             }
         });
@@ -277,8 +267,8 @@ bool TPcLinkForm::RestoreKeyboardFrom(const QString& path) {
                 return kbxops::compareSides(kbxops::sideOfBackup(dir),
                                             kbxops::sideOfKeyboard(lister));
             } catch (...) {
-                ReportError(QString::fromStdString(
-                    describeException(*Messages, std::current_exception()).message));
+                m_form.ReportError(QString::fromStdString(
+                    describeException(messages, std::current_exception()).message));
                 return std::nullopt;
             }
         });
@@ -289,19 +279,20 @@ bool TPcLinkForm::RestoreKeyboardFrom(const QString& path) {
 
         // The restore numbers its changes as the plan lists them: each slot's copy kept, delete,
         // send and read-back carry its number.
+        const KbxSettings::Safety& safety = m_form.deviceChoice().safety();
         std::vector<QString> names;
         std::uint32_t bytes = 0;
         for (const kbxops::PlannedChange& change : plan.changes) {
             const std::optional<kbxops::PlannedItem>& shown =
                 change.backup ? change.backup : change.now;
             names.push_back(shown ? itemName(shown->name) : QString());
-            if (change.now && Safety.keepHistory)
+            if (change.now && safety.keepHistory)
                 bytes += change.now->size; // the copy kept
             if (change.backup)
-                bytes += change.backup->size * (Safety.verifyRestore ? 2 : 1);
+                bytes += change.backup->size * (safety.verifyRestore ? 2 : 1);
         }
         JobProgress progress(
-            ProgressBar,
+            m_actions.progressBar(),
             [&](int index, int count) {
                 const QString name =
                     index <= static_cast<int>(names.size()) ? names[index - 1] : QString();
@@ -310,11 +301,16 @@ bool TPcLinkForm::RestoreKeyboardFrom(const QString& path) {
                     .arg(count)
                     .arg(name);
             },
-            [&] { return bytes; }, [this](const QString& text) { SetStatusText(text); });
+            [&] { return bytes; }, [this](const QString& text) { m_actions.setStatusText(text); });
         // Each change kept, recorded and read back as the preferences ask, like any send.
-        kbxops::Keyboard keyboard = Keyboard(&progress);
-        const kbxops::RestoreResult result = kbxops::applyRestorePlan(keyboard, plan, *Messages);
-        ShowKbdListed();
+        kbxops::Keyboard keyboard = m_actions.keyboard(&progress);
+        const kbxops::RestoreResult result = kbxops::applyRestorePlan(keyboard, plan, messages);
+        m_actions.showListed(false);
+        QSet<QString> changed(result.cleared.begin(), result.cleared.end());
+        for (const auto& [file, slot] : result.restored)
+            changed.insert(slot);
+        m_actions.setDoneLine(
+            localText("Restored %1 slots.", "%1 個のスロットを復元しました。").arg(changed.size()));
 
         QStringList lines;
         for (const kbxops::RestoreFailure& failure : result.failed)
@@ -328,7 +324,9 @@ bool TPcLinkForm::RestoreKeyboardFrom(const QString& path) {
             lines.prepend(
                 localText("Some slots were not restored:", "復元できなかったスロットがあります:"));
         if (!lines.isEmpty())
-            ReportError(lines.join(QLatin1Char('\n')));
+            m_form.ReportError(lines.join(QLatin1Char('\n')));
     });
     return ran;
 }
+
+} // namespace kbxapp
