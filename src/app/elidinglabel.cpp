@@ -1,7 +1,9 @@
 #include "app/elidinglabel.h"
 
+#include <QFontMetricsF>
 #include <QPainter>
 #include <QStyle>
+#include <QtMath>
 #include <algorithm>
 
 ElidingLabel::ElidingLabel(QWidget* parent)
@@ -19,13 +21,18 @@ void ElidingLabel::setText(const QString& text) {
 }
 
 bool ElidingLabel::isElided() const {
-    return fontMetrics().horizontalAdvance(m_text) > contentsRect().width() - 4;
+    return shownText() != m_text;
+}
+
+QString ElidingLabel::shownText() const {
+    return fontMetrics().elidedText(m_text, Qt::ElideRight, contentsRect().width() - 4);
 }
 
 QSize ElidingLabel::sizeHint() const {
     const QMargins m = contentsMargins();
-    return {fontMetrics().horizontalAdvance(m_text) + 4 + m.left() + m.right(),
-            fontMetrics().height() + 2 + m.top() + m.bottom()};
+    // Rounded up: the painted text is as wide as its glyphs' fractions add up to.
+    const int text = qCeil(QFontMetricsF(font()).horizontalAdvance(m_text));
+    return {text + 4 + m.left() + m.right(), fontMetrics().height() + 2 + m.top() + m.bottom()};
 }
 
 QSize ElidingLabel::minimumSizeHint() const {
@@ -40,8 +47,7 @@ void ElidingLabel::paintEvent(QPaintEvent* event) {
     QPainter painter(this);
     const QRect area = contentsRect().adjusted(2, 0, -2, 0);
     painter.setPen(palette().color(foregroundRole()));
-    painter.drawText(area, Qt::AlignLeft | Qt::AlignVCenter,
-                     fontMetrics().elidedText(m_text, Qt::ElideRight, area.width()));
+    painter.drawText(area, Qt::AlignLeft | Qt::AlignVCenter, shownText());
 }
 
 void ElidingLabel::resizeEvent(QResizeEvent* event) {

@@ -24,6 +24,8 @@ protected:
 
 private:
     void updateToolTip();
+    // The text as painted: whole, or shortened to the label's width.
+    QString shownText() const;
 
     QString m_text;
 };

@@ -38,6 +38,19 @@ protected:
 
 constexpr int kDataRole = Qt::UserRole + 1;
 
+// The large icons' cell: three lines of label under the icon before the last one is elided.
+// Japanese glyphs come from a fallback font with taller lines than the list's own, so the sample
+// holds both.
+QSize largeIconGrid(const QListView* icons) {
+    const QFontMetrics metrics(icons->font());
+    const int width = std::max(88, metrics.horizontalAdvance(QLatin1Char('n')) * 14);
+    const int label = metrics
+                          .boundingRect(QRect(0, 0, width, 1000), Qt::AlignLeft,
+                                        QStringLiteral("Ag\u3042\nAg\u3042\nAg\u3042"))
+                          .height();
+    return {width, icons->iconSize().height() + label + 12};
+}
+
 } // namespace
 
 FileListView::FileListView(QWidget* parent)
@@ -120,7 +133,7 @@ void FileListView::setViewStyle(int style) {
         m_icons->setViewMode(QListView::IconMode);
         m_icons->setFlow(QListView::LeftToRight);
         m_icons->setIconSize(QSize(32, 32));
-        m_icons->setGridSize(QSize(84, 68));
+        m_icons->setGridSize(largeIconGrid(m_icons));
         m_icons->setSpacing(0);
         break;
     case SmallIcon:
@@ -159,6 +172,8 @@ void FileListView::setViewStyle(int style) {
 }
 
 bool FileListView::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() == QEvent::FontChange && watched == m_icons && m_style == LargeIcon)
+        m_icons->setGridSize(largeIconGrid(m_icons));
     if (event->type() == QEvent::KeyPress && (watched == m_icons || watched == m_details)) {
         auto* key = static_cast<QKeyEvent*>(event);
         const Qt::KeyboardModifiers modifiers = key->modifiers() & ~Qt::KeypadModifier;

@@ -3,14 +3,16 @@
 // undo, against the virtual keyboard, on whatever X server DISPLAY names
 // (scripts/screenshots-wholekbd runs it under Xvfb with openbox).
 //   shoot_wholekbd OUTPUT-FOLDER SUFFIX       e.g. docs en  ->  docs/screenshot-backup-en.png
-#include "errorreporter.h"
-#include "historyform.h"
-#include "mainform.h"
-#include "mididevices.h"
-#include "restorepreviewform.h"
-#include "settings.h"
-#include "virtualzr7316.h"
-#include "zxkinds.h"
+// A suffix "ja" chooses the Japanese window as well; messages follow the locale.
+#include "app/dialogs/historyform.h"
+#include "app/dialogs/restorepreviewform.h"
+#include "app/errorreporter.h"
+#include "app/mainform.h"
+#include "app/translations.h"
+#include "common/settings.h"
+#include "data/zxkinds.h"
+#include "emulator/virtualzr7316.h"
+#include "midi/mididevices.h"
 
 #include <QApplication>
 #include <QDir>
@@ -68,6 +70,10 @@ int main(int argc, char** argv) {
     QDir(temp.path()).mkpath("Music");
     const QString local = QDir::toNativeSeparators(temp.filePath("Music"));
     KbxSettings().save(0, 0, local);
+    // As chosen on the preference dialog and loaded at start.
+    const QString language = suffix == QStringLiteral("ja") ? suffix : QStringLiteral("en");
+    KbxSettings().saveLanguage(language);
+    kbxapp::setInterfaceLanguage(language);
     Silent silent;
     ErrorReporter::setInstance(&silent);
     auto& registry = kbxmidi::DeviceRegistry::instance();
@@ -130,7 +136,12 @@ int main(int argc, char** argv) {
     history->resize(780, 360);
     history->move(120, 200);
     settle(300);
-    history->entryList()->setCurrentItem(history->entryList()->topLevelItem(2));
+    // The restore is one row, oldest at the bottom: opened on its slots, the first selected.
+    QTreeWidget* entries = history->entryList();
+    if (QTreeWidgetItem* restore = entries->topLevelItem(entries->topLevelItemCount() - 1)) {
+        restore->setExpanded(true);
+        entries->setCurrentItem(restore->child(0) ? restore->child(0) : restore);
+    }
     settle(500);
     const bool shotHistory =
         history->entryList()->topLevelItemCount() > 0 &&

@@ -1,8 +1,8 @@
 // The local pane as a small file manager and the window's language: F2, Del, a new folder,
 // Backspace and F5 where the local pane has the focus (a name that exists refused, the trash of
 // the test's own home); the folder shown last opened again; a file shown as the command line names
-// it. English by default with the described labels, Japanese once chosen in the preferences and
-// loaded as at start.
+// it; long names under the large icons wrap before they are cut. English by default with the
+// described labels, Japanese once chosen in the preferences and loaded as at start.
 #include "mainformtest.h"
 
 #include "app/dialogs/preferform.h"
@@ -11,9 +11,12 @@
 #include <QComboBox>
 #include <QDialogButtonBox>
 #include <QInputDialog>
+#include <QListView>
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QStandardItemModel>
+#include <QStyle>
 #include <QTabWidget>
 
 using namespace kbxtest;
@@ -132,6 +135,28 @@ private Q_SLOTS:
         QCOMPARE(m_form->localPane().ShownFolder(),
                  QDir::toNativeSeparators(m_local->filePath("deep/er")) + QDir::separator());
         QCOMPARE(m_form->ShownFolder(), m_form->localPane().ShownFolder());
+    }
+
+    void longIconLabelsWrapBeforeTheyElide() {
+        // Names without blanks, in Latin letters and in Japanese, that take two or three lines.
+        const QStringList names{"SNG_Nocturne_in_E.kbx", "SNG_夜想曲ホ短調_練習.kbx"};
+        for (const QString& name : names)
+            QVERIFY(writeFile(name, "x"));
+        createForm();
+        FileListView* list = localFileView();
+        list->setViewStyle(FileListView::LargeIcon);
+        QListView* icons = list->iconView();
+        QVERIFY(icons->wordWrap());
+        const int margins =
+            2 * (icons->style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, icons) + 1);
+        for (const QString& name : names) {
+            const QRect item = icons->visualRect(list->model()->index(rowOf(list, name), 0));
+            const QRect label = icons->fontMetrics().boundingRect(
+                QRect(0, 0, item.width() - margins, 1000), Qt::TextWrapAnywhere, name);
+            QVERIFY2(label.height() <= item.height() - icons->iconSize().height(),
+                     qPrintable(
+                         QString("%1: %2 of %3").arg(name).arg(label.height()).arg(item.height())));
+        }
     }
 
     void languageIsEnglishUntilJapaneseIsChosen() {

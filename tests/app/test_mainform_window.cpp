@@ -1,11 +1,13 @@
 // The main window as a keyboard user and a waiting user meet it, against the virtual keyboard:
 // the menus and their keys, Enter and Delete in the lists, a focus that shows; the commands
 // greyed while an action runs, the bar's text and the item in the status line, closing while
-// busy; a relist that keeps the user's place; a replaced file that goes to the trash.
+// busy; a status line shown whole where it has room; a relist that keeps the user's place; a
+// replaced file that goes to the trash.
 #include "mainformtest.h"
 
 #include "app/dialogs/kbddrvpropform.h"
 #include "app/dialogs/propform.h"
+#include "app/elidinglabel.h"
 
 #include <QActionGroup>
 #include <QLabel>
@@ -326,6 +328,24 @@ private Q_SLOTS:
         QCOMPARE(m_errors.texts, QStringList());
         QVERIFY(deleteText);
         QCOMPARE(deleteItem, QString("Minuet"));
+    }
+
+    void aStatusLineWithRoomIsShownWhole() {
+        // Glyphs are fractions of a pixel wide: a label laid out at its own size shows all of its
+        // text, in the window's font and in the one a Japanese desktop gives it.
+        createForm();
+        auto* item = find<ElidingLabel>("StatusItem");
+        item->setVisible(true);
+        for (const QFont& font : {item->font(), QFont("Noto Sans CJK JP")}) {
+            item->setFont(font);
+            for (const QString& text :
+                 {QString("4 of 4 items imported"), QString("4 件中 4 件を受信しました")}) {
+                item->setText(text);
+                QTRY_COMPARE(item->width(), item->sizeHint().width());
+                QVERIFY2(!item->isElided(), qPrintable(font.family() + ": " + text));
+                QCOMPARE(item->toolTip(), QString());
+            }
+        }
     }
 
     void closingWhileBusySaysWhenTheWindowCloses() {
