@@ -227,6 +227,50 @@
         <source>%1 slots</source>
         <translation>%1 スロット</translation>
     </message>
+    <message>
+        <source>Tone</source>
+        <translation>トーン</translation>
+    </message>
+    <message>
+        <source>DSP</source>
+        <translation>DSP</translation>
+    </message>
+    <message>
+        <source>Registration</source>
+        <translation>レジストレーション</translation>
+    </message>
+    <message>
+        <source>Song</source>
+        <translation>ソング</translation>
+    </message>
+    <message>
+        <source>Rhythm</source>
+        <translation>リズム</translation>
+    </message>
+    <message>
+        <source>send</source>
+        <translation>送信</translation>
+    </message>
+    <message>
+        <source>delete</source>
+        <translation>削除</translation>
+    </message>
+    <message>
+        <source>restore</source>
+        <translation>復元</translation>
+    </message>
+    <message>
+        <source>undo</source>
+        <translation>取り消し</translation>
+    </message>
+    <message>
+        <source>%1 (undone)</source>
+        <translation>%1 (取り消し済み)</translation>
+    </message>
+    <message>
+        <source>(empty)</source>
+        <translation>(空)</translation>
+    </message>
 </context>
 <context>
     <name>TKbdDrivePropertyForm</name>

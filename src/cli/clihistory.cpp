@@ -78,8 +78,9 @@ void KbxTool::undo() {
     if (m_options.json)
         printJson(entryDocument(done));
     else
-        print(
-            QStringLiteral("Undid the %1 (entry %2)\n").arg(kbxops::changeText(done)).arg(done.id));
+        print(localText("Undid the %1 (entry %2)\n", "%1 を元に戻しました (項目 %2)\n")
+                  .arg(kbxops::changeText(done))
+                  .arg(done.id));
 }
 
 void KbxTool::historyCommand() {
@@ -99,9 +100,9 @@ void KbxTool::historyCommand() {
         QString text;
         for (const kbxops::HistoryEntry& entry : entries)
             text += entryLine(entry);
-        print(text.isEmpty()
-                  ? QStringLiteral("The history is empty (%1)\n").arg(kept.databasePath())
-                  : text);
+        print(text.isEmpty() ? localText("The history is empty (%1)\n", "履歴は空です (%1)\n")
+                                   .arg(kept.databasePath())
+                             : text);
         return;
     }
     const qint64 id = m_options.args.value(1).toLongLong();
@@ -135,7 +136,7 @@ void KbxTool::historyCommand() {
     if (m_options.json)
         printJson(entryDocument(restored));
     else
-        print(QStringLiteral("Sent %1 back into %2 (entry %3)\n")
+        print(localText("Sent %1 back into %2 (entry %3)\n", "%1 を %2 に戻しました (項目 %3)\n")
                   .arg(itemText(restored.before), restored.slot)
                   .arg(restored.id));
 }

@@ -21,9 +21,9 @@ namespace {
 
 QString itemTitle(const std::optional<ItemRecord>& item) {
     if (!item)
-        return QStringLiteral("(empty)");
+        return localText("(empty)", "(空)");
     const QString name = kbxnames::keyboardText(item->name).trimmed();
-    return name.isEmpty() ? QStringLiteral("(no name)") : name;
+    return name.isEmpty() ? localText("(no name)", "(名前なし)") : name;
 }
 
 std::runtime_error noEntry(qint64 id) {
@@ -56,15 +56,17 @@ QString slotTitle(const QString& text) {
     const SlotAddress& a = parsed.address;
     switch (a.kind) {
     case ZxKind::Tone:
-        return QStringLiteral("Tone %1").arg(a.number);
+        return localText("Tone %1", "トーン %1").arg(a.number);
     case ZxKind::Dsp:
-        return QStringLiteral("DSP %1").arg(a.number);
+        return localText("DSP %1", "DSP %1").arg(a.number);
     case ZxKind::Registration:
-        return QStringLiteral("Registration %1 of Bank %2").arg(a.number).arg(a.bank);
+        return localText("Registration %1 of Bank %2", "バンク %2 のレジストレーション %1")
+            .arg(a.number)
+            .arg(a.bank);
     case ZxKind::Song:
-        return QStringLiteral("Song %1").arg(a.number);
+        return localText("Song %1", "ソング %1").arg(a.number);
     case ZxKind::Rhythm:
-        return QStringLiteral("Rhythm %1").arg(a.number);
+        return localText("Rhythm %1", "リズム %1").arg(a.number);
     default:
         return text;
     }
@@ -74,25 +76,27 @@ QString changeText(const HistoryEntry& entry) {
     const QString slot = slotTitle(entry.slot);
     switch (entry.operation) {
     case Operation::Send:
-        return QStringLiteral("send of %1 to %2").arg(itemTitle(entry.after), slot);
+        return localText("send of %1 to %2", "%2 への %1 の送信").arg(itemTitle(entry.after), slot);
     case Operation::Delete:
-        return QStringLiteral("delete of %1 from %2").arg(itemTitle(entry.before), slot);
+        return localText("delete of %1 from %2", "%2 からの %1 の削除")
+            .arg(itemTitle(entry.before), slot);
     case Operation::Restore:
         if (entry.groupSize > 1)
-            return QStringLiteral("restore of %1 slots").arg(entry.groupSize);
+            return localText("restore of %1 slots", "%1 スロットの復元").arg(entry.groupSize);
         if (!entry.after)
-            return QStringLiteral("restore that emptied %1").arg(slot);
-        return QStringLiteral("restore of %1 to %2").arg(itemTitle(entry.after), slot);
+            return localText("restore that emptied %1", "%1 を空にした復元").arg(slot);
+        return localText("restore of %1 to %2", "%2 への %1 の復元")
+            .arg(itemTitle(entry.after), slot);
     case Operation::Undo:
         if (entry.groupSize > 1)
-            return QStringLiteral("undo in %1 slots").arg(entry.groupSize);
-        return QStringLiteral("undo in %1").arg(slot);
+            return localText("undo in %1 slots", "%1 スロットの取り消し").arg(entry.groupSize);
+        return localText("undo in %1", "%1 の取り消し").arg(slot);
     }
     return slot;
 }
 
 QString undoText(const HistoryEntry& entry) {
-    return QStringLiteral("Undo ") + changeText(entry);
+    return localText("Undo %1", "%1 を元に戻す").arg(changeText(entry));
 }
 
 std::optional<HistoryEntry> undoTarget(History& history, bool goPast) {

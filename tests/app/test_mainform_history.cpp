@@ -9,6 +9,7 @@
 
 #include "app/dialogs/historyform.h"
 #include "app/dialogs/sendtoslotform.h"
+#include "app/translations.h"
 #include "ops/history.h"
 
 #include <QAction>
@@ -144,6 +145,15 @@ private Q_SLOTS:
         QVERIFY(QDateTime::fromString(column(form->entryList(), 0)[0], "yyyy-MM-dd HH:mm:ss")
                     .isValid());
 
+        {
+            // The window's own words follow the interface's language.
+            QVERIFY(kbxapp::setInterfaceLanguage("ja"));
+            const auto english = qScopeGuard([] { kbxapp::setInterfaceLanguage("en"); });
+            THistoryForm japanese(m_form->history());
+            QCOMPARE(column(japanese.entryList(), 1), (QStringList{"送信", "削除"}));
+            QCOMPARE(column(japanese.entryList(), 3), (QStringList{"トーン", "ソング"}));
+            QVERIFY(column(japanese.entryList(), 4)[1].endsWith("(空)"));
+        }
         form->kindFilter()->setCurrentIndex(form->kindFilter()->findText("Song"));
         QCOMPARE(column(form->entryList(), 2), QStringList{"Song 1"});
         form->kindFilter()->setCurrentIndex(0);

@@ -55,13 +55,45 @@ namespace {
 
 constexpr int kGroupRole = Qt::UserRole + 1;
 
+// The window's words for kinds and operations, in the interface's language; the database and
+// kbxtool's JSON keep their own English words.
 QString kindTitle(std::uint16_t kind) {
-    const ZxKindInfo* info = ZxKind::info(kind);
-    return info ? QString::fromLatin1(info->title) : QString::number(kind);
+    switch (kind) {
+    case ZxKind::Tone:
+        return THistoryForm::tr("Tone");
+    case ZxKind::Dsp:
+        return THistoryForm::tr("DSP");
+    case ZxKind::Registration:
+        return THistoryForm::tr("Registration");
+    case ZxKind::Song:
+        return THistoryForm::tr("Song");
+    case ZxKind::Rhythm:
+        return THistoryForm::tr("Rhythm");
+    default:
+        return QString::number(kind);
+    }
+}
+
+QString operationTitle(kbxops::Operation operation) {
+    switch (operation) {
+    case kbxops::Operation::Send:
+        return THistoryForm::tr("send");
+    case kbxops::Operation::Delete:
+        return THistoryForm::tr("delete");
+    case kbxops::Operation::Restore:
+        return THistoryForm::tr("restore");
+    case kbxops::Operation::Undo:
+        return THistoryForm::tr("undo");
+    }
+    return kbxops::operationName(operation);
+}
+
+QString undone(const QString& operation) {
+    return THistoryForm::tr("%1 (undone)").arg(operation);
 }
 
 QString nameOf(const std::optional<kbxops::ItemRecord>& item) {
-    return item ? kbxapp::itemName(item->name) : QStringLiteral("(empty)");
+    return item ? kbxapp::itemName(item->name) : THistoryForm::tr("(empty)");
 }
 
 } // namespace
@@ -90,7 +122,7 @@ THistoryForm::THistoryForm(kbxops::History& history, QWidget* parent)
     m_kind->setObjectName(QStringLiteral("KindFilter"));
     m_kind->addItem(tr("All"), 0);
     for (const ZxKindInfo& info : ZxKind::table())
-        m_kind->addItem(QString::fromLatin1(info.title), info.code);
+        m_kind->addItem(kindTitle(info.code), info.code);
     filters->addWidget(m_kind);
     filters->addWidget(new QLabel(tr("Find:")));
     m_text = new QLineEdit;
@@ -161,8 +193,8 @@ void THistoryForm::ApplyFilter() {
         const QString names = nameOf(entry.before) + QStringLiteral(" → ") + nameOf(entry.after);
         const QStringList columns{
             entry.time.toLocalTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")),
-            kbxops::operationName(entry.operation) +
-                (entry.undone ? QStringLiteral(" (undone)") : QString()),
+            entry.undone ? undone(operationTitle(entry.operation))
+                         : operationTitle(entry.operation),
             kbxapp::slotTitle(entry.slot),
             kindTitle(entry.kind),
             names,
@@ -178,7 +210,7 @@ void THistoryForm::ApplyFilter() {
             if (!groupRow) {
                 groupRow = new QTreeWidgetItem(m_list);
                 groupRow->setText(0, columns[0]);
-                groupRow->setText(1, kbxops::operationName(entry.operation));
+                groupRow->setText(1, operationTitle(entry.operation));
                 groupRow->setFlags(groupRow->flags() & ~Qt::ItemIsDragEnabled);
                 groupRow->setData(0, Qt::UserRole, qint64(0));
                 groupRow->setData(0, kGroupRole, entry.group);
@@ -201,7 +233,7 @@ void THistoryForm::ApplyFilter() {
         row->setText(2,
                      row->childCount() == 1 ? tr("1 slot") : tr("%1 slots").arg(row->childCount()));
         if (allUndone)
-            row->setText(1, row->text(1) + QStringLiteral(" (undone)"));
+            row->setText(1, undone(row->text(1)));
     }
     UpdateButtons();
 }
