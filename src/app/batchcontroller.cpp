@@ -8,8 +8,10 @@
 #include "app/mainform.h"
 #include "common/msgstr.h"
 #include "data/zxdata.h"
+#include "data/zxkinds.h"
 #include "drive/zxkbddrv.h"
 #include "ops/batch.h"
+#include "ops/datafile.h"
 #include "ops/progress.h"
 #include "ops/slotref.h"
 
@@ -157,7 +159,17 @@ bool BatchController::sendSelection() {
     if (const ZxData* node = m_form.kbdPane().KbdItemData(m_ui.KbdFileView->selectedRow());
         node && !(node->attributes() & ZxAttr::Directory))
         start = kbxops::addressOf(*node);
-    if (!askOnce(localText("Send %1 files to the keyboard? Items in the slots they go to are "
+    // Songs and rhythms go into empty slots only; the other kinds replace what their slots hold,
+    // and only that is asked about. A file that cannot be read fails in the job, not here.
+    const bool replaces = std::any_of(paths.begin(), paths.end(), [](const QString& path) {
+        try {
+            return !ZxKind::isDeletable(kbxops::readDataFile(path)->kind());
+        } catch (...) {
+            return false;
+        }
+    });
+    if (replaces &&
+        !askOnce(localText("Send %1 files to the keyboard? Items in the slots they go to are "
                            "replaced.",
                            "%1 個のファイルをキーボードに送信しますか? 送信先のスロットのデータは"
                            "置き換えられます。")

@@ -89,6 +89,8 @@ private Q_SLOTS:
         cancel.start();
         m_form->SendActionExecute();
         QVERIFY2(m_errors.texts.isEmpty(), qPrintable(m_errors.texts.join('\n')));
+        // Into empty slots nothing is replaced, so nothing was asked.
+        QCOMPARE(m_confirms.asked.size(), 0);
         QVERIFY(m_keyboard->itemBytes(ZxKind::Rhythm, 0) == rhythm(0));
         QVERIFY(m_keyboard->itemBytes(ZxKind::Rhythm, 1) == rhythm(1));
         QVERIFY(m_keyboard->itemBytes(ZxKind::Rhythm, 2).empty());
