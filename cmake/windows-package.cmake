@@ -26,7 +26,10 @@ set(CPACK_GENERATOR NSIS)
 # A 64-bit installer: it runs where the 64-bit programs do (and under a 64-bit-only Wine).
 set(CPACK_NSIS_DEFINES "Target amd64-unicode")
 set(CPACK_PACKAGE_INSTALL_DIRECTORY "KbxMan")
-set(CPACK_PACKAGE_INSTALL_REGISTRY_KEY "KbxMan")
+# CPack's installer records its folder under Software\<vendor>\<this key> and its uninstaller
+# deletes that key whole: named "KbxMan" it is kbxman's settings key, and an uninstall for the
+# current user alone (no administrator) would take the user's settings with it.
+set(CPACK_PACKAGE_INSTALL_REGISTRY_KEY "KbxMan Setup")
 set(CPACK_RESOURCE_FILE_LICENSE ${PROJECT_SOURCE_DIR}/COPYING)
 set(CPACK_NSIS_DISPLAY_NAME "KbxMan")
 set(CPACK_NSIS_PACKAGE_NAME "KbxMan ${PROJECT_VERSION}")
@@ -41,12 +44,14 @@ set(CPACK_CREATE_DESKTOP_LINKS kbxman)
 set(CPACK_NSIS_MODIFY_PATH ON)
 # .kbx data files open in kbxman's window for the user who installs it; the uninstaller takes the
 # type away again only where it is still ours.
-# (Single quotes and backquotes only: CPack mangles double quotes in these commands.)
+# CPack mangles double quotes in these commands (each became ';', which left the open command
+# unable to start kbxman and without the file): NSIS's ${U+22} writes one, its '$' escaped for
+# CPack's own configuration file.
 set(CPACK_NSIS_EXTRA_INSTALL_COMMANDS [=[
   WriteRegStr HKCU 'Software\\Classes\\.kbx' '' 'KbxMan.Data'
   WriteRegStr HKCU 'Software\\Classes\\KbxMan.Data' '' 'KbxMan music data'
   WriteRegStr HKCU 'Software\\Classes\\KbxMan.Data\\DefaultIcon' '' '$INSTDIR\\bin\\kbxman.exe,0'
-  WriteRegStr HKCU 'Software\\Classes\\KbxMan.Data\\shell\\open\\command' '' `"$INSTDIR\\bin\\kbxman.exe"`
+  WriteRegStr HKCU 'Software\\Classes\\KbxMan.Data\\shell\\open\\command' '' '\${U+22}$INSTDIR\\bin\\kbxman.exe\${U+22} \${U+22}%1\${U+22}'
   System::Call 'shell32::SHChangeNotify(i 0x08000000, i 0, p 0, p 0)'
 ]=])
 set(CPACK_NSIS_EXTRA_UNINSTALL_COMMANDS [=[
@@ -65,7 +70,7 @@ function(kbx_add_wine_waker dir)
     get_target_property(type ${target} TYPE)
     if(type STREQUAL "EXECUTABLE")
       target_sources(${target} PRIVATE ${PROJECT_SOURCE_DIR}/src/common/winewake.cpp)
-      target_link_libraries(${target} PRIVATE Qt6::Core)
+      target_link_libraries(${target} PRIVATE Qt6::Core winmm)
     endif()
   endforeach()
   get_property(subdirs DIRECTORY ${dir} PROPERTY SUBDIRECTORIES)

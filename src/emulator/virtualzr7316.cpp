@@ -715,6 +715,12 @@ std::optional<kbxio::FileError> VirtualZr7316::takeSaveFailure() {
 }
 
 QString VirtualZr7316::defaultStateFile() {
+    // A test gives its programs a keyboard of their own: Windows keeps application data in a
+    // folder that no variable of the environment moves (HOME and XDG_DATA_HOME do on Linux), so
+    // every test there would share, and change, the user's own built-in keyboard.
+    if (qgetenv("KBX_TEST") == "1")
+        if (const QString file = qEnvironmentVariable("KBX_VIRTUAL_STATE"); !file.isEmpty())
+            return file;
     // The application-data folder of Tovanel/KbxMan whatever the running program calls itself
     // (kbxtool, a test); the names are put back at once.
     const QString org = QCoreApplication::organizationName();

@@ -83,7 +83,9 @@ public:
     // waits in takeSaveFailure() for the action that made the change.
     bool save() const;
     std::optional<kbxio::FileError> takeSaveFailure();
-    static QString defaultStateFile(); // in the user's application-data folder
+    // In the user's application-data folder; under the test runner (KBX_TEST=1) the file
+    // KBX_VIRTUAL_STATE names, when set.
+    static QString defaultStateFile();
 
     void setFaults(const Faults& faults);
     const Faults& faults() const;

@@ -301,7 +301,10 @@ private Q_SLOTS:
         QVERIFY(QDir(m_local->path()).mkpath("Data"));
         for (int i = 1; i <= 2; ++i)
             m_keyboard->setItemBytes(ZxKind::Rhythm, i, 0,
-                                     namedItem(124, kRhythmNameOffset, "R" + std::to_string(i)));
+                                     namedItem(124, kRhythmNameOffset,
+                                               // Appended: mingw's g++ 12 at -O3 takes
+                                               // "R" + string for an overlapping copy.
+                                               std::string("R").append(std::to_string(i))));
         createDndForm();
         QVERIFY(readList());
         QVERIFY(selectKbdFolder("Song Rhythm:\\Rhythm\\"));

@@ -19,6 +19,10 @@
 #include <QStyle>
 #include <QTabWidget>
 
+#ifdef Q_OS_WIN
+#include <windows.h>
+#endif
+
 using namespace kbxtest;
 
 class MainFormLocalTest : public QObject, public MainFormFixture {
@@ -94,14 +98,24 @@ private Q_SLOTS:
         QVERIFY(QFile::exists(m_local->filePath("c.kbx")));
         QCOMPARE(selectedText(), QString("c.kbx"));
 
-        // Del in the local list: asked, then into the trash; the keyboard is not touched.
-        m_dialogs->expect([](QDialog* box) {
-            QVERIFY(qobject_cast<QMessageBox*>(box)->text().contains("c.kbx"));
-            qobject_cast<QMessageBox*>(box)->button(QMessageBox::Yes)->click();
-        });
-        keyToLocal(list, Qt::Key_Delete);
-        QVERIFY(!QFile::exists(m_local->filePath("c.kbx")));
-        QVERIFY(QFile::exists(m_home.filePath("data/Trash/files/c.kbx")));
+        // Del in the local list: asked, then into the trash; the keyboard is not touched. Not
+        // under Wine, whose shell file operation (Qt's trash on Windows) is a stub.
+#ifdef Q_OS_WIN
+        const bool trash = !GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "wine_get_version");
+#else
+        const bool trash = true;
+#endif
+        if (trash) {
+            m_dialogs->expect([](QDialog* box) {
+                QVERIFY(qobject_cast<QMessageBox*>(box)->text().contains("c.kbx"));
+                qobject_cast<QMessageBox*>(box)->button(QMessageBox::Yes)->click();
+            });
+            keyToLocal(list, Qt::Key_Delete);
+            QVERIFY(!QFile::exists(m_local->filePath("c.kbx")));
+#ifndef Q_OS_WIN // the recycle bin is no folder to look into
+            QVERIFY(QFile::exists(m_home.filePath("data/Trash/files/c.kbx")));
+#endif
+        }
 
         // A new folder, selected; F5 in the pane reads a file made meanwhile (not the keyboard).
         answerText("made");

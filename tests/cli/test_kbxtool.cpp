@@ -23,6 +23,8 @@
 #include <functional>
 #include <gtest/gtest.h>
 
+#include "testutil.h"
+
 #ifdef _WIN32
 #include <windows.h>
 #endif
@@ -98,6 +100,14 @@ QJsonObject slotOf(const QJsonObject& list, int index) {
 
 constexpr int kTone0 = 0, kDsp0 = 10, kSong0 = 36, kRhythm0 = 38;
 
+// Windows takes the user's language from the system's setting, never from LANG or LC_ALL;
+// scripts/windows/checks checks the Japanese messages there.
+#ifdef _WIN32
+constexpr bool kLanguageFromLocaleVariables = false;
+#else
+constexpr bool kLanguageFromLocaleVariables = true;
+#endif
+
 class KbxToolTest : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -129,6 +139,12 @@ protected:
                    path(QStringLiteral("config/Tovanel/KbxMan.conf")));
         // One history for all commands of a test (a process's own temporary one otherwise).
         env.insert(QStringLiteral("KBX_HISTORY_DIR"), path(QStringLiteral("history")));
+#ifdef _WIN32
+        // The built-in keyboard's usual file where it is on Linux: HOME does not move
+        // application data on Windows.
+        env.insert(QStringLiteral("KBX_VIRTUAL_STATE"),
+                   path(QStringLiteral("data/Tovanel/KbxMan/virtual-zr7316.json")));
+#endif
         return env;
     }
 
@@ -217,8 +233,18 @@ protected:
         EXPECT_EQ(process.state(), QProcess::Running) << "ended before it was interrupted";
 #ifdef _WIN32
         Q_UNUSED(signal);
-        EXPECT_TRUE(
-            GenerateConsoleCtrlEvent(CTRL_BREAK_EVENT, static_cast<DWORD>(process.processId())));
+        if (!GenerateConsoleCtrlEvent(CTRL_BREAK_EVENT, static_cast<DWORD>(process.processId()))) {
+            const DWORD error = GetLastError();
+            if (kbxtest::onWine()) {
+                // Wine 8 sends no console control event to a process group of a console that
+                // this program made: the case says so instead of waiting for the whole action.
+                m_noConsoleEvent = true;
+                process.kill();
+                process.waitForFinished(30000);
+                return {};
+            }
+            ADD_FAILURE() << "GenerateConsoleCtrlEvent failed, error " << error;
+        }
 #else
         ::kill(static_cast<pid_t>(process.processId()), signal);
 #endif
@@ -240,6 +266,7 @@ protected:
     QTemporaryDir m_home;
     QString m_state;
     QString m_locale = QStringLiteral("C");
+    bool m_noConsoleEvent = false; // interrupted() could not interrupt: Wine, see there
 };
 
 // ---- devices and list -----------------------------------------------------------------------
@@ -727,10 +754,12 @@ TEST_F(KbxToolTest, aStoredDeviceThatIsGoneIsNamedInsteadOfOpeningAnother) {
         run({QStringLiteral("--json"), QStringLiteral("delete"), QStringLiteral("song:0")});
     expectJsonError(json, QStringLiteral("general"), -1,
                     QStringLiteral("The MIDI device \"USB MIDI Interface\" is not connected."));
-    m_locale = QStringLiteral("ja_JP.UTF-8");
-    const Outcome japanese = run({QStringLiteral("list")});
-    expectFailure(japanese,
-                  QStringLiteral("MIDI デバイス「USB MIDI Interface」が接続されていません。"));
+    if (kLanguageFromLocaleVariables) {
+        m_locale = QStringLiteral("ja_JP.UTF-8");
+        const Outcome japanese = run({QStringLiteral("list")});
+        expectFailure(japanese,
+                      QStringLiteral("MIDI デバイス「USB MIDI Interface」が接続されていません。"));
+    }
     // The device list is what one then looks at to choose another: it lists, marking nothing.
     const Outcome listing = run({QStringLiteral("devices")});
     EXPECT_EQ(listing.status, 0) << listing.err.toStdString();
@@ -809,10 +838,8 @@ TEST_F(KbxToolTest, pingReportsRoundTripsInTheAgreedShape) {
 }
 
 TEST_F(KbxToolTest, messagesFollowTheUsersLanguage) {
-#ifdef _WIN32
-    // The user's locale there is the system's setting; scripts/windows/checks checks Japanese.
-    GTEST_SKIP() << "the locale variables do not choose the language on Windows";
-#endif
+    if (!kLanguageFromLocaleVariables)
+        GTEST_SKIP() << "the locale variables do not choose the language on Windows";
     const QString file = path(QStringLiteral("text.kbx"));
     writeFile(file, QByteArray(100, 'x'));
     m_locale = QStringLiteral("ja_JP.UTF-8");
@@ -1017,6 +1044,8 @@ TEST_F(KbxToolTest, backupInterruptedBySigintExits130WithWholeFilesAndAnIncomple
     // Once the first item is written: the list is done, thirty-odd items are still to come.
     const Outcome r = interrupted({QStringLiteral("backup"), dir}, SIGINT,
                                   [](const QByteArray& out) { return out.contains('\n'); });
+    if (m_noConsoleEvent)
+        GTEST_SKIP() << "Wine: GenerateConsoleCtrlEvent reaches no process group";
     EXPECT_EQ(r.status, 130) << r;
     EXPECT_EQ(r.errLines(), QStringList{QStringLiteral("Cancelled.")}) << r;
     EXPECT_TRUE(r.out.contains(QStringLiteral("Not backed up: "))) << r;
@@ -1089,6 +1118,8 @@ TEST_F(KbxToolTest, restoreInterruptedBySigtermExits130AndReportsWhatItDid) {
     const Outcome r = interrupted(
         {QStringLiteral("--json"), QStringLiteral("restore"), dir}, SIGTERM,
         [&](const QByteArray&) { return QFileInfo(m_state).lastModified() != written; });
+    if (m_noConsoleEvent)
+        GTEST_SKIP() << "Wine: GenerateConsoleCtrlEvent reaches no process group";
     EXPECT_EQ(r.status, 130) << r;
     const QJsonObject doc = r.json();
     EXPECT_EQ(doc.value(QStringLiteral("cancelled")), QJsonValue(true)) << r;
@@ -1222,8 +1253,11 @@ TEST_F(KbxToolTest, undoRevertsTheLastTwoChangesAndThenHasNothingLeft) {
     EXPECT_EQ(entries[0].toObject().value(QStringLiteral("operation")).toString(),
               QStringLiteral("undo"));
     expectFailure(kbx({QStringLiteral("undo")}), QStringLiteral("There is nothing to undo"));
-    m_locale = QStringLiteral("ja_JP.UTF-8");
-    expectFailure(kbx({QStringLiteral("undo")}), QString::fromUtf8("元に戻せる変更はありません"));
+    if (kLanguageFromLocaleVariables) {
+        m_locale = QStringLiteral("ja_JP.UTF-8");
+        expectFailure(kbx({QStringLiteral("undo")}),
+                      QString::fromUtf8("元に戻せる変更はありません"));
+    }
 }
 
 TEST_F(KbxToolTest, historyExportWritesTheItemAsAnImportWouldAndRestoreSendsItBack) {

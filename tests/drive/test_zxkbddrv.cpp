@@ -433,12 +433,12 @@ TEST_F(DriveTest, listOnADeviceThatCannotBeOpenedLeavesNothingHeld) {
 TEST_F(DriveTest, resetForgetsTheListAndBuildsNewNodes) {
     loadContents();
     readList();
-    const ZxData* oldTone = &tone(0);
     m_drive->reset();
     EXPECT_EQ(m_drive->folderCount(), 4);
     EXPECT_FALSE(m_drive->isListed());
     EXPECT_EQ(m_drive->root().name(), "ZR-7316");
-    EXPECT_NE(&tone(0), oldTone);
+    // New nodes show in what they hold, not in their address: an allocator may well give a new
+    // node the old one's place (mingw's does).
     EXPECT_EQ(tone(0).name(), "User 0");
     EXPECT_FALSE(tone(0).isPresent());
     EXPECT_EQ(song(0).name(), "Song 0");

@@ -786,6 +786,14 @@ TEST_F(SafetyNet, anExportedItemIsTheFileAnImportWritesAndRestoreSendsItBack) {
     EXPECT_THROW(exportEntry(*m_history, 999, out), std::runtime_error);
 
     // Exported again over a file of that name that holds something else: it goes to the trash.
+    if (kbxtest::onWine()) {
+        // Wine's shell file operation, which Qt's trash uses on Windows, is a stub.
+        QFile probe(m_dir.filePath(QStringLiteral("probe")));
+        ASSERT_TRUE(probe.open(QIODevice::WriteOnly));
+        probe.close();
+        if (!QFile::moveToTrash(probe.fileName()))
+            GTEST_SKIP() << "Wine cannot move a file to the recycle bin";
+    }
     QFile other(exported);
     ASSERT_TRUE(other.open(QIODevice::WriteOnly));
     other.write("another file");
