@@ -296,13 +296,19 @@ ItemRecord History::keep(const ZxDataFile& item) {
     record.file = QDir::toNativeSeparators(path);
 
     // Stored once: a whole file of this content is kept as it is.
-    kbxio::Reason why;
-    if (const auto existing = kbxio::readWhole(path, kbxfile::kLargestFile, &why);
-        existing && sha256Of(*existing) == record.sha256)
+    const auto keptAlready = [&] {
+        kbxio::Reason ignored;
+        const auto existing = kbxio::readWhole(path, kbxfile::kLargestFile, &ignored);
+        return existing && sha256Of(*existing) == record.sha256;
+    };
+    if (keptAlready())
         return record;
 
-    // Whole or not at all: the name only ever stands for the whole content.
-    if (!kbxio::writeWhole(path, image, &why))
+    // Whole or not at all: the name only ever stands for the whole content. Another program that
+    // keeps the same content at the same moment can make the replace fail (Windows refuses to
+    // replace a file another process has open): its whole copy serves as well.
+    kbxio::Reason why;
+    if (!kbxio::writeWhole(path, image, &why) && !keptAlready())
         throw historyError(m_folder,
                            localText("\"%1\" cannot be written: %2", "「%1」を書き込めません: %2")
                                .arg(record.file, localText(why)));
