@@ -21,6 +21,7 @@
 #include <QDir>
 #include <QFile>
 #include <QPointer>
+#include <QScopeGuard>
 #include <QSettings>
 #include <QStandardItemModel>
 #include <QTemporaryDir>
@@ -30,7 +31,46 @@
 #include <functional>
 #include <memory>
 
+#ifdef Q_OS_WIN
+#include <windows.h>
+#endif
+
 namespace kbxtest {
+
+// True under Wine, whose shell file operation (Qt's trash on Windows) is a stub.
+inline bool underWine() {
+#ifdef Q_OS_WIN
+    const HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
+    return ntdll && GetProcAddress(ntdll, "wine_get_version");
+#else
+    return false;
+#endif
+}
+
+// The desktop's trash of a home of the test's own, for as long as it lives.
+class PrivateTrashHome {
+public:
+    PrivateTrashHome()
+        : m_savedHome(qgetenv("HOME"))
+        , m_savedData(qgetenv("XDG_DATA_HOME")) {
+        QDir(m_home.path()).mkpath(QStringLiteral("data"));
+        qputenv("HOME", m_home.path().toUtf8());
+        qputenv("XDG_DATA_HOME", m_home.filePath(QStringLiteral("data")).toUtf8());
+    }
+    ~PrivateTrashHome() {
+        qputenv("HOME", m_savedHome);
+        qputenv("XDG_DATA_HOME", m_savedData);
+    }
+    PrivateTrashHome(const PrivateTrashHome&) = delete;
+    PrivateTrashHome& operator=(const PrivateTrashHome&) = delete;
+    QString path() const { return m_home.path(); }
+    QString filePath(const QString& name) const { return m_home.filePath(name); }
+
+private:
+    QTemporaryDir m_home;
+    QByteArray m_savedHome;
+    QByteArray m_savedData;
+};
 
 using Bytes = std::vector<std::uint8_t>;
 

@@ -21,10 +21,6 @@
 #include <QPushButton>
 #include <QScopeGuard>
 
-#ifdef Q_OS_WIN
-#include <windows.h>
-#endif
-
 using namespace kbxtest;
 
 namespace {
@@ -315,22 +311,9 @@ private Q_SLOTS:
     }
     void aSaveOverAnotherFileOfTheNameSaysItWentToTheTrash() {
         QFETCH(bool, viaDialog);
-#ifdef Q_OS_WIN
-        // Wine's shell file operation, which Qt's trash uses on Windows, is a stub.
-        if (GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "wine_get_version"))
+        if (underWine())
             QSKIP("Wine cannot move a file to the recycle bin");
-#endif
-        // The desktop's trash of this test's own home.
-        QTemporaryDir home;
-        QVERIFY(QDir(home.path()).mkpath("data"));
-        const QByteArray savedHome = qgetenv("HOME");
-        const QByteArray savedData = qgetenv("XDG_DATA_HOME");
-        qputenv("HOME", home.path().toUtf8());
-        qputenv("XDG_DATA_HOME", home.filePath("data").toUtf8());
-        auto restore = qScopeGuard([&] {
-            qputenv("HOME", savedHome);
-            qputenv("XDG_DATA_HOME", savedData);
-        });
+        const PrivateTrashHome home;
         const qint64 id = deleteKeeper();
         QVERIFY(id);
         const QString name = QStringLiteral("SNG_Keeper  .kbx");

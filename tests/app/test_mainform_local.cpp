@@ -100,11 +100,7 @@ private Q_SLOTS:
 
         // Del in the local list: asked, then into the trash; the keyboard is not touched. Not
         // under Wine, whose shell file operation (Qt's trash on Windows) is a stub.
-#ifdef Q_OS_WIN
-        const bool trash = !GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "wine_get_version");
-#else
-        const bool trash = true;
-#endif
+        const bool trash = !underWine();
         if (trash) {
             m_dialogs->expect([](QDialog* box) {
                 QVERIFY(qobject_cast<QMessageBox*>(box)->text().contains("c.kbx"));
